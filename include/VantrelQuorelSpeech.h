@@ -1,0 +1,82 @@
+/* VantrelQuorelSpeech: record the default audio input into a WAV file and post a WAV file to
+ * a speech-recognition service over HTTPS, storing the service's answer unchanged.
+ *
+ * Every text argument is a zero-terminated string of 16-bit code units (UTF-16), read only
+ * during the call. Results are plain integers: 999 is success, a small number names the step
+ * that failed. The library prints nothing, shows nothing and keeps no platform error code. */
+#ifndef VANTREL_QUOREL_SPEECH_H
+#define VANTREL_QUOREL_SPEECH_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#include <wchar.h>
+typedef wchar_t QuorelChar;
+#define QUOREL_CALL __stdcall
+#else
+#if !defined(__cplusplus)
+#include <uchar.h>
+#endif
+typedef char16_t QuorelChar;
+#define QUOREL_CALL
+#endif
+
+#if defined(QUOREL_BUILDING_LIBRARY) && !defined(_WIN32)
+#define QUOREL_API __attribute__((visibility("default")))
+#else
+#define QUOREL_API
+#endif
+
+/* Success, for both QuorelSoundRecorderStart and QuorelSpeech. */
+#define QUOREL_SUCCESS 999
+
+/* QuorelSoundRecorderStart */
+#define QUOREL_START_INPUT_OPEN_FAILED 1   /* the default input could not be opened at 16 kHz mono 16-bit */
+#define QUOREL_START_BUFFER_QUEUE_FAILED 2 /* the capture buffer could not be queued to the input */
+#define QUOREL_START_CAPTURE_FAILED 3      /* capture could not be started */
+#define QUOREL_START_FILE_CREATE_FAILED 4  /* the WAV file could not be created; input untouched */
+#define QUOREL_START_ALREADY_RECORDING 5   /* a recording runs already; it goes on untouched */
+
+/* QuorelSpeech */
+#define QUOREL_SPEECH_AUDIO_OPEN_FAILED 1     /* the audio file could not be opened (or path null) */
+#define QUOREL_SPEECH_SESSION_FAILED 2        /* the internet session could not be set up */
+#define QUOREL_SPEECH_CONNECTION_FAILED 3     /* the connection object could not be set up */
+#define QUOREL_SPEECH_REQUEST_FAILED 4        /* the request could not be set up (or key null, too long, invalid) */
+#define QUOREL_SPEECH_BEGIN_FAILED 5          /* resolving, connecting, TLS, certificate or headers failed */
+#define QUOREL_SPEECH_HEAD_SEND_FAILED 51     /* sending the envelope head failed */
+#define QUOREL_SPEECH_AUDIO_READ_FAILED 7     /* reading the audio file failed, or it is too large */
+#define QUOREL_SPEECH_AUDIO_SEND_FAILED 8     /* sending the audio bytes failed */
+#define QUOREL_SPEECH_TAIL_SEND_FAILED 9      /* sending the envelope tail failed */
+#define QUOREL_SPEECH_NO_ANSWER 10            /* the request went out whole but no complete answer came */
+#define QUOREL_SPEECH_RESPONSE_WRITE_FAILED 11 /* the response file could not be created or written */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Posts the file at audioPath to the recognition service in one HTTPS request, wrapped in a
+ * multipart envelope with key in the request target, and stores the answer body byte for byte
+ * in the file at responsePath (replaced if it exists). Blocks until the exchange is over; may
+ * run on several threads at once and while a recording runs.
+ * Returns QUOREL_SUCCESS, or one of the QUOREL_SPEECH_* codes. */
+QUOREL_API int32_t QUOREL_CALL QuorelSpeech(const QuorelChar* audioPath, const QuorelChar* key,
+                                            const QuorelChar* responsePath);
+
+/* Starts recording the default audio input (16000 Hz, 16-bit, mono) into a new WAV file at
+ * path (emptied if it exists). Recording goes on in the background until
+ * QuorelSoundRecorderStop. Call Stop once after every Start, whatever Start returned.
+ * Returns QUOREL_SUCCESS, or QUOREL_START_INPUT_OPEN_FAILED, QUOREL_START_BUFFER_QUEUE_FAILED,
+ * QUOREL_START_CAPTURE_FAILED (the file exists, Stop completes it), QUOREL_START_FILE_CREATE_FAILED
+ * or QUOREL_START_ALREADY_RECORDING (nothing was touched). */
+QUOREL_API int32_t QUOREL_CALL QuorelSoundRecorderStart(const QuorelChar* path);
+
+/* Stops the recording, writes the final WAV header and closes the file.
+ * Returns the number of audio data bytes in the file (the file is 44 bytes longer); 0 when no
+ * recording was running. */
+QUOREL_API int32_t QUOREL_CALL QuorelSoundRecorderStop(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the project builds, tests and demonstrates with.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config googletest libgtest-dev clang-format
+  libasound2-dev alsa-utils pulseaudio pulseaudio-utils libasound2-plugins
+  libcurl4-openssl-dev libssl-dev openssl curl
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if ((${#missing[@]})); then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
