@@ -9,9 +9,9 @@ namespace quorel {
 
 namespace {
 
-constexpr AudioFormat kCaptureFormat{kWaveFormatPcm,         kCaptureChannels,
-                                     kCaptureSampleRate,     kCaptureBytesPerSecond,
-                                     kCaptureBlockAlign,     kCaptureBitsPerSample,
+constexpr AudioFormat kCaptureFormat{kWaveFormatPcm,     kCaptureChannels,
+                                     kCaptureSampleRate, kCaptureBytesPerSecond,
+                                     kCaptureBlockAlign, kCaptureBitsPerSample,
                                      /*extraSize=*/0};
 
 bool BufferQueued(SoundRecorderState& state) {

@@ -17,7 +17,6 @@ struct SoundRecorderState {
   Lock lock;
   // Signalled whenever a delivery hands the capture buffer back.
   Condition bufferReturned;
-  int32_t captureSampleRate = kCaptureSampleRate;
   // Holds the WAV file from a Start that created it until the Stop that closes it.
   StaticSlot<File> file;
   bool recording = false;

@@ -13,7 +13,9 @@ constexpr uint32_t kFormatChunkSize = 16;
 // The chunk size counts everything after the chunk identifier and the chunk size itself.
 constexpr uint32_t kChunkSizeOverhead = kWaveHeaderSize - 8;
 
-void SetTag(uint8_t (&field)[4], const char (&tag)[5]) { std::memcpy(field, tag, 4); }
+void SetTag(uint8_t (&field)[4], const char (&tag)[5]) {
+  std::memcpy(field, tag, 4);
+}
 
 class ByteWriter {
  public:

@@ -100,8 +100,7 @@ void HandBack(AudioInput& input) {
     input.queued = nullptr;
   }
   if (buffer != nullptr) {
-    input.callback(&input, kAudioInputData, input.instance, reinterpret_cast<uintptr_t>(buffer),
-                   0);
+    input.callback(&input, kAudioInputData, input.instance, reinterpret_cast<uintptr_t>(buffer), 0);
   }
 }
 
@@ -116,8 +115,10 @@ bool Recover(AudioInput& input, int error) {
 // false when the PCM failed for good.
 bool ReadAvailable(AudioInput& input) {
   while (AudioBuffer* buffer = QueuedBuffer(input)) {
-    const snd_pcm_uframes_t room = (buffer->bufferLength - buffer->bytesRecorded) / input.frameBytes;
-    const snd_pcm_sframes_t got = snd_pcm_readi(input.pcm, buffer->data + buffer->bytesRecorded, room);
+    const snd_pcm_uframes_t room =
+        (buffer->bufferLength - buffer->bytesRecorded) / input.frameBytes;
+    const snd_pcm_sframes_t got =
+        snd_pcm_readi(input.pcm, buffer->data + buffer->bytesRecorded, room);
     if (got == -EAGAIN || got == 0) return true;
     if (got < 0) {
       return Recover(input, static_cast<int>(got));
@@ -164,8 +165,8 @@ void ReaderThread(AudioInput* input) {
 
 }  // namespace
 
-int AudioInputOpen(AudioInputHandle* handle, const AudioFormat& format,
-                   AudioInputCallback callback, uintptr_t instance) {
+int AudioInputOpen(AudioInputHandle* handle, const AudioFormat& format, AudioInputCallback callback,
+                   uintptr_t instance) {
   if (handle == nullptr) return kFailed;
   *handle = nullptr;
   if (callback == nullptr || format.formatTag != kWaveFormatPcm || format.bitsPerSample != 16 ||
