@@ -1,4 +1,4 @@
-// The ALSA backend on its own: deliveries, the hand-back on stop and reset, overrun recovery.
+// The ALSA backend on its own: deliveries, the hand-back on stop and reset, a ring overflow.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -113,14 +113,15 @@ TEST_F(AlsaInput, StopWithoutCaptureKeepsTheBufferAndResetHandsItBack) {
   EXPECT_EQ(collector.deliveries.size(), 1u);
 }
 
-TEST_F(AlsaInput, RecordingGoesOnAfterAnOverrun) {
+TEST_F(AlsaInput, RecordingGoesOnAfterTheRingOverflows) {
   {
     std::lock_guard<std::mutex> guard(collector.mutex);
     collector.requeue = false;
   }
   ASSERT_EQ(AudioInputStart(input), 0);
   collector.WaitForDeliveries(1);
-  // With no buffer queued for longer than the two-second ring holds, the ring overruns.
+  // With no buffer queued for longer than the two-second ring holds, the ring overflows: a
+  // device reports an overrun, a sound server drops audio. Either way recording goes on.
   std::this_thread::sleep_for(std::chrono::milliseconds(3500));
   {
     std::lock_guard<std::mutex> guard(collector.mutex);
@@ -133,7 +134,7 @@ TEST_F(AlsaInput, RecordingGoesOnAfterAnOverrun) {
   std::lock_guard<std::mutex> guard(collector.mutex);
   EXPECT_EQ(collector.deliveries[1].bytes, kBufferSize);
   EXPECT_EQ(collector.deliveries[2].bytes, kBufferSize);
-  // After the recovery the signal runs on without a gap of its own.
+  // Once buffers flow again, the signal runs on without a gap.
   const std::vector<uint16_t> samples = Samples(collector.deliveries, 2);
   for (size_t i = 1; i < samples.size(); ++i) {
     ASSERT_EQ(samples[i], static_cast<uint16_t>(samples[i - 1] + 1)) << "at sample " << i;
