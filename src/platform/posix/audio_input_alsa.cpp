@@ -1,11 +1,20 @@
 // The default audio input over ALSA's "default" capture device (on desktops a sound server).
 //
 // A reader thread runs from Start to Stop. It reads short periods into the one queued buffer
-// and hands the buffer back through the handler when it is full; ALSA's ring buffer, a second
-// or more, keeps capturing while the handler holds the buffer, so nothing is lost before the
-// re-queue. The PCM is touched only by the reader thread while capture runs and only by the
-// caller otherwise. The reader sleeps in poll() on the PCM and on an eventfd, which Stop and
-// AddBuffer signal, so it wakes at once for either.
+// and hands the buffer back through the handler when it is full; ALSA's ring buffer, about two
+// seconds where the device allows, keeps capturing while the handler holds the buffer, so nothing
+// is lost before the re-queue. The PCM is touched only by the reader thread while capture runs
+// and only by the caller otherwise. The reader sleeps in poll() on the PCM and on an eventfd,
+// which Stop and AddBuffer signal, so it wakes at once for either.
+#include <stdarg.h>
+
+// alsa/error.h declares this one function outside its extern "C" block; declared here first
+// with C linkage, the header's later declaration keeps that linkage.
+extern "C" {
+using AlsaLocalErrorHandler = void (*)(const char*, int, const char*, int, const char*, va_list);
+AlsaLocalErrorHandler snd_lib_error_set_local(AlsaLocalErrorHandler handler);
+}
+
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -27,8 +36,24 @@ namespace {
 constexpr int kFailed = 1;
 constexpr char kDeviceName[] = "default";
 constexpr unsigned kPeriodMicroseconds = 20000;
-// Longer than the handler can take to copy and re-queue a full buffer.
+// As close to this as the device allows: far longer than the handler takes to copy and
+// re-queue a full buffer.
 constexpr unsigned kRingMicroseconds = 2000000;
+
+// ALSA reports errors on stderr unless told otherwise, and the library prints nothing: while
+// a guard lives, ALSA's errors on its thread are dropped (a handler the host installed for
+// the whole process still gets them).
+class QuietAlsaErrors {
+ public:
+  QuietAlsaErrors() : previous_(snd_lib_error_set_local(Ignore)) {}
+  ~QuietAlsaErrors() { snd_lib_error_set_local(previous_); }
+  QuietAlsaErrors(const QuietAlsaErrors&) = delete;
+  QuietAlsaErrors& operator=(const QuietAlsaErrors&) = delete;
+
+ private:
+  static void Ignore(const char*, int, const char*, int, const char*, va_list) {}
+  snd_local_error_handler_t previous_;
+};
 
 }  // namespace
 
@@ -104,8 +129,9 @@ void HandBack(AudioInput& input) {
   }
 }
 
-// After an overrun (the ring filled while the thread was late or no buffer was queued) the
-// PCM is prepared again and restarted, so recording goes on; false when it cannot be.
+// After an overrun (the ring filled while the thread was late or no buffer was queued) or a
+// suspend, the PCM is prepared again and restarted, so recording goes on; false when it
+// cannot be.
 bool Recover(AudioInput& input, int error) {
   if (snd_pcm_recover(input.pcm, error, 1) < 0) return false;
   return snd_pcm_state(input.pcm) == SND_PCM_STATE_RUNNING || snd_pcm_start(input.pcm) >= 0;
@@ -140,7 +166,7 @@ void ReadUntilStopped(AudioInput& input, std::vector<pollfd>& descriptors, bool 
     // for a wake-up only, and leave the frames in the ring.
     const bool watchPcm = pcmUsable && QueuedBuffer(input) != nullptr;
     const nfds_t count = watchPcm ? descriptors.size() : 1;
-    if (poll(descriptors.data(), count, -1) < 0) continue;  // EINTR
+    if (poll(descriptors.data(), count, -1) < 0) continue;  // interrupted by a signal
     if (descriptors[0].revents & POLLIN) ClearWake(input);
     if (!watchPcm) continue;
     unsigned short events = 0;
@@ -150,6 +176,7 @@ void ReadUntilStopped(AudioInput& input, std::vector<pollfd>& descriptors, bool 
 }
 
 void ReaderThread(AudioInput* input) {
+  QuietAlsaErrors quiet;
   const int pcmCount = snd_pcm_poll_descriptors_count(input->pcm);
   std::vector<pollfd> descriptors(1 + (pcmCount > 0 ? pcmCount : 0));
   descriptors[0] = pollfd{input->wakeFd, POLLIN, 0};
@@ -173,6 +200,7 @@ int AudioInputOpen(AudioInputHandle* handle, const AudioFormat& format, AudioInp
       format.channels == 0) {
     return kFailed;
   }
+  QuietAlsaErrors quiet;
   AudioInput* input = new (std::nothrow) AudioInput;
   if (input == nullptr) return kFailed;
   input->callback = callback;
@@ -219,6 +247,7 @@ int AudioInputAddBuffer(AudioInputHandle input, AudioBuffer* buffer) {
 int AudioInputStart(AudioInputHandle input) {
   if (input == nullptr) return kFailed;
   if (input->reader.joinable()) return 0;
+  QuietAlsaErrors quiet;
   if (snd_pcm_start(input->pcm) < 0) return kFailed;
   {
     std::lock_guard<std::mutex> guard(input->mutex);
@@ -257,6 +286,7 @@ int AudioInputReset(AudioInputHandle input) {
 int AudioInputClose(AudioInputHandle input) {
   if (input == nullptr) return kFailed;
   AudioInputStop(input);
+  QuietAlsaErrors quiet;
   snd_pcm_close(input->pcm);
   close(input->wakeFd);
   input->callback(input, kAudioInputClosed, input->instance, 0, 0);
