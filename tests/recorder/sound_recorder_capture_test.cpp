@@ -1,6 +1,4 @@
 // The recorder through the real path: ALSA's "default" device, fed the counter signal.
-#include <dirent.h>
-
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -56,15 +54,6 @@ Take Record(const std::string& path, milliseconds length) {
                                        << " s of recording, expected " << low << " to " << high;
 }
 
-size_t ThreadCount() {
-  size_t count = 0;
-  if (DIR* dir = opendir("/proc/self/task")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
-}
-
 class RecorderOnTheDefaultInput : public ::testing::Test {
  protected:
   test::ScratchFolder folder;
@@ -114,13 +103,13 @@ TEST_F(RecorderOnTheDefaultInput, WithoutADeviceStartGivesCode1AndLeavesNothingB
   const std::string config = folder.Path("no-device.conf");
   std::ofstream(config) << "pcm.!default { type hw card 31 }\n";
   test::AlsaConfigOverride noDevice(config);
-  const size_t threads = ThreadCount();
+  const size_t threads = test::ThreadCount();
   const size_t descriptors = test::OpenDescriptorCount();
 
   EXPECT_EQ(SoundRecorderStart(Utf16(path).c_str()), QUOREL_START_INPUT_OPEN_FAILED);
   EXPECT_EQ(SoundRecorderStop(), 0);
   EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 0));
-  EXPECT_EQ(ThreadCount(), threads);
+  EXPECT_EQ(test::ThreadCount(), threads);
   EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
 }
 

@@ -101,13 +101,25 @@ bool IsOpenInThisProcess(const std::string& path) {
   return found;
 }
 
-size_t OpenDescriptorCount() {
+namespace {
+
+size_t EntryCount(const char* folder) {
   size_t count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
+  if (DIR* dir = opendir(folder)) {
     while (readdir(dir) != nullptr) ++count;
     closedir(dir);
   }
   return count;
+}
+
+}  // namespace
+
+size_t OpenDescriptorCount() {
+  return EntryCount("/proc/self/fd");
+}
+
+size_t ThreadCount() {
+  return EntryCount("/proc/self/task");
 }
 
 ScratchFolder::ScratchFolder() {

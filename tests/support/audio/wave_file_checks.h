@@ -27,6 +27,7 @@ uint32_t Number32(const std::vector<uint8_t>& bytes, size_t offset);
 bool IsOpenInThisProcess(const std::string& path);
 
 size_t OpenDescriptorCount();
+size_t ThreadCount();
 
 // A fresh folder under /tmp, removed with everything in it at the end of its scope.
 class ScratchFolder {
