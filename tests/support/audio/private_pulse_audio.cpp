@@ -13,7 +13,7 @@ namespace quorel::test {
 namespace {
 
 // Longer than any test records.
-constexpr uint32_t kCounterSignalSamples = 16000 * 20;
+constexpr uint32_t kTestSignalSeconds = 20;
 
 std::string RunScript(const std::string& arguments, int* status) {
   const std::string command =
@@ -30,10 +30,11 @@ std::string RunScript(const std::string& arguments, int* status) {
   return output;
 }
 
-void WriteCounterSignal(const std::string& path) {
+void WriteCounterSignal(const std::string& path, uint32_t seconds) {
+  const uint32_t samples = 16000 * seconds;
   std::vector<uint8_t> bytes;
-  bytes.reserve(2 * kCounterSignalSamples);
-  for (uint32_t sample = 0; sample < kCounterSignalSamples; ++sample) {
+  bytes.reserve(2 * samples);
+  for (uint32_t sample = 0; sample < samples; ++sample) {
     bytes.push_back(static_cast<uint8_t>(sample));
     bytes.push_back(static_cast<uint8_t>(sample >> 8));
   }
@@ -44,13 +45,10 @@ void WriteCounterSignal(const std::string& path) {
 
 }  // namespace
 
-void PrivatePulseAudio::SetUp() {
-  char pattern[] = "/tmp/quorel-audio-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  folder_ = pattern;
+bool StartCounterSignalInput(const std::string& folder, uint32_t signalSeconds) {
   int status = 0;
-  const std::string environment = RunScript("start '" + folder_ + "/pulse'", &status);
-  ASSERT_EQ(status, 0) << "the private PulseAudio daemon did not start";
+  const std::string environment = RunScript("start '" + folder + "/pulse'", &status);
+  if (status != 0) return false;
   size_t begin = 0;
   while (begin < environment.size()) {
     const size_t end = environment.find('\n', begin);
@@ -62,21 +60,34 @@ void PrivatePulseAudio::SetUp() {
     begin = end == std::string::npos ? environment.size() : end + 1;
   }
 
-  const std::string signal = folder_ + "/counter.raw";
-  WriteCounterSignal(signal);
+  const std::string signal = folder + "/counter.raw";
+  WriteCounterSignal(signal, signalSeconds);
   // It stands alone (no include of the system's alsa.conf): the system's hooks would
   // otherwise redefine "default" while a sound server runs.
-  const std::string config = folder_ + "/asound.conf";
+  const std::string config = folder + "/asound.conf";
   std::ofstream(config)
       << "pcm.!default { type file slave.pcm { type pulse } file \"/dev/null\" infile \"" << signal
       << "\" format \"raw\" }\n";
   setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+  return true;
+}
+
+void StopCounterSignalInput(const std::string& folder) {
+  int status = 0;
+  RunScript("stop '" + folder + "/pulse'", &status);
+}
+
+void PrivatePulseAudio::SetUp() {
+  char pattern[] = "/tmp/quorel-audio-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  folder_ = pattern;
+  ASSERT_TRUE(StartCounterSignalInput(folder_, kTestSignalSeconds))
+      << "the private PulseAudio daemon did not start";
 }
 
 void PrivatePulseAudio::TearDown() {
   if (folder_.empty()) return;
-  int status = 0;
-  RunScript("stop '" + folder_ + "/pulse'", &status);
+  StopCounterSignalInput(folder_);
   std::error_code ignored;
   std::filesystem::remove_all(folder_, ignored);
 }

@@ -7,10 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace quorel::test {
 
+// Starts the private daemon with its runtime folder in folder and points this process's
+// environment, and so its children's, at it and at an ALSA configuration in folder whose
+// "default" device reads signalSeconds of the counter signal. False when the daemon did not
+// start.
+bool StartCounterSignalInput(const std::string& folder, uint32_t signalSeconds);
+// Stops the daemon that StartCounterSignalInput started in folder.
+void StopCounterSignalInput(const std::string& folder);
+
+// A test environment of the above for the whole test program.
 class PrivatePulseAudio : public ::testing::Environment {
  public:
   void SetUp() override;
