@@ -80,9 +80,10 @@ bool RecordWithLibrary(const std::string& driver, const std::string& path, doubl
 
 bool RecordWithArecord(const std::string& path, double seconds, Run& run) {
   std::string output;
-  const std::vector<std::string> command{"arecord", "-q", "-D", "default", "-f", "S16_LE", "-r",
-                                         "16000", "-c", "1", "-t", "wav", "-d",
-                                         std::to_string(static_cast<int>(seconds)), path};
+  const std::vector<std::string> command{
+      "arecord", "-q", "-D", "default", "-f",  "S16_LE", "-r",
+      "16000",   "-c", "1",  "-t",      "wav", "-d",     std::to_string(static_cast<int>(seconds)),
+      path};
   return RunMeasured(command, run, &output) && CheckFile(path, run);
 }
 
@@ -100,9 +101,8 @@ double Worst(std::vector<Run>& runs, double Run::*field) {
 }
 
 int Intact(const std::vector<Run>& runs) {
-  return static_cast<int>(std::count_if(runs.begin(), runs.end(), [](const Run& run) {
-    return run.intact;
-  }));
+  return static_cast<int>(
+      std::count_if(runs.begin(), runs.end(), [](const Run& run) { return run.intact; }));
 }
 
 }  // namespace
@@ -147,8 +147,8 @@ int main(int argc, char** argv) {
   std::printf("Recording %d s, median of %d alternating runs each\n", seconds, runs);
   std::printf("| measure | library | arecord |\n|---|---|---|\n");
   std::printf("| CPU time of the process (ms) | %.0f | %.0f |\n", libraryCpu, arecordCpu);
-  std::printf("| peak resident memory (MB) | %.1f | %.1f |\n",
-              Median(library, &Run::peakMegabytes), Median(arecord, &Run::peakMegabytes));
+  std::printf("| peak resident memory (MB) | %.1f | %.1f |\n", Median(library, &Run::peakMegabytes),
+              Median(arecord, &Run::peakMegabytes));
   std::printf("| samples in the file | %.0f | %.0f |\n", Median(library, &Run::samples),
               Median(arecord, &Run::samples));
   std::printf("| runs with the counter signal intact | %d/%d | %d/%d |\n", Intact(library), runs,
