@@ -35,11 +35,15 @@ struct TlsTestServer::State {
   size_t accepted = 0;
   size_t active = 0;  // connection threads still running (they are detached)
   bool misbehaved = false;
+  bool released = false;
+  bool stopping = false;
   std::vector<RecordedExchange> finished;
 
   void Serve(int socket);
   void Accept();
   void MarkMisbehaved(RecordedExchange& record);
+  // False when the server stops first.
+  bool WaitForRelease();
 };
 
 namespace {
@@ -141,6 +145,12 @@ void TlsTestServer::State::MarkMisbehaved(RecordedExchange& record) {
   changed.notify_all();
 }
 
+bool TlsTestServer::State::WaitForRelease() {
+  std::unique_lock<std::mutex> lock(mutex);
+  changed.wait(lock, [this] { return released || stopping; });
+  return !stopping;
+}
+
 void TlsTestServer::State::Serve(int socket) {
   RecordedExchange record;
   const int stopFd = stopPipe[0];
@@ -189,6 +199,7 @@ void TlsTestServer::State::Serve(int socket) {
         if (got == 0) return;
         record.request.append(buffer, got);
       }
+      if (cutRequest && options.holdUntilReleased && !WaitForRelease()) return;
 
       switch (misbehaviour) {
         case Misbehaviour::kCloseInRequest:
@@ -303,6 +314,11 @@ TlsTestServer::~TlsTestServer() {
   State& state = *state_;
   const char stop = 1;
   [[maybe_unused]] const ssize_t written = write(state.stopPipe[1], &stop, 1);
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.stopping = true;
+    state.changed.notify_all();
+  }
   if (state.acceptor.joinable()) state.acceptor.join();
   {
     std::unique_lock<std::mutex> lock(state.mutex);
@@ -316,6 +332,12 @@ TlsTestServer::~TlsTestServer() {
 
 uint16_t TlsTestServer::Port() const {
   return state_->port;
+}
+
+void TlsTestServer::Release() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->released = true;
+  state_->changed.notify_all();
 }
 
 size_t TlsTestServer::ConnectionCount() const {

@@ -31,9 +31,10 @@ struct TlsServerOptions {
   std::string keyFile;
   uint16_t port = 0;  // 0: an ephemeral port
   Misbehaviour misbehaviour = Misbehaviour::kNone;
-  uint64_t requestBodyLimit = 0;  // 0 with kCloseInRequest: right after the request header
-  int receiveBufferBytes = 0;     // 0: the system's; small values keep fewer bytes in flight
-  bool sendContinue = false;      // answer "Expect: 100-continue" with an interim answer
+  uint64_t requestBodyLimit = 0;   // 0 with kCloseInRequest: right after the request header
+  int receiveBufferBytes = 0;      // 0: the system's; small values keep fewer bytes in flight
+  bool holdUntilReleased = false;  // wait for Release() before misbehaving in the request
+  bool sendContinue = false;       // answer "Expect: 100-continue" with an interim answer
   std::string answerStatus = "200 OK";
   std::string answerBody = "{\"result\":[]}\n";
   AnswerFraming framing = AnswerFraming::kContentLength;
@@ -64,6 +65,8 @@ class TlsTestServer {
   std::vector<RecordedExchange> WaitForExchanges(size_t count, unsigned waitMs = 20000) const;
   // Waits up to waitMs until some connection has misbehaved as configured.
   bool WaitForMisbehaviour(unsigned waitMs = 20000) const;
+  // Lets connections held by holdUntilReleased go on and misbehave.
+  void Release();
 
  private:
   struct State;
