@@ -104,6 +104,10 @@ struct AnswerCase {
   unsigned pieceDelayMs;
 };
 
+void PrintTo(const AnswerCase& answer, std::ostream* out) {
+  *out << answer.name;
+}
+
 class UploadAnswerKinds : public UploadTest, public ::testing::WithParamInterface<AnswerCase> {};
 
 TEST_P(UploadAnswerKinds, StoresTheAnswerBodyByteForByte) {
@@ -220,6 +224,10 @@ struct CertificateCase {
   int32_t expected;
 };
 
+void PrintTo(const CertificateCase& check, std::ostream* out) {
+  *out << check.name;
+}
+
 class UploadCertificate : public UploadTest,
                           public ::testing::WithParamInterface<CertificateCase> {};
 
@@ -276,6 +284,10 @@ struct NoAnswerCase {
   Misbehaviour misbehaviour;
   bool halfOfTheBodyKept;
 };
+
+void PrintTo(const NoAnswerCase& cause, std::ostream* out) {
+  *out << cause.name;
+}
 
 class UploadWithoutCompleteAnswer : public UploadTest,
                                     public ::testing::WithParamInterface<NoAnswerCase> {};

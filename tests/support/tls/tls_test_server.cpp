@@ -6,6 +6,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -249,6 +250,13 @@ void TlsTestServer::State::Serve(int socket) {
 }
 
 void TlsTestServer::State::Accept() {
+  // A client that goes away mid-answer must cost the server a write error, not the process its
+  // SIGPIPE. Blocked only on the server's threads (connection threads inherit the mask), so a
+  // client in the same process would still die of a SIGPIPE that it caused itself.
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
   for (;;) {
     pollfd fds[2] = {{listener, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
     if (poll(fds, 2, -1) < 0) continue;
@@ -266,8 +274,6 @@ void TlsTestServer::State::Accept() {
 TlsTestServer::TlsTestServer(TlsServerOptions options) : state_(std::make_unique<State>()) {
   State& state = *state_;
   state.options = std::move(options);
-  // A client that goes away mid-answer must cost an error, not the test process.
-  signal(SIGPIPE, SIG_IGN);
 
   const auto fail = [&state](const char* what) {
     if (state.context != nullptr) SSL_CTX_free(state.context);
