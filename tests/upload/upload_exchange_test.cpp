@@ -179,6 +179,18 @@ TEST_F(UploadFailure, ArgumentsThatCannotBeUsedFailBeforeAnyConnection) {
   EXPECT_EQ(server->ConnectionCount(), 0u);
 }
 
+TEST_F(UploadFailure, HostNameThatCannotBeNamedFailsTheConnectionSetUp) {
+  const std::string audio = ScratchPath("audio.wav");
+  WriteFile(audio, "x");
+  const char16_t loneSurrogate[] = {u'h', 0xDC00, 0};
+  for (const char16_t* hostName : {u"", static_cast<const char16_t*>(loneSurrogate)}) {
+    HttpEndpoint endpoint = TestEndpoint(1);
+    endpoint.hostName = hostName;
+    EXPECT_EQ(UploadSpeech(endpoint, Utf16(audio).c_str(), u"KEY", Utf16(ResponsePath()).c_str()),
+              QUOREL_SPEECH_CONNECTION_FAILED);
+  }
+}
+
 TEST_F(UploadWire, KeyOf147UnitsFillsTheTarget) {
   const std::string audio = ScratchPath("audio.wav");
   WriteFile(audio, "x");
