@@ -40,14 +40,14 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UploadFileSize,
 TEST_F(UploadWire, PercentEncodesOnlyWhatCannotStandInTheTarget) {
   const std::string audio = ScratchPath("audio.wav");
   WriteFile(audio, "x");
-  const std::u16string key = u"k&x=1 %|\r\n\u00e9";
+  const std::u16string key = u"k&x=1 %|\r\n\u00e9#f";
   const auto server = Serve();
   ASSERT_EQ(UploadSpeech(TestEndpoint(server->Port()), Utf16(audio).c_str(), key.c_str(),
                          Utf16(ResponsePath()).c_str()),
             QUOREL_SUCCESS);
   const auto exchanges = server->WaitForExchanges(1);
   ASSERT_EQ(exchanges.size(), 1u);
-  ExpectWireRequest(exchanges[0], "x", "k&x=1%20%%7C%0D%0A%C3%A9");
+  ExpectWireRequest(exchanges[0], "x", "k&x=1%20%%7C%0D%0A%C3%A9#f");
 }
 
 TEST_F(UploadWire, GoesOnWhenTheServerSendsAnInterimAnswer) {
@@ -214,20 +214,33 @@ TEST_F(UploadFailure, FileTooLargeForTheDeclaredLengthFailsBeforeAnyConnection) 
   EXPECT_EQ(server->ConnectionCount(), 0u);
 }
 
-class UploadBeginFailure : public UploadTest, public ::testing::WithParamInterface<Misbehaviour> {};
+struct BeginFailureCase {
+  const char* name;
+  Misbehaviour misbehaviour;
+};
+
+void PrintTo(const BeginFailureCase& cause, std::ostream* out) {
+  *out << cause.name;
+}
+
+class UploadBeginFailure : public UploadTest,
+                           public ::testing::WithParamInterface<BeginFailureCase> {};
 
 TEST_P(UploadBeginFailure, ReachingTheServiceFailsAtTheBegin) {
   const std::string audio = ScratchPath("audio.wav");
   WriteFile(audio, "x");
   TlsServerOptions options;
-  options.misbehaviour = GetParam();
+  options.misbehaviour = GetParam().misbehaviour;
   const auto server = Serve(options);
   EXPECT_EQ(Upload(*server, audio), QUOREL_SPEECH_BEGIN_FAILED);
 }
 
-INSTANTIATE_TEST_SUITE_P(Causes, UploadBeginFailure,
-                         ::testing::Values(Misbehaviour::kRefuse, Misbehaviour::kFailHandshake,
-                                           Misbehaviour::kStallHandshake));
+INSTANTIATE_TEST_SUITE_P(
+    Causes, UploadBeginFailure,
+    ::testing::Values(BeginFailureCase{"Refused", Misbehaviour::kRefuse},
+                      BeginFailureCase{"HandshakeFails", Misbehaviour::kFailHandshake},
+                      BeginFailureCase{"HandshakeNeverAnswered", Misbehaviour::kStallHandshake}),
+    [](const ::testing::TestParamInfo<BeginFailureCase>& info) { return info.param.name; });
 
 struct CertificateCase {
   const char* name;

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "common/utf16.h"
@@ -211,6 +213,8 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
   CURL* easy = request.easy;
   const HttpConnection& connection = *request.connection;
   const bool customVerb = std::strcmp(verb, "POST") != 0;
+  // The target goes out verbatim: parsed as part of a URL, a "#" in the key would start a
+  // fragment and be cut off.
   return Set(easy, CURLOPT_URL, connection.url.c_str()) &&
          Set(easy, CURLOPT_REQUEST_TARGET, target) && Set(easy, CURLOPT_POST, 1L) &&
          (!customVerb || Set(easy, CURLOPT_CUSTOMREQUEST, verb)) &&
@@ -225,6 +229,7 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
          // any other; libcurl would otherwise stop sending and report the upload as done.
          Set(easy, CURLOPT_KEEP_SENDING_ON_ERROR, 1L) && Set(easy, CURLOPT_SSL_VERIFYPEER, 1L) &&
          Set(easy, CURLOPT_SSL_VERIFYHOST, connection.acceptMismatchedNames ? 0L : 2L) &&
+         // A given CA file is the whole trust store: the system's folder of roots is not used.
          (connection.caFile.empty() || (Set(easy, CURLOPT_CAINFO, connection.caFile.c_str()) &&
                                         Set(easy, CURLOPT_CAPATH, nullptr))) &&
          Set(easy, CURLOPT_SSL_CTX_FUNCTION, PrepareTlsContext) &&
@@ -236,20 +241,25 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
 
 }  // namespace
 
+// The set-up steps allocate; running out of memory fails the step like any other failure.
+
 HttpSession* HttpOpenSession(const char16_t* agentName) {
   char agent[256];
   if (!Utf16ToUtf8(agentName, agent, sizeof agent)) return nullptr;
-  // Reference-counted, and safe to call from several threads in libcurl 7.84 and later.
-  if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
-  CURLM* multi = curl_multi_init();
-  if (multi == nullptr) {
-    curl_global_cleanup();
+  try {
+    auto session = std::make_unique<HttpSession>();
+    session->agentName = agent;
+    // Reference-counted, and safe to call from several threads in libcurl 7.84 and later.
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+    session->multi = curl_multi_init();
+    if (session->multi == nullptr) {
+      curl_global_cleanup();
+      return nullptr;
+    }
+    return session.release();
+  } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  HttpSession* session = new HttpSession;
-  session->multi = multi;
-  session->agentName = agent;
-  return session;
 }
 
 HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
@@ -258,21 +268,26 @@ HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) 
       !Utf16ToUtf8(endpoint.hostName, host, sizeof host) || host[0] == 0) {
     return nullptr;
   }
-  const bool literalIpv6 = std::strchr(host, ':') != nullptr;
-  HttpConnection* connection = new HttpConnection;
-  connection->session = session;
-  connection->url = std::string("https://") + (literalIpv6 ? "[" : "") + host +
-                    (literalIpv6 ? "]" : "") + ":" + std::to_string(endpoint.port) + "/";
-  connection->caFile = endpoint.caFile == nullptr ? "" : endpoint.caFile;
-  connection->acceptMismatchedNames = endpoint.acceptMismatchedNames;
-  connection->connectTimeoutMs = endpoint.connectTimeoutMs;
-  connection->stallTimeoutMs = endpoint.stallTimeoutMs;
-  return connection;
+  try {
+    const bool literalIpv6 = std::strchr(host, ':') != nullptr;
+    auto connection = std::make_unique<HttpConnection>();
+    connection->session = session;
+    connection->url = std::string("https://") + (literalIpv6 ? "[" : "") + host +
+                      (literalIpv6 ? "]" : "") + ":" + std::to_string(endpoint.port) + "/";
+    connection->caFile = endpoint.caFile == nullptr ? "" : endpoint.caFile;
+    connection->acceptMismatchedNames = endpoint.acceptMismatchedNames;
+    connection->connectTimeoutMs = endpoint.connectTimeoutMs;
+    connection->stallTimeoutMs = endpoint.stallTimeoutMs;
+    return connection.release();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {
   if (connection == nullptr || verb == nullptr || target == nullptr) return nullptr;
-  HttpRequest* request = new HttpRequest;
+  HttpRequest* request = new (std::nothrow) HttpRequest;
+  if (request == nullptr) return nullptr;
   request->connection = connection;
   request->easy = curl_easy_init();
   if (request->easy == nullptr || !Configure(*request, verb, target)) {
