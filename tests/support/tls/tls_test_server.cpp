@@ -13,10 +13,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -275,7 +277,7 @@ TlsTestServer::TlsTestServer(TlsServerOptions options) : state_(std::make_unique
   State& state = *state_;
   state.options = std::move(options);
 
-  const auto fail = [&state](const char* what) {
+  const auto fail = [&state](const std::string& what) {
     if (state.context != nullptr) SSL_CTX_free(state.context);
     if (state.listener >= 0) close(state.listener);
     for (int fd : state.stopPipe) {
@@ -308,7 +310,9 @@ TlsTestServer::TlsTestServer(TlsServerOptions options) : state_(std::make_unique
   socklen_t length = sizeof address;
   if (bind(state.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       getsockname(state.listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    fail("bind");
+    fail(("cannot listen on 127.0.0.1:" + std::to_string(state.options.port) + ": " +
+          std::strerror(errno))
+             .c_str());
   }
   state.port = ntohs(address.sin_port);
   if (state.options.misbehaviour == Misbehaviour::kRefuse) return;
