@@ -161,8 +161,8 @@ void CheckEnvelopeAndHeaders(const BoundaryToken& token, int64_t fileSize) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LocalTime time{};
-  uint16_t* fields[] = {&time.year,   &time.month,  &time.dayOfWeek, &time.day,
-                        &time.hour,   &time.minute, &time.second,    &time.milliseconds};
+  uint16_t* fields[] = {&time.year, &time.month,  &time.dayOfWeek, &time.day,
+                        &time.hour, &time.minute, &time.second,    &time.milliseconds};
   for (uint16_t* field : fields) *field = Take16(data, size);
   int64_t fileSize = 0;
   for (int i = 0; i < 4; ++i) fileSize = fileSize << 16 | Take16(data, size);

@@ -1,6 +1,5 @@
 #include "upload/upload_test_support.h"
 
-#include <dirent.h>
 #include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -29,12 +28,12 @@ struct Scratch {
   ~Scratch() { nftw(folder.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
 };
 
-}  // namespace
-
 const std::string& ScratchFolder() {
   static const Scratch scratch;
   return scratch.folder;
 }
+
+}  // namespace
 
 const TestCertificates& Certificates() {
   static const TestCertificates set = MakeTestCertificates(ScratchFolder());
@@ -75,22 +74,9 @@ std::string PatternedBytes(size_t count) {
   return bytes;
 }
 
-std::u16string Utf16(const std::string& text) {
-  return std::u16string(text.begin(), text.end());
-}
-
 HttpEndpoint TestEndpoint(uint16_t port, bool acceptMismatchedNames) {
   return HttpEndpoint{u"localhost",          port,           Certificates().caFile.c_str(),
                       acceptMismatchedNames, kTestTimeoutMs, kTestTimeoutMs};
-}
-
-size_t OpenDescriptorCount() {
-  size_t count = 0;
-  if (DIR* folder = opendir("/proc/self/fd")) {
-    while (readdir(folder) != nullptr) ++count;
-    closedir(folder);
-  }
-  return count;
 }
 
 ParsedRequest ParseRequest(const std::string& raw) {

@@ -6,12 +6,12 @@
 #include <string>
 
 #include "platform/http_exchange.h"
+#include "support/common/test_process.h"
 #include "support/tls/test_certificates.h"
 
 namespace quorel::test {
 
-// The scratch folder of this test process, made on first use with the certificate set in it.
-const std::string& ScratchFolder();
+// The certificate set, made on first use in the scratch folder of this test process.
 const TestCertificates& Certificates();
 
 std::string ScratchPath(const std::string& name);
@@ -21,15 +21,10 @@ bool FileExists(const std::string& path);
 // Bytes that vary along the file, so a lost, doubled or moved chunk shows.
 std::string PatternedBytes(size_t count);
 
-// ASCII text as the UTF-16 the upload takes.
-std::u16string Utf16(const std::string& text);
-
 // The test server on localhost, trusted through the test CA, with short waits so that the
 // stall cases stay quick.
 constexpr uint32_t kTestTimeoutMs = 1000;
 HttpEndpoint TestEndpoint(uint16_t port, bool acceptMismatchedNames = false);
-
-size_t OpenDescriptorCount();
 
 struct ParsedRequest {
   std::string requestLine;

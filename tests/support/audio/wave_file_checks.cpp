@@ -101,27 +101,6 @@ bool IsOpenInThisProcess(const std::string& path) {
   return found;
 }
 
-namespace {
-
-size_t EntryCount(const char* folder) {
-  size_t count = 0;
-  if (DIR* dir = opendir(folder)) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
-}
-
-}  // namespace
-
-size_t OpenDescriptorCount() {
-  return EntryCount("/proc/self/fd");
-}
-
-size_t ThreadCount() {
-  return EntryCount("/proc/self/task");
-}
-
 ScratchFolder::ScratchFolder() {
   char pattern[] = "/tmp/quorel-test-XXXXXX";
   if (mkdtemp(pattern) != nullptr) path_ = pattern;
@@ -130,10 +109,6 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
   if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
-std::u16string Utf16(const std::string& ascii) {
-  return std::u16string(ascii.begin(), ascii.end());
 }
 
 }  // namespace quorel::test

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/common/test_process.h"
+
 namespace quorel::test {
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
@@ -26,9 +28,6 @@ uint32_t Number32(const std::vector<uint8_t>& bytes, size_t offset);
 // Whether this process still has a descriptor open on path.
 bool IsOpenInThisProcess(const std::string& path);
 
-size_t OpenDescriptorCount();
-size_t ThreadCount();
-
 // A fresh folder under /tmp, removed with everything in it at the end of its scope.
 class ScratchFolder {
  public:
@@ -41,8 +40,5 @@ class ScratchFolder {
  private:
   std::string path_;
 };
-
-// An ASCII path as the exports receive it.
-std::u16string Utf16(const std::string& ascii);
 
 }  // namespace quorel::test
