@@ -1,0 +1,170 @@
+// One HTTPS request over WinINet, in its push shape: HttpSendRequestExW declares the body
+// length, InternetWriteFile sends each piece as the caller gives it, HttpEndRequestW waits for
+// the answer. Trust comes from the system's Root store; endpoint.caFile has no meaning here.
+#include <windows.h>
+#include <wininet.h>
+
+#include <new>
+#include <string>
+
+#include "platform/http_exchange.h"
+
+namespace quorel {
+
+struct HttpSession {
+  HINTERNET handle;
+};
+
+struct HttpConnection {
+  HINTERNET handle;
+  bool acceptMismatchedNames;
+  uint32_t connectTimeoutMs;
+  uint32_t stallTimeoutMs;
+};
+
+struct HttpRequest {
+  HINTERNET handle;
+  uint64_t bodyBytesRead;
+};
+
+namespace {
+
+// Over TLS on a kept-alive connection, no redirects followed, no authentication attempted, a
+// certificate past or before its validity dates accepted; every other certificate error fails.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION |
+                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_AUTH |
+                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
+                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
+                                INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+static_assert((kRequestFlags | INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0x00E4F000);
+
+constexpr DWORD kSendRequestFlags = HSR_INITIATE | HSR_CHUNKED;  // 0x28; WinINet ignores them
+constexpr DWORD kEndRequestFlags = HSR_INITIATE;                 // 8
+
+const wchar_t* kAcceptTypes[] = {L"*/*", nullptr};
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+
+// The verb and target are ASCII; UTF-8 is read strictly so that nothing else slips through.
+bool Widen(const char* text, std::wstring* wide) {
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+  if (units <= 0) return false;
+  wide->resize(static_cast<size_t>(units));
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, &(*wide)[0], units) == units;
+}
+
+bool SetTimeout(HINTERNET handle, DWORD option, uint32_t milliseconds) {
+  DWORD value = milliseconds;
+  return InternetSetOptionW(handle, option, &value, sizeof value);
+}
+
+// WinINet reports a body cut short of its Content-Length as an ordinary end.
+bool IsBodyShort(const HttpRequest* request) {
+  ULONGLONG declared = 0;
+  DWORD size = sizeof declared;
+  if (!HttpQueryInfoW(request->handle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64,
+                      &declared, &size, nullptr)) {
+    return false;
+  }
+  return request->bodyBytesRead < declared;
+}
+
+}  // namespace
+
+HttpSession* HttpOpenSession(const char16_t* agentName) {
+  // A named proxy with no proxy name: WinINet goes straight to the host.
+  HINTERNET handle =
+      InternetOpenW(Wide(agentName), INTERNET_OPEN_TYPE_PROXY, nullptr, nullptr, 0);
+  if (handle == nullptr) return nullptr;
+  HttpSession* session = new (std::nothrow) HttpSession{handle};
+  if (session == nullptr) InternetCloseHandle(handle);
+  return session;
+}
+
+HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
+  if (session == nullptr) return nullptr;
+  HINTERNET handle = InternetConnectW(session->handle, Wide(endpoint.hostName), endpoint.port,
+                                      L"", L"", INTERNET_SERVICE_HTTP, 0, 0);
+  if (handle == nullptr) return nullptr;
+  HttpConnection* connection = new (std::nothrow) HttpConnection{
+      handle, endpoint.acceptMismatchedNames, endpoint.connectTimeoutMs, endpoint.stallTimeoutMs};
+  if (connection == nullptr) InternetCloseHandle(handle);
+  return connection;
+}
+
+HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {
+  std::wstring wideVerb, wideTarget;
+  if (connection == nullptr || !Widen(verb, &wideVerb) || !Widen(target, &wideTarget)) {
+    return nullptr;
+  }
+  const DWORD flags = kRequestFlags | (connection->acceptMismatchedNames
+                                           ? INTERNET_FLAG_IGNORE_CERT_CN_INVALID
+                                           : 0);
+  HINTERNET handle = HttpOpenRequestW(connection->handle, wideVerb.c_str(), wideTarget.c_str(),
+                                      nullptr, nullptr, kAcceptTypes, flags, 0);
+  if (handle == nullptr) return nullptr;
+  // Send and receive timeouts bound each socket operation, so they end a stalled exchange.
+  const bool timed = SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT,
+                                connection->connectTimeoutMs) &&
+                     SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, connection->stallTimeoutMs) &&
+                     SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, connection->stallTimeoutMs);
+  HttpRequest* request = timed ? new (std::nothrow) HttpRequest{handle, 0} : nullptr;
+  if (request == nullptr) InternetCloseHandle(handle);
+  return request;
+}
+
+bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
+  return request != nullptr &&
+         HttpAddRequestHeadersW(request->handle, Wide(headerBlock), static_cast<DWORD>(-1),
+                                HTTP_ADDREQ_FLAG_ADD);
+}
+
+bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
+  if (request == nullptr) return false;
+  INTERNET_BUFFERSW begin{};
+  begin.dwStructSize = sizeof begin;
+  begin.dwBufferTotal = totalLength;
+  return HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0);
+}
+
+bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
+  if (request == nullptr) return false;
+  if (count == 0) return true;
+  DWORD written = 0;
+  return InternetWriteFile(request->handle, data, count, &written) && written == count;
+}
+
+bool HttpEndRequest(HttpRequest* request) {
+  return request != nullptr && HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0);
+}
+
+HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
+  *count = 0;
+  if (request == nullptr) return HttpReadResult::kFailed;
+  DWORD got = 0;
+  if (!InternetReadFile(request->handle, buffer, capacity, &got)) return HttpReadResult::kFailed;
+  request->bodyBytesRead += got;
+  *count = got;
+  if (got > 0) return HttpReadResult::kData;
+  return IsBodyShort(request) ? HttpReadResult::kFailed : HttpReadResult::kEnd;
+}
+
+void HttpClose(HttpRequest* request) {
+  if (request == nullptr) return;
+  InternetCloseHandle(request->handle);
+  delete request;
+}
+
+void HttpClose(HttpConnection* connection) {
+  if (connection == nullptr) return;
+  InternetCloseHandle(connection->handle);
+  delete connection;
+}
+
+void HttpClose(HttpSession* session) {
+  if (session == nullptr) return;
+  InternetCloseHandle(session->handle);
+  delete session;
+}
+
+}  // namespace quorel
