@@ -3,8 +3,8 @@
 // recorder re-queues its buffer and writes the file from its handler. So the service callback
 // only posts each message to this input's delivery thread, which runs the handler; a handler
 // may then call every AudioInput function except Close.
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 
 #include <new>
 
@@ -125,6 +125,14 @@ void ReleaseHeader(AudioInput* input, WAVEHDR* header) {
   input->owners[header - input->headers] = nullptr;
 }
 
+bool HoldsQueuedBuffer(AudioInput* input) {
+  LockGuard guard(input->lock);
+  for (size_t i = 0; i < kMaxBuffers; ++i) {
+    if (input->owners[i] != nullptr && (input->headers[i].dwFlags & WHDR_INQUEUE)) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int AudioInputOpen(AudioInputHandle* input, const AudioFormat& format, AudioInputCallback callback,
@@ -140,8 +148,9 @@ int AudioInputOpen(AudioInputHandle* input, const AudioFormat& format, AudioInpu
     delete opened;
     return MMSYSERR_NOMEM;
   }
-  WAVEFORMATEX wave{format.formatTag,  format.channels,      format.samplesPerSecond,
-                    format.averageBytesPerSecond, format.blockAlign, format.bitsPerSample,
+  WAVEFORMATEX wave{format.formatTag,        format.channels,
+                    format.samplesPerSecond, format.averageBytesPerSecond,
+                    format.blockAlign,       format.bitsPerSample,
                     format.extraSize};
   const MMRESULT result =
       waveInOpen(&opened->device, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(&WaveInProc),
@@ -202,8 +211,11 @@ int AudioInputUnprepareBuffer(AudioInputHandle input, AudioBuffer* buffer) {
 
 int AudioInputClose(AudioInputHandle input) {
   if (input == nullptr) return MMSYSERR_INVALHANDLE;
+  // Windows refuses to close an input that still holds a buffer; Wine closes it and never
+  // hands the buffer back. Refused here on both, so the input stays open for a reset.
+  if (HoldsQueuedBuffer(input)) return WAVERR_STILLPLAYING;
   const MMRESULT result = waveInClose(input->device);
-  if (result != MMSYSERR_NOERROR) return result;  // buffers still queued: the input stays open
+  if (result != MMSYSERR_NOERROR) return result;
   EndDeliveryThread(input);  // delivers what the service posted before it closed, then ends
   delete input;
   return MMSYSERR_NOERROR;

@@ -7,8 +7,8 @@ namespace quorel {
 LocalTime CurrentLocalTime() {
   SYSTEMTIME now;
   GetLocalTime(&now);
-  return LocalTime{now.wYear,   now.wMonth,  now.wDayOfWeek, now.wDay,
-                   now.wHour,   now.wMinute, now.wSecond,    now.wMilliseconds};
+  return LocalTime{now.wYear, now.wMonth,  now.wDayOfWeek, now.wDay,
+                   now.wHour, now.wMinute, now.wSecond,    now.wMilliseconds};
 }
 
 }  // namespace quorel

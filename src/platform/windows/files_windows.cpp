@@ -27,10 +27,14 @@ intptr_t OpenPath(const char16_t* path, DWORD access, DWORD sharing, DWORD dispo
 }
 
 // File keeps -1 for a closed file, the value of INVALID_HANDLE_VALUE.
-HANDLE Native(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE Native(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
 
 // ReadFile and WriteFile take 32-bit counts.
-DWORD ClampedCount(size_t count) { return count > MAXDWORD ? MAXDWORD : static_cast<DWORD>(count); }
+DWORD ClampedCount(size_t count) {
+  return count > MAXDWORD ? MAXDWORD : static_cast<DWORD>(count);
+}
 
 }  // namespace
 

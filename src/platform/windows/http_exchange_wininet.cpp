@@ -4,6 +4,11 @@
 #include <windows.h>
 #include <wininet.h>
 
+// WinINet maps these two names onto its A and W functions; here they are the interface's own.
+#undef HttpOpenRequest
+#undef HttpEndRequest
+
+#include <cwchar>
 #include <new>
 #include <string>
 
@@ -31,11 +36,10 @@ namespace {
 
 // Over TLS on a kept-alive connection, no redirects followed, no authentication attempted, a
 // certificate past or before its validity dates accepted; every other certificate error fails.
-constexpr DWORD kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION |
-                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_AUTH |
-                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
-                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
-                                INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTO_REDIRECT |
+    INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
+    INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
 static_assert((kRequestFlags | INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0x00E4F000);
 
 constexpr DWORD kSendRequestFlags = HSR_INITIATE | HSR_CHUNKED;  // 0x28; WinINet ignores them
@@ -43,7 +47,9 @@ constexpr DWORD kEndRequestFlags = HSR_INITIATE;                 // 8
 
 const wchar_t* kAcceptTypes[] = {L"*/*", nullptr};
 
-const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+const wchar_t* Wide(const char16_t* text) {
+  return reinterpret_cast<const wchar_t*>(text);
+}
 
 // The verb and target are ASCII; UTF-8 is read strictly so that nothing else slips through.
 bool Widen(const char* text, std::wstring* wide) {
@@ -58,23 +64,25 @@ bool SetTimeout(HINTERNET handle, DWORD option, uint32_t milliseconds) {
   return InternetSetOptionW(handle, option, &value, sizeof value);
 }
 
+bool QueryNumber(const HttpRequest* request, DWORD field, DWORD* value) {
+  DWORD size = sizeof *value;
+  return HttpQueryInfoW(request->handle, field | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr);
+}
+
 // WinINet reports a body cut short of its Content-Length as an ordinary end.
 bool IsBodyShort(const HttpRequest* request) {
-  ULONGLONG declared = 0;
-  DWORD size = sizeof declared;
-  if (!HttpQueryInfoW(request->handle, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER64,
-                      &declared, &size, nullptr)) {
-    return false;
-  }
-  return request->bodyBytesRead < declared;
+  DWORD declared = 0;
+  return QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, &declared) &&
+         request->bodyBytesRead < declared;
 }
 
 }  // namespace
 
 HttpSession* HttpOpenSession(const char16_t* agentName) {
-  // A named proxy with no proxy name: WinINet goes straight to the host.
-  HINTERNET handle =
-      InternetOpenW(Wide(agentName), INTERNET_OPEN_TYPE_PROXY, nullptr, nullptr, 0);
+  // Straight to the host. A named proxy without a name (INTERNET_OPEN_TYPE_PROXY, no proxy)
+  // is refused with ERROR_INVALID_PARAMETER, and the system's proxy settings could carry the
+  // request and the key to a host nobody chose.
+  HINTERNET handle = InternetOpenW(Wide(agentName), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   if (handle == nullptr) return nullptr;
   HttpSession* session = new (std::nothrow) HttpSession{handle};
   if (session == nullptr) InternetCloseHandle(handle);
@@ -83,8 +91,8 @@ HttpSession* HttpOpenSession(const char16_t* agentName) {
 
 HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
   if (session == nullptr) return nullptr;
-  HINTERNET handle = InternetConnectW(session->handle, Wide(endpoint.hostName), endpoint.port,
-                                      L"", L"", INTERNET_SERVICE_HTTP, 0, 0);
+  HINTERNET handle = InternetConnectW(session->handle, Wide(endpoint.hostName), endpoint.port, L"",
+                                      L"", INTERNET_SERVICE_HTTP, 0, 0);
   if (handle == nullptr) return nullptr;
   HttpConnection* connection = new (std::nothrow) HttpConnection{
       handle, endpoint.acceptMismatchedNames, endpoint.connectTimeoutMs, endpoint.stallTimeoutMs};
@@ -97,26 +105,40 @@ HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const
   if (connection == nullptr || !Widen(verb, &wideVerb) || !Widen(target, &wideTarget)) {
     return nullptr;
   }
-  const DWORD flags = kRequestFlags | (connection->acceptMismatchedNames
-                                           ? INTERNET_FLAG_IGNORE_CERT_CN_INVALID
-                                           : 0);
+  const DWORD flags =
+      kRequestFlags |
+      (connection->acceptMismatchedNames ? INTERNET_FLAG_IGNORE_CERT_CN_INVALID : 0);
   HINTERNET handle = HttpOpenRequestW(connection->handle, wideVerb.c_str(), wideTarget.c_str(),
                                       nullptr, nullptr, kAcceptTypes, flags, 0);
   if (handle == nullptr) return nullptr;
   // Send and receive timeouts bound each socket operation, so they end a stalled exchange.
-  const bool timed = SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT,
-                                connection->connectTimeoutMs) &&
-                     SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, connection->stallTimeoutMs) &&
-                     SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, connection->stallTimeoutMs);
+  const bool timed =
+      SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, connection->connectTimeoutMs) &&
+      SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, connection->stallTimeoutMs) &&
+      SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, connection->stallTimeoutMs);
   HttpRequest* request = timed ? new (std::nothrow) HttpRequest{handle, 0} : nullptr;
   if (request == nullptr) InternetCloseHandle(handle);
   return request;
 }
 
 bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
-  return request != nullptr &&
-         HttpAddRequestHeadersW(request->handle, Wide(headerBlock), static_cast<DWORD>(-1),
-                                HTTP_ADDREQ_FLAG_ADD);
+  if (request == nullptr || headerBlock == nullptr) return false;
+  // Line by line, each replacing a value WinINet holds already (the Accept line that the
+  // accepted-types list made): added as one block, such a field would go out twice. WinINet
+  // also judges a line without a colon; its verdict on such a line does not count.
+  bool allAdded = true;
+  const wchar_t* line = Wide(headerBlock);
+  while (*line != 0) {
+    const wchar_t* end = wcsstr(line, L"\r\n");
+    const size_t length = end != nullptr ? static_cast<size_t>(end - line) : wcslen(line);
+    if (length > 0) {
+      const bool added = HttpAddRequestHeadersW(request->handle, line, static_cast<DWORD>(length),
+                                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+      if (wmemchr(line, L':', length) != nullptr) allAdded = allAdded && added;
+    }
+    line += end != nullptr ? length + 2 : length;
+  }
+  return allAdded;
 }
 
 bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
@@ -135,7 +157,12 @@ bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
 }
 
 bool HttpEndRequest(HttpRequest* request) {
-  return request != nullptr && HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0);
+  if (request == nullptr || !HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0)) {
+    return false;
+  }
+  // A connection closed before any status line passes for an HTTP/0.9 answer with status 0.
+  DWORD status = 0;
+  return QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status != 0;
 }
 
 HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
