@@ -37,6 +37,20 @@ bool CheckEqual(const char* file, int line, const char* aText, const char* bText
   return false;
 }
 
+template <typename A, typename B>
+bool CheckAtLeast(const char* file, int line, const char* aText, const char* bText, const A& a,
+                  const B& b) {
+  if (a >= b) return true;
+  std::ostringstream message;
+  message << aText << " >= " << bText << " (";
+  Describe(message, a);
+  message << " vs ";
+  Describe(message, b);
+  message << ")";
+  Fail(file, line, message.str());
+  return false;
+}
+
 }  // namespace quorel::test
 
 #define QUOREL_CASE(group, name)                                                              \
@@ -48,6 +62,7 @@ bool CheckEqual(const char* file, int line, const char* aText, const char* bText
 #define CHECK(condition) \
   ((condition) ? true : (quorel::test::Fail(__FILE__, __LINE__, #condition), false))
 #define CHECK_EQ(a, b) quorel::test::CheckEqual(__FILE__, __LINE__, #a, #b, (a), (b))
+#define CHECK_GE(a, b) quorel::test::CheckAtLeast(__FILE__, __LINE__, #a, #b, (a), (b))
 // Ends the case when the check fails: what follows depends on it.
 #define REQUIRE(condition)         \
   do {                             \

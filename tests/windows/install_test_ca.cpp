@@ -1,8 +1,9 @@
 // Adds a PEM certificate to the local machine's Root store of the running (Wine) prefix, so
 // that the library's TLS checks trust the test servers exactly as they would a public CA.
 // Usage: install_test_ca.exe ca.pem
-#include <wincrypt.h>
 #include <windows.h>
+// After <windows.h>, whose types it uses.
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <vector>

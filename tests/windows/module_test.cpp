@@ -1,37 +1,19 @@
 // The DLL as Windows sees it: exports by ordinal and name, resources, load and unload.
+#include <windows.h>
+// After <windows.h>, whose types they use.
 #include <oleauto.h>
 #include <tlhelp32.h>
-#include <windows.h>
 
 #include <string>
 
 #include "harness.h"
+#include "library_loader.h"
 
 namespace {
 
-constexpr wchar_t kLibraryName[] = L"VantrelQuorelSpeech.dll";
-
-// The DLL next to this program, as the build places it.
-std::wstring LibraryPath() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1) + kLibraryName;
-}
-
-class LoadedLibrary {
- public:
-  LoadedLibrary() : module_(LoadLibraryW(LibraryPath().c_str())) {}
-  LoadedLibrary(const LoadedLibrary&) = delete;
-  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
-  ~LoadedLibrary() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  HMODULE Get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
+using quorel::test::kLibraryName;
+using quorel::test::LibraryPath;
+using quorel::test::LoadedLibrary;
 
 const void* Export(HMODULE module, const char* nameOrOrdinal) {
   return reinterpret_cast<const void*>(GetProcAddress(module, nameOrOrdinal));

@@ -3,8 +3,9 @@
 // recorder re-queues its buffer and writes the file from its handler. So the service callback
 // only posts each message to this input's delivery thread, which runs the handler; a handler
 // may then call every AudioInput function except Close.
-#include <mmsystem.h>
 #include <windows.h>
+// After <windows.h>, whose types it uses.
+#include <mmsystem.h>
 
 #include <new>
 

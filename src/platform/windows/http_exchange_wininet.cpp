@@ -2,6 +2,7 @@
 // length, InternetWriteFile sends each piece as the caller gives it, HttpEndRequestW waits for
 // the answer. Trust comes from the system's Root store; endpoint.caFile has no meaning here.
 #include <windows.h>
+// After <windows.h>, whose types it uses.
 #include <wininet.h>
 
 // WinINet maps these two names onto its A and W functions; here they are the interface's own.
