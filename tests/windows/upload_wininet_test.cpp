@@ -1,6 +1,6 @@
-// The shared upload over the WinINet exchange, against the script's test TLS servers, each
-// started with one certificate, answer or misbehaviour: the answer stored whole, the
-// certificate cases Wine can show, and each failure code from its real cause.
+// The shared upload over the WinINet exchange, and that exchange alone, against the script's test
+// TLS servers, each started with one certificate, answer or misbehaviour: the answer stored whole,
+// the certificate cases Wine can show, and each failure code from its real cause.
 #include <string>
 
 #include "VantrelQuorelSpeech.h"
@@ -114,4 +114,26 @@ QUOREL_CASE(UploadFailure, NoCompleteAnswerReturns10) {
   for (const char* server : {"NO_ANSWER", "CUT_ANSWER", "STALL_ANSWER", "STALL_IN_ANSWER"}) {
     CHECK_EQ(UploadTo(server, "audio").result, QUOREL_SPEECH_NO_ANSWER);
   }
+}
+
+QUOREL_CASE(HttpExchange, TheBodyStaysWithinItsDeclaredLength) {
+  const HttpEndpoint endpoint{u"localhost", ServerPort("EMPTY"),   "",
+                              false,        kTestConnectTimeoutMs, kTestStallTimeoutMs};
+  HttpSession* session = HttpOpenSession(u"agent");
+  HttpConnection* connection = HttpConnect(session, endpoint);
+  HttpRequest* request = HttpOpenRequest(connection, "POST", "/");
+  REQUIRE(request != nullptr);
+  CHECK(HttpAddHeaders(request, u"Content-Type: text/plain\r\nboundary=--1"));
+  REQUIRE(HttpBeginRequest(request, 10));
+  CHECK(HttpWrite(request, "123456", 6));
+  CHECK(HttpWrite(request, "", 0));
+  CHECK(!HttpWrite(request, "78901", 5));  // one byte past the declared ten
+  CHECK(!HttpEndRequest(request));         // six of ten: no answer can be waited for
+  char answer[8];
+  uint32_t count = 99;
+  CHECK(HttpRead(request, answer, 0, &count) == HttpReadResult::kFailed);
+  CHECK_EQ(count, 0u);
+  HttpClose(request);
+  HttpClose(connection);
+  HttpClose(session);
 }

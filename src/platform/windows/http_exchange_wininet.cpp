@@ -30,6 +30,8 @@ struct HttpConnection {
 
 struct HttpRequest {
   HINTERNET handle;
+  uint32_t declaredLength;
+  uint32_t bodyBytesWritten;
   uint64_t bodyBytesRead;
 };
 
@@ -117,7 +119,7 @@ HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const
       SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, connection->connectTimeoutMs) &&
       SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, connection->stallTimeoutMs) &&
       SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, connection->stallTimeoutMs);
-  HttpRequest* request = timed ? new (std::nothrow) HttpRequest{handle, 0} : nullptr;
+  HttpRequest* request = timed ? new (std::nothrow) HttpRequest{handle, 0, 0, 0} : nullptr;
   if (request == nullptr) InternetCloseHandle(handle);
   return request;
 }
@@ -147,18 +149,26 @@ bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
   INTERNET_BUFFERSW begin{};
   begin.dwStructSize = sizeof begin;
   begin.dwBufferTotal = totalLength;
+  request->declaredLength = totalLength;
   return HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0);
 }
 
+// The body stays within its declared length: WinINet would send the excess as the start of a
+// next request, or wait for the bytes missing at the end.
 bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
-  if (request == nullptr) return false;
+  if (request == nullptr || count > request->declaredLength - request->bodyBytesWritten) {
+    return false;
+  }
   if (count == 0) return true;
   DWORD written = 0;
-  return InternetWriteFile(request->handle, data, count, &written) && written == count;
+  if (!InternetWriteFile(request->handle, data, count, &written) || written != count) return false;
+  request->bodyBytesWritten += count;
+  return true;
 }
 
 bool HttpEndRequest(HttpRequest* request) {
-  if (request == nullptr || !HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0)) {
+  if (request == nullptr || request->bodyBytesWritten != request->declaredLength ||
+      !HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0)) {
     return false;
   }
   // A connection closed before any status line passes for an HTTP/0.9 answer with status 0.
@@ -168,7 +178,7 @@ bool HttpEndRequest(HttpRequest* request) {
 
 HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   *count = 0;
-  if (request == nullptr) return HttpReadResult::kFailed;
+  if (request == nullptr || capacity == 0) return HttpReadResult::kFailed;
   DWORD got = 0;
   if (!InternetReadFile(request->handle, buffer, capacity, &got)) return HttpReadResult::kFailed;
   request->bodyBytesRead += got;
