@@ -41,9 +41,9 @@ struct AudioInput {
   Condition posted;
   AudioBuffer* owners[kMaxBuffers] = {};  // the buffer each prepared header describes
   WAVEHDR headers[kMaxBuffers] = {};
-  // Each prepared buffer is handed back at most once per queueing, so open, close and one
-  // message per buffer always fit.
-  Message messages[kMaxBuffers + 2] = {};
+  // Posted and not yet delivered. A buffer comes back once per queueing and a handler
+  // re-queues only what it was handed, so far fewer are ever outstanding.
+  Message messages[64] = {};
   size_t firstMessage = 0;
   size_t messageCount = 0;
   bool closing = false;
