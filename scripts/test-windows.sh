@@ -115,7 +115,7 @@ run_program() {
   shift
   local log=$work/$program-$#-$RANDOM.log
   local status=0
-  timeout 900 wine "$programs/$program.exe" "$@" >"$log" 2>"$log.stderr" || status=$?
+  timeout 300 wine "$programs/$program.exe" "$@" >"$log" 2>"$log.stderr" || status=$?
   grep -E '^\[ (FAIL| OK ) \]|^  ' "$log" || true
   local tally
   tally=$(tail -n 1 "$log" | tr -d '\r')  # Wine's console ends lines with CR LF
