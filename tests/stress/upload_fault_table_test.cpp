@@ -1,0 +1,250 @@
+// One table of faults through every phase of an upload (reaching the server, the handshake and
+// each certificate case, the header, the envelope head, the file, the tail, the start and the
+// middle of the answer, a stall) and every fault of the files it reads and writes. Each row
+// gives its code and keeps what the library promises to keep: the audio file is only read;
+// the response file is replaced only once the request has gone out whole, and then holds
+// exactly the answer bytes that arrived; a request that went out whole reached the server
+// byte for byte.
+#include <unistd.h>
+
+#include <functional>
+
+#include "VantrelQuorelSpeech.h"
+#include "upload/upload_fixture.h"
+#include "upload/upload_transaction.h"
+#include "upload/write_checkpoint.h"
+
+namespace quorel::test {
+namespace {
+
+constexpr size_t kHeadLength = 96;
+constexpr size_t kFileLength = 3000;
+constexpr size_t kFirstFileWrite = 1;
+constexpr size_t kSecondFileWrite = 2;
+constexpr size_t kTailWrite = 2 + kFileLength / 1024;
+constexpr char kEarlierAnswer[] = "an earlier answer";
+const std::string kAnswer = PatternedBytes(10000);
+
+enum class Kept {
+  kEarlierAnswer,  // the request never went out whole: the response file is untouched
+  kWholeAnswer,
+  kHalfAnswer,  // the answer broke off after half its body
+  kNoAnswer,    // replaced by the nothing that arrived
+  kNoFile,      // the response file cannot exist
+};
+
+enum class AudioFault { kNone, kMissing, kFolder, kShrinks, kGrows };
+enum class ResponseFault { kNone, kFolderMissing, kWriteFails };
+
+struct FaultCase {
+  const char* name;
+  Misbehaviour misbehaviour = Misbehaviour::kNone;
+  uint64_t requestBodyLimit = 0;
+  CertificateFiles TestCertificates::*certificate = &TestCertificates::localhost;
+  // The server holds the connection until this write of the body is about to go, then acts.
+  int heldUntilWrite = -1;
+  AudioFault audioFault = AudioFault::kNone;
+  ResponseFault responseFault = ResponseFault::kNone;
+  size_t fileLength = kFileLength;
+  int32_t expected = QUOREL_SUCCESS;
+  Kept kept = Kept::kWholeAnswer;
+};
+
+void PrintTo(const FaultCase& fault, std::ostream* out) {
+  *out << fault.name;
+}
+
+FaultCase Phase(const char* name, Misbehaviour misbehaviour, int32_t expected, Kept kept) {
+  FaultCase fault{name};
+  fault.misbehaviour = misbehaviour;
+  fault.expected = expected;
+  fault.kept = kept;
+  return fault;
+}
+
+FaultCase Certificate(const char* name, CertificateFiles TestCertificates::*certificate,
+                      int32_t expected) {
+  FaultCase fault{name};
+  fault.certificate = certificate;
+  fault.expected = expected;
+  fault.kept = expected == QUOREL_SUCCESS ? Kept::kWholeAnswer : Kept::kEarlierAnswer;
+  return fault;
+}
+
+// The server resets the connection once it has bodyBytes of the body, just before write.
+FaultCase ResetBefore(const char* name, int write, uint64_t bodyBytes, int32_t expected) {
+  FaultCase fault = Phase(name, Misbehaviour::kCloseInRequest, expected, Kept::kEarlierAnswer);
+  fault.heldUntilWrite = write;
+  fault.requestBodyLimit = bodyBytes;
+  return fault;
+}
+
+FaultCase Audio(const char* name, AudioFault audioFault, int32_t expected, Kept kept) {
+  FaultCase fault{name};
+  fault.audioFault = audioFault;
+  fault.expected = expected;
+  fault.kept = kept;
+  return fault;
+}
+
+FaultCase Response(const char* name, ResponseFault responseFault) {
+  FaultCase fault{name};
+  fault.responseFault = responseFault;
+  fault.expected = QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
+  fault.kept = Kept::kNoFile;
+  return fault;
+}
+
+FaultCase StallInTheFile() {
+  // A file far larger than the buffers between the ends, so the client is still sending it.
+  FaultCase fault = Phase("StallInTheFile", Misbehaviour::kStallInRequest,
+                          QUOREL_SPEECH_AUDIO_SEND_FAILED, Kept::kEarlierAnswer);
+  fault.requestBodyLimit = 256 * 1024;
+  fault.fileLength = 16 << 20;
+  return fault;
+}
+
+class UploadFaultTable : public UploadTest, public ::testing::WithParamInterface<FaultCase> {
+ protected:
+  void TearDown() override {
+    SetWriteCheckpoint(nullptr);
+    UploadTest::TearDown();
+  }
+};
+
+TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
+  const FaultCase& fault = GetParam();
+  const std::string audio = ScratchPath("audio.wav");
+  const std::string file = PatternedBytes(fault.fileLength);
+  std::string audioAfter = file;  // what the test itself leaves in the audio file
+  std::string sent = file;        // what a whole request carries
+  if (fault.audioFault == AudioFault::kMissing) {
+    unlink(audio.c_str());
+    audioAfter.clear();
+  } else {
+    WriteFile(audio, file);
+  }
+  std::string responsePath = ResponsePath();
+  if (fault.responseFault == ResponseFault::kFolderMissing) {
+    responsePath = ScratchPath("no-such-folder/answer.json");
+  } else if (fault.responseFault == ResponseFault::kWriteFails) {
+    responsePath = "/dev/full";
+  }
+  WriteFile(ResponsePath(), kEarlierAnswer);
+
+  TlsServerOptions options;
+  options.certificateFile = (Certificates().*fault.certificate).certificate;
+  options.keyFile = (Certificates().*fault.certificate).key;
+  options.misbehaviour = fault.misbehaviour;
+  options.requestBodyLimit = fault.requestBodyLimit;
+  options.receiveBufferBytes = fault.fileLength > kFileLength ? 32 * 1024 : 0;
+  options.holdUntilReleased = fault.heldUntilWrite >= 0;
+  options.answerBody = kAnswer;
+  const auto server = Serve(options);
+  TlsTestServer& reference = *server;
+  SetWriteCheckpoint([&](size_t write) {
+    if (static_cast<int>(write) == fault.heldUntilWrite) {
+      reference.Release();
+      EXPECT_TRUE(reference.WaitForMisbehaviour());
+    }
+    if (write != kFirstFileWrite) return;
+    if (fault.audioFault == AudioFault::kShrinks) {
+      ASSERT_EQ(truncate(audio.c_str(), 1500), 0);
+      audioAfter = file.substr(0, 1500);
+    } else if (fault.audioFault == AudioFault::kGrows) {
+      audioAfter = file + PatternedBytes(5000);
+      WriteFile(audio, audioAfter);
+    }
+  });
+  const std::string audioArgument =
+      fault.audioFault == AudioFault::kFolder ? ScratchPath("") : audio;
+
+  EXPECT_EQ(UploadSpeech(TestEndpoint(server->Port()), Utf16(audioArgument).c_str(), u"KEY",
+                         Utf16(responsePath).c_str()),
+            fault.expected);
+
+  if (fault.audioFault != AudioFault::kMissing && fault.audioFault != AudioFault::kFolder) {
+    EXPECT_TRUE(ReadFile(audio) == audioAfter) << "the audio file changed";
+  }
+  const std::string response = ReadFile(ResponsePath());
+  switch (fault.kept) {
+    case Kept::kEarlierAnswer:
+    case Kept::kNoFile:
+      EXPECT_EQ(response, kEarlierAnswer);
+      break;
+    case Kept::kWholeAnswer:
+      EXPECT_TRUE(response == kAnswer) << response.size() << " bytes stored";
+      break;
+    case Kept::kHalfAnswer:
+      EXPECT_TRUE(response == kAnswer.substr(0, kAnswer.size() / 2)) << response.size();
+      break;
+    case Kept::kNoAnswer:
+      EXPECT_EQ(response, "");
+      break;
+  }
+  if (fault.responseFault == ResponseFault::kFolderMissing) {
+    EXPECT_FALSE(FileExists(responsePath));
+  }
+  const bool requestWhole = fault.expected == QUOREL_SUCCESS ||
+                            fault.expected == QUOREL_SPEECH_NO_ANSWER ||
+                            fault.expected == QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
+  const bool stalledInTheAnswer = fault.misbehaviour == Misbehaviour::kStallAnswer ||
+                                  fault.misbehaviour == Misbehaviour::kStallInAnswer;
+  if (stalledInTheAnswer) {
+    // The server stalls only once it has read the whole request; its record of it is complete
+    // only when the server closes.
+    EXPECT_TRUE(server->WaitForMisbehaviour());
+  } else if (requestWhole) {
+    const auto exchanges = server->WaitForExchanges(1);
+    ASSERT_EQ(exchanges.size(), 1u);
+    ExpectWireRequest(exchanges[0], sent);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryPhaseAndFile, UploadFaultTable,
+    ::testing::Values(FaultCase{"Clean"},
+                      Phase("ConnectionRefused", Misbehaviour::kRefuse, QUOREL_SPEECH_BEGIN_FAILED,
+                            Kept::kEarlierAnswer),
+                      Phase("HandshakeFails", Misbehaviour::kFailHandshake,
+                            QUOREL_SPEECH_BEGIN_FAILED, Kept::kEarlierAnswer),
+                      Phase("HandshakeStalls", Misbehaviour::kStallHandshake,
+                            QUOREL_SPEECH_BEGIN_FAILED, Kept::kEarlierAnswer),
+                      Certificate("CertificateExpired", &TestCertificates::expired, QUOREL_SUCCESS),
+                      Certificate("CertificateNotYetValid", &TestCertificates::notYetValid,
+                                  QUOREL_SUCCESS),
+                      Certificate("CertificateForAnotherName", &TestCertificates::wrongName,
+                                  QUOREL_SPEECH_BEGIN_FAILED),
+                      Certificate("CertificateSelfSigned", &TestCertificates::selfSigned,
+                                  QUOREL_SPEECH_BEGIN_FAILED),
+                      Certificate("CertificateFromAnotherCa", &TestCertificates::otherCa,
+                                  QUOREL_SPEECH_BEGIN_FAILED),
+                      ResetBefore("ResetAfterTheHeader", 0, 0, QUOREL_SPEECH_HEAD_SEND_FAILED),
+                      ResetBefore("ResetInTheHead", kFirstFileWrite, kHeadLength / 2,
+                                  QUOREL_SPEECH_AUDIO_SEND_FAILED),
+                      ResetBefore("ResetInTheFile", kSecondFileWrite, kHeadLength + 1024,
+                                  QUOREL_SPEECH_AUDIO_SEND_FAILED),
+                      ResetBefore("ResetBeforeTheTail", kTailWrite, kHeadLength + kFileLength,
+                                  QUOREL_SPEECH_TAIL_SEND_FAILED),
+                      StallInTheFile(),
+                      Phase("ClosedBeforeTheAnswer", Misbehaviour::kNoAnswer,
+                            QUOREL_SPEECH_NO_ANSWER, Kept::kNoAnswer),
+                      Phase("AnswerNeverStarts", Misbehaviour::kStallAnswer,
+                            QUOREL_SPEECH_NO_ANSWER, Kept::kNoAnswer),
+                      Phase("ResetInTheAnswer", Misbehaviour::kCutAnswer, QUOREL_SPEECH_NO_ANSWER,
+                            Kept::kHalfAnswer),
+                      Phase("StallInTheAnswer", Misbehaviour::kStallInAnswer,
+                            QUOREL_SPEECH_NO_ANSWER, Kept::kHalfAnswer),
+                      Audio("AudioMissing", AudioFault::kMissing, QUOREL_SPEECH_AUDIO_OPEN_FAILED,
+                            Kept::kEarlierAnswer),
+                      Audio("AudioUnreadable", AudioFault::kFolder, QUOREL_SPEECH_AUDIO_READ_FAILED,
+                            Kept::kEarlierAnswer),
+                      Audio("AudioShrinks", AudioFault::kShrinks, QUOREL_SPEECH_AUDIO_READ_FAILED,
+                            Kept::kEarlierAnswer),
+                      Audio("AudioGrows", AudioFault::kGrows, QUOREL_SUCCESS, Kept::kWholeAnswer),
+                      Response("ResponseFolderMissing", ResponseFault::kFolderMissing),
+                      Response("ResponseWriteFails", ResponseFault::kWriteFails)),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace quorel::test
