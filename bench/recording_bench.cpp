@@ -2,16 +2,13 @@
 // over a private PulseAudio daemon, fed the counter signal) for the same time, in alternating
 // runs. Each run is a process of its own, so its CPU time and peak memory come from the kernel.
 // Usage: quorel_bench_recording RECORD_DRIVER FOLDER [RUNS] [SECONDS]
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "measured_process.h"
 #include "support/audio/private_pulse_audio.h"
 #include "support/audio/wave_file_checks.h"
 
@@ -19,42 +16,13 @@ namespace {
 
 constexpr double kSamplesPerSecond = 16000;
 
-struct Run {
-  double cpuSeconds = 0;
-  double peakMegabytes = 0;
+using quorel::bench::ProcessCost;
+
+struct Run : ProcessCost {
   double samples = 0;
   double shortfallMs = 0;  // audio missing against the time recorded (the library only)
   bool intact = false;     // the file holds the counter signal, no sample lost or repeated
 };
-
-// Runs the command with its standard output in *output; false when it did not exit with 0.
-bool RunMeasured(const std::vector<std::string>& command, Run& run, std::string* output) {
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return false;
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(pipeFds[1], STDOUT_FILENO);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    std::vector<char*> arguments;
-    for (const std::string& word : command) arguments.push_back(const_cast<char*>(word.c_str()));
-    arguments.push_back(nullptr);
-    execvp(arguments[0], arguments.data());
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  char chunk[256];
-  ssize_t got;
-  while ((got = read(pipeFds[0], chunk, sizeof chunk)) > 0) output->append(chunk, got);
-  close(pipeFds[0]);
-  int status = 0;
-  rusage usage{};
-  if (child < 0 || wait4(child, &status, 0, &usage) != child) return false;
-  const auto seconds = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
-  run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
-  run.peakMegabytes = usage.ru_maxrss / 1024.0;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 bool CheckFile(const std::string& path, Run& run) {
   const std::vector<uint8_t> file = quorel::test::ReadWholeFile(path);
@@ -68,7 +36,9 @@ bool CheckFile(const std::string& path, Run& run) {
 bool RecordWithLibrary(const std::string& driver, const std::string& path, double seconds,
                        Run& run) {
   std::string output;
-  if (!RunMeasured({driver, path, std::to_string(seconds)}, run, &output)) return false;
+  if (!quorel::bench::RunMeasured({driver, path, std::to_string(seconds)}, run, &output)) {
+    return false;
+  }
   double bytes = 0, recordedSeconds = 0, stopSeconds = 0;
   if (std::sscanf(output.c_str(), "%lf %lf %lf", &bytes, &recordedSeconds, &stopSeconds) != 3) {
     return false;
@@ -84,17 +54,16 @@ bool RecordWithArecord(const std::string& path, double seconds, Run& run) {
       "arecord", "-q", "-D", "default", "-f",  "S16_LE", "-r",
       "16000",   "-c", "1",  "-t",      "wav", "-d",     std::to_string(static_cast<int>(seconds)),
       path};
-  return RunMeasured(command, run, &output) && CheckFile(path, run);
+  return quorel::bench::RunMeasured(command, run, &output) && CheckFile(path, run);
 }
 
-double Median(std::vector<Run>& runs, double Run::*field) {
+double Median(const std::vector<Run>& runs, double Run::*field) {
   std::vector<double> values;
   for (const Run& run : runs) values.push_back(run.*field);
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+  return quorel::bench::Median(values);
 }
 
-double Worst(std::vector<Run>& runs, double Run::*field) {
+double Worst(const std::vector<Run>& runs, double Run::*field) {
   double worst = 0;
   for (const Run& run : runs) worst = std::max(worst, run.*field);
   return worst;

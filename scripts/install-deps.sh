@@ -8,6 +8,7 @@ packages=(
   build-essential cmake pkg-config googletest libgtest-dev clang-format
   libasound2-dev alsa-utils pulseaudio pulseaudio-utils libasound2-plugins
   libcurl4-openssl-dev libssl-dev openssl curl
+  clang libclang-rt-14-dev
 )
 
 # The Windows DLL: mingw-w64 (its default win32 thread model), widl, and Wine to test it.
