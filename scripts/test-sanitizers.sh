@@ -15,9 +15,9 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$PWD/scripts/sanitizer-suppressions/leaks.txt:print_suppressions=0
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-# ThreadSanitizer runs only the programs in which threads share state (ctest labels: one per
-# test program).
-tsan_programs='^(recorder_fault_tests|recorder_capture_tests|recording_stress_tests|capture_stress_tests)$'
+# ThreadSanitizer runs the programs in which threads run against each other: the recorder's,
+# the stress runs and the uploads on several threads (ctest labels: one per test program).
+tsan_programs='^(recorder_fault_tests|recorder_capture_tests|recording_stress_tests|capture_stress_tests|concurrent_upload_stress_tests|upload_exchange_tests)$'
 
 passed=0
 failed=0
@@ -25,8 +25,10 @@ run() {
   local preset=$1
   shift
   echo "== $preset"
-  cmake --preset "$preset" >/dev/null
-  cmake --build "build-$preset" -j"$jobs"
+  if ! cmake --preset "$preset" >/dev/null || ! cmake --build "build-$preset" -j"$jobs"; then
+    failed=$((failed + 1))  # the build itself failed
+    return
+  fi
   local log="build-$preset/sanitized-tests.log"
   ctest --test-dir "build-$preset" --output-on-failure -j"$jobs" "$@" 2>&1 | tee "$log" || true
   local summary
