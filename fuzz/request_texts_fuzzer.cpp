@@ -136,7 +136,7 @@ void CheckEnvelopeAndHeaders(const BoundaryToken& token, int64_t fileSize) {
   uint32_t length = 0;
   const int64_t envelope = int64_t{head.length} + tail.length;
   const bool declared = ContentLength(head.length, fileSize, tail.length, length);
-  Require(declared == (fileSize >= 0 && envelope + fileSize <= 0x7FFFFFFF), "length range");
+  Require(declared == (fileSize >= 0 && fileSize <= 0x7FFFFFFF - envelope), "length range");
   if (!declared) return;
   Require(length == envelope + fileSize, "declared length");
 
@@ -164,8 +164,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint16_t* fields[] = {&time.year, &time.month,  &time.dayOfWeek, &time.day,
                         &time.hour, &time.minute, &time.second,    &time.milliseconds};
   for (uint16_t* field : fields) *field = Take16(data, size);
-  int64_t fileSize = 0;
-  for (int i = 0; i < 4; ++i) fileSize = fileSize << 16 | Take16(data, size);
+  uint64_t sizeBits = 0;
+  for (int i = 0; i < 4; ++i) sizeBits = sizeBits << 16 | Take16(data, size);
+  const auto fileSize = static_cast<int64_t>(sizeBits);
   std::u16string key;
   while (size >= 2) {
     const char16_t unit = Take16(data, size);
