@@ -13,7 +13,7 @@ jobs=$(nproc)
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$PWD/scripts/sanitizer-suppressions/leaks.txt:print_suppressions=0
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/sanitizer-suppressions/threads.txt
 
 # ThreadSanitizer runs the programs in which threads run against each other: the recorder's,
 # the stress runs and the uploads on several threads (ctest labels: one per test program).
