@@ -72,7 +72,8 @@ const QuorelChar* LibraryText(const std::u16string& text) {
   return reinterpret_cast<const QuorelChar*>(text.c_str());
 }
 
-int RunRecord(const std::string& path, double seconds) {
+// report receives the bytes and seconds recorded: the result of record, a note for listen.
+int RunRecord(const std::string& path, double seconds, FILE* report) {
   std::u16string libraryPath;
   if (!ToLibraryText(path, "file name", &libraryPath)) return kExitUsage;
   const bool onTerminal = isatty(STDERR_FILENO) == 1;
@@ -81,8 +82,8 @@ int RunRecord(const std::string& path, double seconds) {
     return Complain(kExitLibraryFailed,
                     "cannot record: " + DescribeStartResult(result.startCode));
   }
-  std::printf("recorded %d bytes (%.2f s) to %s\n", result.dataBytes, result.Seconds(),
-              path.c_str());
+  std::fprintf(report, "recorded %d bytes (%.2f s) to %s\n", result.dataBytes, result.Seconds(),
+               path.c_str());
   return kExitDone;
 }
 
@@ -143,7 +144,7 @@ int RunListen(const ToolOptions& options) {
   if (wavePath.empty() || answerPath.empty()) {
     return Complain(kExitOwnFileFailed, "cannot make a temporary file");
   }
-  if (const int recorded = RunRecord(wavePath, options.seconds)) return recorded;
+  if (const int recorded = RunRecord(wavePath, options.seconds, stderr)) return recorded;
   if (const int sent = Send(wavePath, options.key, answerPath)) return sent;
   std::string text;
   ServiceAnswer answer;
@@ -169,7 +170,7 @@ int main(int argc, char** argv) {
       std::printf("quorel %s\n", QUOREL_VERSION);
       return kExitDone;
     case Command::kRecord:
-      return RunRecord(options.audioPath, options.seconds);
+      return RunRecord(options.audioPath, options.seconds, stdout);
     case Command::kSend:
       return RunSend(options);
     case Command::kListen:
