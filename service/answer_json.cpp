@@ -40,9 +40,9 @@ std::string ErrorAnswerForStatus(int status) {
       return ErrorAnswer(status, "unsupported_media_type",
                          "the body must be sent as audio/l16 in a multipart envelope");
     default:
-      return ErrorAnswer(status, status >= 500 ? "internal_error" : "request_refused",
-                         status >= 500 ? "the service failed to handle the request"
-                                       : "the request was refused");
+      return ErrorAnswer(
+          status, status >= 500 ? "internal_error" : "request_refused",
+          status >= 500 ? "the service failed to handle the request" : "the request was refused");
   }
 }
 

@@ -105,19 +105,20 @@ bool WritePemFile(const std::string& path, mode_t mode, WritePem writePem) {
   return false;
 }
 
-bool Exists(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+bool Exists(const std::string& path) {
+  return access(path.c_str(), R_OK) == 0;
+}
 
 bool CreateCertificates(const ServiceCertificates& files) {
   const Key authorityKey(EVP_EC_gen("P-256"));
   const Key localhostKey(EVP_EC_gen("P-256"));
   if (!authorityKey || !localhostKey) return false;
-  const Certificate authority =
-      Issue("quorel-service local authority", authorityKey.get(), nullptr, authorityKey.get(),
-            kAuthorityDays,
-            {{NID_basic_constraints, "critical,CA:TRUE,pathlen:0"},
-             {NID_key_usage, "critical,keyCertSign,cRLSign"},
-             {NID_subject_key_identifier, "hash"},
-             {NID_authority_key_identifier, "keyid:always"}});
+  const Certificate authority = Issue("quorel-service local authority", authorityKey.get(), nullptr,
+                                      authorityKey.get(), kAuthorityDays,
+                                      {{NID_basic_constraints, "critical,CA:TRUE,pathlen:0"},
+                                       {NID_key_usage, "critical,keyCertSign,cRLSign"},
+                                       {NID_subject_key_identifier, "hash"},
+                                       {NID_authority_key_identifier, "keyid:always"}});
   if (!authority) return false;
   const Certificate localhost =
       Issue("localhost", localhostKey.get(), authority.get(), authorityKey.get(), kLocalhostDays,

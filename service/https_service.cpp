@@ -30,8 +30,8 @@ void LogRequest(const httplib::Request& request, const httplib::Response& respon
   const std::string length = request.get_header_value("Content-Length");
   std::printf("%s %s:%d %s %s %d in=%s out=%zu%s%s\n", stamp, request.remote_addr.c_str(),
               request.remote_port, request.method.c_str(), RedactKey(request.target).c_str(),
-              response.status, length.empty() ? "-" : length.c_str(),
-              response.body.size(), timing.empty() ? "" : " ", timing.c_str());
+              response.status, length.empty() ? "-" : length.c_str(), response.body.size(),
+              timing.empty() ? "" : " ", timing.c_str());
   std::fflush(stdout);
 }
 
@@ -62,8 +62,8 @@ void RefuseMultipart(const httplib::Request& request, const httplib::ContentRead
       !declaredOverLimit;
   response.status = complete ? 415 : 413;
   response.set_content(complete ? ErrorAnswer(415, "unsupported_media_type",
-                                               "the body must be declared as audio/l16, not as "
-                                               "multipart: the envelope is read by the service")
+                                              "the body must be declared as audio/l16, not as "
+                                              "multipart: the envelope is read by the service")
                                 : ErrorAnswerForStatus(413),
                        kJson);
 }
@@ -86,10 +86,9 @@ bool HttpsService::Bind(std::string* problem) {
     return false;
   }
   Route();
-  port_ = settings_.port == 0 ? server_->bind_to_any_port(kListenAddress)
-                              : (server_->bind_to_port(kListenAddress, settings_.port)
-                                     ? settings_.port
-                                     : -1);
+  port_ = settings_.port == 0
+              ? server_->bind_to_any_port(kListenAddress)
+              : (server_->bind_to_port(kListenAddress, settings_.port) ? settings_.port : -1);
   if (port_ <= 0) {
     *problem = "cannot listen on " + std::string(kListenAddress) + ":" +
                std::to_string(settings_.port) + " (in use, or not permitted)";
@@ -98,9 +97,13 @@ bool HttpsService::Bind(std::string* problem) {
   return true;
 }
 
-void HttpsService::Serve() { server_->listen_after_bind(); }
+void HttpsService::Serve() {
+  server_->listen_after_bind();
+}
 
-void HttpsService::Stop() { server_->stop(); }
+void HttpsService::Stop() {
+  server_->stop();
+}
 
 void HttpsService::Route() {
   httplib::SSLServer& server = *server_;
@@ -125,9 +128,9 @@ void HttpsService::Route() {
     const auto recognise = [&](const std::vector<int16_t>& samples) {
       const auto start = std::chrono::steady_clock::now();
       Recognition recognition = recogniser_.Recognise(samples);
-      recogniseMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                              start)
-                        .count();
+      recogniseMs =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count();
       return recognition;
     };
     const std::string contentType = request.get_header_value("Content-Type");

@@ -6,7 +6,9 @@ namespace quorel::service {
 
 namespace {
 
-bool IsFiller(const char* word) { return word[0] == '<' || word[0] == '[' || word[0] == '+'; }
+bool IsFiller(const char* word) {
+  return word[0] == '<' || word[0] == '[' || word[0] == '+';
+}
 
 // Mean posterior probability of the recognised words (fillers and silences left out).
 double MeanWordPosterior(ps_decoder_t* decoder) {

@@ -33,8 +33,8 @@ RequestTarget ParseRequestTarget(std::string_view target) {
   const size_t questionMark = target.find('?');
   const std::string_view path = target.substr(0, questionMark);
   if (path != kRecognizePath) {
-    return Reject(TargetVerdict::kUnknownPath, "no such resource; POST to " +
-                                                   std::string(kRecognizePath));
+    return Reject(TargetVerdict::kUnknownPath,
+                  "no such resource; POST to " + std::string(kRecognizePath));
   }
   if (questionMark == std::string_view::npos) {
     return Reject(TargetVerdict::kMalformedQuery, "the query (output, lang, key) is missing");

@@ -10,9 +10,9 @@ inline constexpr std::string_view kRecognizePath = "/speech-api/v2/recognize";
 
 enum class TargetVerdict {
   kAccepted,
-  kUnknownPath,      // 404
-  kMalformedQuery,   // 400
-  kMissingKey,       // 401
+  kUnknownPath,     // 404
+  kMalformedQuery,  // 400
+  kMissingKey,      // 401
 };
 
 struct RequestTarget {

@@ -21,7 +21,8 @@ const char kServiceUsage[] =
     "      --init             create the state folder's certificates if missing, print\n"
     "                         where the authority is, and exit\n"
     "  -g, --grammar FILE     recognise only what the JSGF grammar in FILE allows\n"
-    "      --model-dir DIR    the en-us model (default " QUOREL_MODEL_FOLDER ")\n"
+    "      --model-dir DIR    the en-us model (default " QUOREL_MODEL_FOLDER
+    ")\n"
     "  -j, --threads N        serve N connections at once (default 4)\n"
     "      --max-body BYTES   refuse larger request bodies with 413 (default 16777216)\n"
     "  -h, --help             show this help and exit\n"

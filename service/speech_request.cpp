@@ -67,7 +67,8 @@ SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& 
   if (audio.verdict == WaveVerdict::kUnsupported) {
     return Refuse(415, "unsupported_audio", audio.problem);
   }
-  if (audio.verdict == WaveVerdict::kMalformed) return Refuse(400, "malformed_audio", audio.problem);
+  if (audio.verdict == WaveVerdict::kMalformed)
+    return Refuse(400, "malformed_audio", audio.problem);
 
   const Recognition recognition = recognise(DecodeSamples(audio.pcm));
   if (!recognition.succeeded) {

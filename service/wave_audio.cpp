@@ -57,9 +57,9 @@ WaveAudio CheckWave(std::string_view file) {
   }
   const uint64_t riffSize = ReadLe(file, 4, 4);
   if (riffSize + kChunkHeaderBytes != file.size()) {
-    return Verdict(WaveVerdict::kMalformed,
-                   "the RIFF size (" + std::to_string(riffSize) + ") does not match the file's " +
-                       std::to_string(file.size()) + " bytes");
+    return Verdict(WaveVerdict::kMalformed, "the RIFF size (" + std::to_string(riffSize) +
+                                                ") does not match the file's " +
+                                                std::to_string(file.size()) + " bytes");
   }
 
   std::string_view format;
@@ -85,7 +85,8 @@ WaveAudio CheckWave(std::string_view file) {
       format = file.substr(body, size);
     } else if (id == "data") {
       if (format.empty() || haveData) {
-        return Verdict(WaveVerdict::kMalformed, "the data chunk is repeated or precedes the format");
+        return Verdict(WaveVerdict::kMalformed,
+                       "the data chunk is repeated or precedes the format");
       }
       data = file.substr(body, size);
       haveData = true;

@@ -18,8 +18,8 @@ enum class WaveVerdict {
 
 struct WaveAudio {
   WaveVerdict verdict = WaveVerdict::kMalformed;
-  std::string problem;      // plain words when not accepted
-  std::string_view pcm;     // little-endian 16-bit samples, inside the checked bytes
+  std::string problem;   // plain words when not accepted
+  std::string_view pcm;  // little-endian 16-bit samples, inside the checked bytes
   double DurationSeconds() const { return pcm.size() / 2.0 / kSampleRate; }
 };
 

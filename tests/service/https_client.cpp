@@ -47,7 +47,8 @@ HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call
   CURL* curl = OpenTo(port, authorityFile, call.target);
   if (curl == nullptr) return answer;
   curl_slist* headers = nullptr;
-  for (const std::string& header : call.headers) headers = curl_slist_append(headers, header.c_str());
+  for (const std::string& header : call.headers)
+    headers = curl_slist_append(headers, header.c_str());
   if (call.chunked) headers = curl_slist_append(headers, "Transfer-Encoding: chunked");
   Upload upload{&call.body};
   if (call.method == "POST") {
@@ -57,7 +58,8 @@ HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call
       curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
     } else {
       curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.body.data());
-      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(call.body.size()));
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                       static_cast<curl_off_t>(call.body.size()));
     }
   } else {
     curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, call.method.c_str());

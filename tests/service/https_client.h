@@ -17,8 +17,7 @@ struct HttpCall {
   std::string method = "POST";
   std::string target;
   std::string body;
-  std::vector<std::string> headers{"Content-Type: audio/l16; rate=16000;",
-                                   "Expect: 100-continue"};
+  std::vector<std::string> headers{"Content-Type: audio/l16; rate=16000;", "Expect: 100-continue"};
   bool chunked = false;  // send the body with chunked transfer coding instead of a length
 };
 

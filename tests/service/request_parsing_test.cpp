@@ -46,8 +46,7 @@ TEST(RequestTarget, RefusesOtherPathsQueriesAndMissingKeys) {
 }
 
 TEST(RequestTarget, EncodesKeysAsTheLibraryDoesAndRedactsThem) {
-  EXPECT_EQ(EncodeKeyForTarget("a b\"<>\\^`{|}\x7f\x01"),
-            "a%20b%22%3C%3E%5C%5E%60%7B%7C%7D%7F%01");
+  EXPECT_EQ(EncodeKeyForTarget("a b\"<>\\^`{|}\x7f\x01"), "a%20b%22%3C%3E%5C%5E%60%7B%7C%7D%7F%01");
   EXPECT_EQ(EncodeKeyForTarget("\xc3\xa9&=%+"), "%C3%A9&=%+");
   EXPECT_EQ(RedactKey(std::string(kPrefix) + "secret&more"), std::string(kPrefix) + "***");
   EXPECT_EQ(RedactKey("/elsewhere?x=1"), "/elsewhere?x=1");
@@ -94,11 +93,11 @@ TEST(Envelope, RefusesBrokenEnvelopes) {
   const std::string cases[] = {
       "",
       "audio",
-      "--T0",                                    // boundary line never ends
-      "--\r\n" + good.substr(4),                 // empty boundary
-      "--" + std::string(71, 'x') + "\r\n",      // longer than boundaries may be
-      "--T 0\r\n",                               // a blank inside
-      good.substr(0, good.size() - 12),          // never closed
+      "--T0",                                // boundary line never ends
+      "--\r\n" + good.substr(4),             // empty boundary
+      "--" + std::string(71, 'x') + "\r\n",  // longer than boundaries may be
+      "--T 0\r\n",                           // a blank inside
+      good.substr(0, good.size() - 12),      // never closed
       "--T0\r\nContent-Disposition: form-data; name=\"myfile\"\r\n\r\naudio\r\n--T0\r\n"
       "Content-Disposition: form-data; name=\"other\"\r\n\r\nx\r\n--T0--\r\n",  // two parts
       "--T0\r\nContent-Disposition: form-data; name=\"other\"\r\n\r\naudio\r\n--T0--\r\n",
@@ -133,8 +132,8 @@ TEST(Wave, AcceptsTheRecordersFormatAndSkipsOtherChunks) {
 
 TEST(Wave, CallsOtherFormatsUnsupported) {
   const std::string pcm = SilencePcm(0.1);
-  const test::WaveFormat formats[] = {{1, 2, 16000, 16}, {1, 1, 8000, 16}, {1, 1, 44100, 16},
-                                      {1, 1, 16000, 8},  {3, 1, 16000, 32}, {6, 1, 16000, 8},
+  const test::WaveFormat formats[] = {{1, 2, 16000, 16},     {1, 1, 8000, 16},  {1, 1, 44100, 16},
+                                      {1, 1, 16000, 8},      {3, 1, 16000, 32}, {6, 1, 16000, 8},
                                       {0xFFFE, 1, 16000, 16}};
   for (const auto& format : formats) {
     const WaveAudio audio = CheckWave(MakeWave(pcm, format));

@@ -78,24 +78,24 @@ TEST_F(ServiceUnderAttack, AnswersAWellFormedRequestWithATranscript) {
 TEST_F(ServiceUnderAttack, RefusesBrokenEnvelopesWith400) {
   const std::string wave = MakeWave(SilencePcm(0.1));
   const std::string good = MakeEnvelope(wave, "T0");
-  for (const std::string& body : {std::string(), wave, std::string("--T0"),
-                                  good.substr(0, 60), good.substr(0, good.size() - 10),
-                                  good.substr(0, good.size() - 4) + "\r\n\r\n",
-                                  "--\r\n" + good.substr(4)}) {
+  for (const std::string& body :
+       {std::string(), wave, std::string("--T0"), good.substr(0, 60),
+        good.substr(0, good.size() - 10), good.substr(0, good.size() - 4) + "\r\n\r\n",
+        "--\r\n" + good.substr(4)}) {
     EXPECT_EQ(ExpectError(Post(body), 400), "malformed_envelope") << body.substr(0, 80);
   }
 }
 
 TEST_F(ServiceUnderAttack, RefusesMissingAndUnknownKeys) {
   EXPECT_EQ(ExpectError(Post(MakeEnvelope(MakeWave("")), kRecognizeTarget), 401), "missing_key");
-  EXPECT_EQ(ExpectError(Post(MakeEnvelope(MakeWave("")),
-                             "/speech-api/v2/recognize?output=json&lang=en-us"),
-                        401),
-            "missing_key");
+  EXPECT_EQ(
+      ExpectError(
+          Post(MakeEnvelope(MakeWave("")), "/speech-api/v2/recognize?output=json&lang=en-us"), 401),
+      "missing_key");
   for (const char* key : {"K2", "k1", "K1%20", "K", "two+words"}) {
-    EXPECT_EQ(ExpectError(Post(MakeEnvelope(MakeWave("")), kRecognizeTarget + std::string(key)),
-                          403),
-              "unknown_key")
+    EXPECT_EQ(
+        ExpectError(Post(MakeEnvelope(MakeWave("")), kRecognizeTarget + std::string(key)), 403),
+        "unknown_key")
         << key;
   }
   const HttpAnswer spaced =
@@ -105,15 +105,13 @@ TEST_F(ServiceUnderAttack, RefusesMissingAndUnknownKeys) {
 
 TEST_F(ServiceUnderAttack, RefusesOtherAudioWith415AndLyingLengthsWith400) {
   const std::string pcm = SilencePcm(0.1);
-  for (const WaveFormat& format :
-       {WaveFormat{1, 2, 16000, 16}, WaveFormat{1, 1, 8000, 16}, WaveFormat{1, 1, 16000, 8},
-        WaveFormat{3, 1, 16000, 32}}) {
+  for (const WaveFormat& format : {WaveFormat{1, 2, 16000, 16}, WaveFormat{1, 1, 8000, 16},
+                                   WaveFormat{1, 1, 16000, 8}, WaveFormat{3, 1, 16000, 32}}) {
     EXPECT_EQ(ExpectError(Post(MakeEnvelope(MakeWave(pcm, format))), 415), "unsupported_audio");
   }
   EXPECT_EQ(ExpectError(Post(MakeEnvelope("ID3 not a wave at all")), 415), "unsupported_audio");
   EXPECT_EQ(ExpectError(Post(MakeEnvelope(MakeWave(pcm, {}, 1000))), 400), "malformed_audio");
-  EXPECT_EQ(ExpectError(Post(MakeEnvelope(MakeWave(pcm).substr(0, 100))), 400),
-            "malformed_audio");
+  EXPECT_EQ(ExpectError(Post(MakeEnvelope(MakeWave(pcm).substr(0, 100))), 400), "malformed_audio");
 }
 
 TEST_F(ServiceUnderAttack, RefusesBodiesOverTheLimitWith413) {

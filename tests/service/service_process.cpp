@@ -30,8 +30,8 @@ bool ReadLine(int fd, std::string* line) {
 
 std::string MakeTemporaryFolder() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && base[0] != 0 ? base : "/tmp") +
-                        "/quorel-test-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && base[0] != 0 ? base : "/tmp") + "/quorel-test-XXXXXX";
   return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
@@ -78,7 +78,9 @@ ServiceProcess::~ServiceProcess() {
   if (output_ >= 0) close(output_);
 }
 
-bool ServiceProcess::Alive() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+bool ServiceProcess::Alive() const {
+  return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0;
+}
 
 int ServiceProcess::Stop() {
   if (pid_ <= 0) return -1;

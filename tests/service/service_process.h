@@ -14,6 +14,8 @@ class ServiceProcess {
   // for it to say where it listens. Running() tells whether that worked.
   explicit ServiceProcess(std::vector<std::string> arguments, const std::string& stateFolder = "");
   ~ServiceProcess();
+  ServiceProcess(const ServiceProcess&) = delete;
+  ServiceProcess& operator=(const ServiceProcess&) = delete;
 
   bool Running() const { return port_ > 0; }
   int Port() const { return port_; }

@@ -60,8 +60,7 @@ TEST_F(SpeechAnswer, AnswersEachFaultWithItsStatus) {
   EXPECT_EQ(ErrorStatus(Answer(good, "/elsewhere")), 404);
   EXPECT_EQ(ErrorStatus(Answer(good, kTarget, "GET")), 405);
   EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&key=K1")), 400);
-  EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&lang=en-us&key=")),
-            401);
+  EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&lang=en-us&key=")), 401);
   EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&lang=en-us&key=K2")),
             403);
   EXPECT_EQ(ErrorStatus(Answer(good, kTarget, "POST", "application/octet-stream")), 415);

@@ -11,8 +11,8 @@ void PutLe(std::string& out, uint32_t value, int width) {
 }  // namespace
 
 std::string MakeWave(const std::string& pcm, const WaveFormat& format, int64_t dataLengthDelta) {
-  const uint32_t dataLength = static_cast<uint32_t>(static_cast<int64_t>(pcm.size()) +
-                                                    dataLengthDelta);
+  const uint32_t dataLength =
+      static_cast<uint32_t>(static_cast<int64_t>(pcm.size()) + dataLengthDelta);
   const uint16_t blockAlign = format.channels * format.bitsPerSample / 8;
   std::string wave = "RIFF";
   PutLe(wave, dataLength + 36, 4);

@@ -34,8 +34,8 @@ class ScratchFile {
  public:
   explicit ScratchFile(const char* suffix) {
     const char* base = getenv("TMPDIR");
-    path_ = std::string(base != nullptr && base[0] != 0 ? base : "/tmp") + "/quorel-XXXXXX" +
-            suffix;
+    path_ =
+        std::string(base != nullptr && base[0] != 0 ? base : "/tmp") + "/quorel-XXXXXX" + suffix;
     const int fd = mkstemps(path_.data(), static_cast<int>(std::string(suffix).size()));
     if (fd < 0) {
       path_.clear();
@@ -79,8 +79,7 @@ int RunRecord(const std::string& path, double seconds, FILE* report) {
   const bool onTerminal = isatty(STDERR_FILENO) == 1;
   const RecordingResult result = Record(libraryPath, path, seconds, onTerminal);
   if (result.startCode != QUOREL_SUCCESS) {
-    return Complain(kExitLibraryFailed,
-                    "cannot record: " + DescribeStartResult(result.startCode));
+    return Complain(kExitLibraryFailed, "cannot record: " + DescribeStartResult(result.startCode));
   }
   std::fprintf(report, "recorded %d bytes (%.2f s) to %s\n", result.dataBytes, result.Seconds(),
                path.c_str());
@@ -98,8 +97,8 @@ int Send(const std::string& audioPath, const std::string& key, const std::string
   const int32_t code =
       QuorelSpeech(LibraryText(audio), LibraryText(libraryKey), LibraryText(answer));
   if (code != QUOREL_SUCCESS) {
-    return Complain(kExitLibraryFailed, "cannot send " + audioPath + ": " +
-                                            DescribeSpeechResult(code));
+    return Complain(kExitLibraryFailed,
+                    "cannot send " + audioPath + ": " + DescribeSpeechResult(code));
   }
   return kExitDone;
 }

@@ -19,16 +19,16 @@ const QuorelChar* LibraryText(const std::u16string& text) {
 
 }  // namespace
 
-RecordingResult Record(const std::u16string& path, const std::string& displayPath,
-                       double seconds, bool showMeter) {
+RecordingResult Record(const std::u16string& path, const std::string& displayPath, double seconds,
+                       bool showMeter) {
   RecordingResult result;
   StopRequest stop;  // before Start, so that an early signal already ends the recording cleanly
   const auto started = std::chrono::steady_clock::now();
   result.startCode = QuorelSoundRecorderStart(LibraryText(path));
   if (result.startCode == QUOREL_START_ALREADY_RECORDING) return result;
   if (result.startCode == QUOREL_SUCCESS) {
-    if (showMeter) std::fprintf(stderr, "Recording to %s; Enter or Ctrl-C stops.\n",
-                                displayPath.c_str());
+    if (showMeter)
+      std::fprintf(stderr, "Recording to %s; Enter or Ctrl-C stops.\n", displayPath.c_str());
     for (;;) {
       const double elapsed =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -14,7 +14,7 @@ struct RecordingResult {
 };
 
 // seconds <= 0: until Enter or a signal. showMeter draws elapsed time and level on stderr.
-RecordingResult Record(const std::u16string& path, const std::string& displayPath,
-                       double seconds, bool showMeter);
+RecordingResult Record(const std::u16string& path, const std::string& displayPath, double seconds,
+                       bool showMeter);
 
 }  // namespace quorel::tool

@@ -17,16 +17,16 @@ std::string DescribeStartResult(int32_t code) {
     case QUOREL_SUCCESS:
       return WithCode("recording", code);
     case QUOREL_START_INPUT_OPEN_FAILED:
-      return WithCode("the default audio input could not be opened for 16 kHz mono 16-bit capture "
-                      "(no capture device, or it is busy)",
-                      code);
+      return WithCode(
+          "the default audio input could not be opened for 16 kHz mono 16-bit capture "
+          "(no capture device, or it is busy)",
+          code);
     case QUOREL_START_BUFFER_QUEUE_FAILED:
       return WithCode("the audio input refused the capture buffer", code);
     case QUOREL_START_CAPTURE_FAILED:
       return WithCode("the audio input could not start capturing", code);
     case QUOREL_START_FILE_CREATE_FAILED:
-      return WithCode("the WAV file could not be created (check the folder and permissions)",
-                      code);
+      return WithCode("the WAV file could not be created (check the folder and permissions)", code);
     case QUOREL_START_ALREADY_RECORDING:
       return WithCode("a recording is already running in this process", code);
     default:
@@ -48,10 +48,11 @@ std::string DescribeSpeechResult(int32_t code) {
       return WithCode("the request could not be set up (is the key too long or not valid text?)",
                       code);
     case QUOREL_SPEECH_BEGIN_FAILED:
-      return WithCode("the service could not be reached: its name did not resolve, the "
-                      "connection was refused, or TLS or its certificate failed (is the service "
-                      "running?)",
-                      code);
+      return WithCode(
+          "the service could not be reached: its name did not resolve, the "
+          "connection was refused, or TLS or its certificate failed (is the service "
+          "running?)",
+          code);
     case QUOREL_SPEECH_HEAD_SEND_FAILED:
       return WithCode("sending the start of the request body failed", code);
     case QUOREL_SPEECH_AUDIO_READ_FAILED:

@@ -19,7 +19,7 @@ ServiceAnswer ReadServiceAnswer(const std::string& text) {
                                                        : std::string()) +
         (code != error->end() && code->is_string() ? code->get<std::string>() + ": " : "") +
         (message != error->end() && message->is_string() ? message->get<std::string>()
-                                                          : "no message");
+                                                         : "no message");
     return answer;
   }
   const auto transcript = json.find("transcript");

@@ -58,9 +58,12 @@ Command CommandNamed(const char* name) {
 
 bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* problem) {
   static const option kLongOptions[] = {
-      {"seconds", required_argument, nullptr, 's'}, {"key", required_argument, nullptr, 'k'},
-      {"out", required_argument, nullptr, 'o'},     {"wav", required_argument, nullptr, 'w'},
-      {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, 'V'},
+      {"seconds", required_argument, nullptr, 's'},
+      {"key", required_argument, nullptr, 'k'},
+      {"out", required_argument, nullptr, 'o'},
+      {"wav", required_argument, nullptr, 'w'},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;

@@ -6,8 +6,11 @@ bool Utf8ToUtf16(const std::string& text, std::u16string* out) {
   out->clear();
   for (size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    const int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2
-                                      : (lead >> 3) == 0x1E ? 3 : -1;
+    const int extra = lead < 0x80           ? 0
+                      : (lead >> 5) == 0x6  ? 1
+                      : (lead >> 4) == 0xE  ? 2
+                      : (lead >> 3) == 0x1E ? 3
+                                            : -1;
     if (extra < 0 || text.size() - i < static_cast<size_t>(extra) + 1) return false;
     char32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
     for (int k = 1; k <= extra; ++k) {
