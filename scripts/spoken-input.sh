@@ -67,7 +67,9 @@ hear() {
     sleep 0.02
   done
   say "$sentence"
-  sleep 0.5  # what was played reaches the recorder a moment later
+  # What was played reaches the recorder only after the capture stream's latency (above a second
+  # through the monitor), so the recording goes on a little past the end of the sentence.
+  sleep 1.5
   kill -INT "$recorder"
   wait "$recorder"
 }

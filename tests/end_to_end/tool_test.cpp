@@ -140,7 +140,7 @@ TEST(ToolRecording, SigtermAndEnterEndItToo) {
 
 TEST(ToolRecording, SecondsEndItOnTheirOwn) {
   const std::string wave = MakeTemporaryFolder() + "/timed.wav";
-  const ChildResult result = RunChild({kTool, "record", wave, "--seconds", "1.5"});
+  const ChildResult result = RunChild({kTool, "record", wave, "--seconds", "3"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
   const uint32_t dataBytes = ExpectFinishedWave(wave);
   EXPECT_GT(dataBytes, 0u);
