@@ -1,0 +1,399 @@
+// The HTTP exchange over libcurl's multi interface, driven on the caller's thread. The body
+// goes out through a read callback that pauses libcurl (CURL_READFUNC_PAUSE) until the next
+// HttpWrite hands it bytes, so each write is what is sent and the body is never held whole.
+// The answer comes in through a write callback that holds one delivery at a time and pauses
+// receiving until HttpRead has taken it.
+//
+// "Expect: 100-continue" comes with the caller's header block. libcurl 7.88 then waits for
+// the interim answer for CURLOPT_EXPECT_100_TIMEOUT_MS (one second by default) before it asks
+// for the body; with 0 it asks at once, so a server that never sends "100 Continue" costs no
+// wait, and one that does gets its interim answer read and passed over.
+#include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "common/utf16.h"
+#include "platform/http_exchange.h"
+
+namespace quorel {
+
+struct HttpSession {
+  CURLM* multi = nullptr;
+  std::string agentName;
+};
+
+struct HttpConnection {
+  HttpSession* session = nullptr;
+  std::string url;  // scheme, host and port: the request target is given per request
+  std::string caFile;
+  bool acceptMismatchedNames = false;
+  uint32_t connectTimeoutMs = 0;
+  uint32_t stallTimeoutMs = 0;
+};
+
+struct HttpRequest {
+  HttpConnection* connection = nullptr;
+  CURL* easy = nullptr;
+  curl_slist* headers = nullptr;
+  bool inMulti = false;
+  bool done = false;
+  CURLcode result = CURLE_OK;
+
+  curl_off_t declaredLength = 0;
+  curl_off_t handedOver = 0;  // body bytes given to libcurl so far
+  const char* pending = nullptr;
+  size_t pendingLength = 0;
+  bool bodyWanted = false;
+  bool sendPaused = false;
+
+  int status = 0;
+  bool answerStarted = false;  // the header of a final (not 1xx) answer is complete
+  bool receivePaused = false;
+  char answer[CURL_MAX_WRITE_SIZE];  // libcurl hands over at most this much body at a time
+  size_t answerLength = 0;
+  size_t answerOffset = 0;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The service's certificate must chain to a trusted root and, unless told otherwise, name the
+// host. Only the leaf's validity dates are overlooked: devices often run with a wrong clock.
+int VerifyOverlookingLeafDates(int preverified, X509_STORE_CTX* store) {
+  if (preverified) return 1;
+  const int error = X509_STORE_CTX_get_error(store);
+  if (X509_STORE_CTX_get_error_depth(store) != 0 ||
+      (error != X509_V_ERR_CERT_HAS_EXPIRED && error != X509_V_ERR_CERT_NOT_YET_VALID)) {
+    return 0;
+  }
+  X509_STORE_CTX_set_error(store, X509_V_OK);
+  return 1;
+}
+
+CURLcode PrepareTlsContext(CURL*, void* context, void*) {
+  SSL_CTX_set_verify(static_cast<SSL_CTX*>(context), SSL_VERIFY_PEER, VerifyOverlookingLeafDates);
+  return CURLE_OK;
+}
+
+size_t SendBody(char* buffer, size_t size, size_t count, void* user) {
+  HttpRequest& request = *static_cast<HttpRequest*>(user);
+  request.bodyWanted = true;
+  if (request.pendingLength == 0) {
+    request.sendPaused = true;
+    return CURL_READFUNC_PAUSE;
+  }
+  const size_t taken = request.pendingLength < size * count ? request.pendingLength : size * count;
+  std::memcpy(buffer, request.pending, taken);
+  request.pending += taken;
+  request.pendingLength -= taken;
+  request.handedOver += static_cast<curl_off_t>(taken);
+  return taken;
+}
+
+size_t ReceiveBody(char* data, size_t size, size_t count, void* user) {
+  HttpRequest& request = *static_cast<HttpRequest*>(user);
+  const size_t length = size * count;
+  if (request.answerOffset < request.answerLength) {
+    request.receivePaused = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  if (length > sizeof request.answer) return 0;  // fails the transfer rather than overrun
+  std::memcpy(request.answer, data, length);
+  request.answerOffset = 0;
+  request.answerLength = length;
+  return length;
+}
+
+size_t ReceiveHeader(char* data, size_t size, size_t count, void* user) {
+  HttpRequest& request = *static_cast<HttpRequest*>(user);
+  const size_t length = size * count;
+  constexpr char kStatusLineStart[] = "HTTP/";
+  constexpr size_t kStartLength = sizeof kStatusLineStart - 1;
+  if (length > kStartLength && std::memcmp(data, kStatusLineStart, kStartLength) == 0) {
+    const char* space = static_cast<const char*>(std::memchr(data, ' ', length));
+    request.status = space == nullptr ? 0 : std::atoi(space + 1);
+  } else if ((length == 2 && data[0] == '\r' && data[1] == '\n') ||
+             (length == 1 && data[0] == '\n')) {
+    if (request.status >= 200) request.answerStarted = true;
+  }
+  return length;
+}
+
+void ApplyPauses(HttpRequest& request) {
+  curl_easy_pause(request.easy, (request.sendPaused ? CURLPAUSE_SEND : 0) |
+                                    (request.receivePaused ? CURLPAUSE_RECV : 0));
+}
+
+curl_off_t InfoCount(CURL* easy, CURLINFO info) {
+  curl_off_t value = 0;
+  curl_easy_getinfo(easy, info, &value);
+  return value;
+}
+
+long InfoLong(CURL* easy, CURLINFO info) {
+  long value = 0;
+  curl_easy_getinfo(easy, info, &value);
+  return value;
+}
+
+curl_off_t BodyBytesSent(const HttpRequest& request) {
+  return InfoCount(request.easy, CURLINFO_SIZE_UPLOAD_T);
+}
+
+// Every byte that moved either way; unchanged counts mean the exchange is stalled.
+curl_off_t BytesMoved(const HttpRequest& request) {
+  return BodyBytesSent(request) + InfoCount(request.easy, CURLINFO_SIZE_DOWNLOAD_T) +
+         InfoLong(request.easy, CURLINFO_REQUEST_SIZE) +
+         InfoLong(request.easy, CURLINFO_HEADER_SIZE);
+}
+
+// Until TLS is up, libcurl's own connect timeout is the limit.
+bool Connected(const HttpRequest& request) {
+  return InfoCount(request.easy, CURLINFO_APPCONNECT_TIME_T) > 0;
+}
+
+void Finish(HttpRequest& request, CURLcode result) {
+  request.done = true;
+  request.result = result;
+}
+
+void CollectOutcome(HttpRequest& request) {
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(request.connection->session->multi, &queued)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == request.easy) {
+      Finish(request, message->data.result);
+    }
+  }
+}
+
+// Runs the transfer until ready() holds; false when the transfer ends first or moves no byte
+// for the stall time.
+template <typename Ready>
+bool Drive(HttpRequest& request, Ready ready) {
+  CURLM* multi = request.connection->session->multi;
+  const auto stallLimit = std::chrono::milliseconds(request.connection->stallTimeoutMs);
+  auto lastProgress = Clock::now();
+  curl_off_t lastMoved = BytesMoved(request);
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) Finish(request, CURLE_FAILED_INIT);
+    CollectOutcome(request);
+    if (ready()) return true;
+    if (request.done) return false;
+
+    const auto now = Clock::now();
+    const curl_off_t moved = BytesMoved(request);
+    if (moved != lastMoved || !Connected(request)) {
+      lastMoved = moved;
+      lastProgress = now;
+    }
+    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
+    if (idle >= stallLimit) {
+      Finish(request, CURLE_OPERATION_TIMEDOUT);
+      return false;
+    }
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>((stallLimit - idle).count()), nullptr);
+  }
+}
+
+template <typename Value>
+bool Set(CURL* easy, CURLoption option, Value value) {
+  return curl_easy_setopt(easy, option, value) == CURLE_OK;
+}
+
+bool Configure(HttpRequest& request, const char* verb, const char* target) {
+  CURL* easy = request.easy;
+  const HttpConnection& connection = *request.connection;
+  const bool customVerb = std::strcmp(verb, "POST") != 0;
+  // The target goes out verbatim: parsed as part of a URL, a "#" in the key would start a
+  // fragment and be cut off.
+  return Set(easy, CURLOPT_URL, connection.url.c_str()) &&
+         Set(easy, CURLOPT_REQUEST_TARGET, target) && Set(easy, CURLOPT_POST, 1L) &&
+         (!customVerb || Set(easy, CURLOPT_CUSTOMREQUEST, verb)) &&
+         Set(easy, CURLOPT_PROTOCOLS_STR, "https") &&
+         Set(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) &&
+         Set(easy, CURLOPT_FOLLOWLOCATION, 0L) &&
+         Set(easy, CURLOPT_USERAGENT, connection.session->agentName.c_str()) &&
+         Set(easy, CURLOPT_NOSIGNAL, 1L) &&
+         Set(easy, CURLOPT_CONNECTTIMEOUT_MS, long{connection.connectTimeoutMs}) &&
+         Set(easy, CURLOPT_EXPECT_100_TIMEOUT_MS, 0L) &&
+         // An answer that comes before the body is complete (an error page) is stored like
+         // any other; libcurl would otherwise stop sending and report the upload as done.
+         Set(easy, CURLOPT_KEEP_SENDING_ON_ERROR, 1L) && Set(easy, CURLOPT_SSL_VERIFYPEER, 1L) &&
+         Set(easy, CURLOPT_SSL_VERIFYHOST, connection.acceptMismatchedNames ? 0L : 2L) &&
+         // A given CA file is the whole trust store: the system's folder of roots is not used.
+         (connection.caFile.empty() || (Set(easy, CURLOPT_CAINFO, connection.caFile.c_str()) &&
+                                        Set(easy, CURLOPT_CAPATH, nullptr))) &&
+         Set(easy, CURLOPT_SSL_CTX_FUNCTION, PrepareTlsContext) &&
+         Set(easy, CURLOPT_READFUNCTION, SendBody) && Set(easy, CURLOPT_READDATA, &request) &&
+         Set(easy, CURLOPT_WRITEFUNCTION, ReceiveBody) && Set(easy, CURLOPT_WRITEDATA, &request) &&
+         Set(easy, CURLOPT_HEADERFUNCTION, ReceiveHeader) &&
+         Set(easy, CURLOPT_HEADERDATA, &request);
+}
+
+}  // namespace
+
+// The set-up steps allocate; running out of memory fails the step like any other failure.
+
+HttpSession* HttpOpenSession(const char16_t* agentName) {
+  char agent[256];
+  if (!Utf16ToUtf8(agentName, agent, sizeof agent)) return nullptr;
+  try {
+    auto session = std::make_unique<HttpSession>();
+    session->agentName = agent;
+    // Reference-counted, and safe to call from several threads in libcurl 7.84 and later.
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
+    session->multi = curl_multi_init();
+    if (session->multi == nullptr) {
+      curl_global_cleanup();
+      return nullptr;
+    }
+    return session.release();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
+  char host[1024];
+  if (session == nullptr || endpoint.hostName == nullptr ||
+      !Utf16ToUtf8(endpoint.hostName, host, sizeof host) || host[0] == 0) {
+    return nullptr;
+  }
+  try {
+    const bool literalIpv6 = std::strchr(host, ':') != nullptr;
+    auto connection = std::make_unique<HttpConnection>();
+    connection->session = session;
+    connection->url = std::string("https://") + (literalIpv6 ? "[" : "") + host +
+                      (literalIpv6 ? "]" : "") + ":" + std::to_string(endpoint.port) + "/";
+    connection->caFile = endpoint.caFile == nullptr ? "" : endpoint.caFile;
+    connection->acceptMismatchedNames = endpoint.acceptMismatchedNames;
+    connection->connectTimeoutMs = endpoint.connectTimeoutMs;
+    connection->stallTimeoutMs = endpoint.stallTimeoutMs;
+    return connection.release();
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {
+  if (connection == nullptr || verb == nullptr || target == nullptr) return nullptr;
+  HttpRequest* request = new (std::nothrow) HttpRequest;
+  if (request == nullptr) return nullptr;
+  request->connection = connection;
+  request->easy = curl_easy_init();
+  if (request->easy == nullptr || !Configure(*request, verb, target)) {
+    HttpClose(request);
+    return nullptr;
+  }
+  return request;
+}
+
+bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
+  char block[8192];
+  if (request == nullptr || request->inMulti || !Utf16ToUtf8(headerBlock, block, sizeof block)) {
+    return false;
+  }
+  // A line without a colon is passed on too; libcurl leaves such a line out of the request.
+  for (char* line = block; *line != 0;) {
+    char* end = std::strstr(line, "\r\n");
+    if (end != nullptr) *end = 0;
+    if (*line != 0) {
+      curl_slist* extended = curl_slist_append(request->headers, line);
+      if (extended == nullptr) return false;
+      request->headers = extended;
+    }
+    if (end == nullptr) break;
+    line = end + 2;
+  }
+  return Set(request->easy, CURLOPT_HTTPHEADER, request->headers);
+}
+
+bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
+  if (request == nullptr || request->inMulti) return false;
+  request->declaredLength = totalLength;
+  if (!Set(request->easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{totalLength}) ||
+      curl_multi_add_handle(request->connection->session->multi, request->easy) != CURLM_OK) {
+    return false;
+  }
+  request->inMulti = true;
+  // libcurl asks for body bytes only once the request's header has gone out in full.
+  return Drive(*request, [request] { return request->bodyWanted; });
+}
+
+bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
+  if (request == nullptr || !request->inMulti || request->done) return false;
+  if (count == 0) return true;
+  const curl_off_t sentAfter = request->handedOver + count;
+  if (sentAfter > request->declaredLength) return false;
+  request->pending = static_cast<const char*>(data);
+  request->pendingLength = count;
+  request->sendPaused = false;
+  ApplyPauses(*request);
+  const bool sent = Drive(*request, [request, sentAfter] {
+    return request->pendingLength == 0 && BodyBytesSent(*request) >= sentAfter;
+  });
+  request->pending = nullptr;  // the caller's bytes are never kept past the call
+  request->pendingLength = 0;
+  return sent;
+}
+
+bool HttpEndRequest(HttpRequest* request) {
+  if (request == nullptr || !request->inMulti || request->handedOver != request->declaredLength) {
+    return false;
+  }
+  return Drive(*request, [request] { return request->answerStarted; });
+}
+
+HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
+  *count = 0;
+  if (request == nullptr || !request->answerStarted || capacity == 0) {
+    return HttpReadResult::kFailed;
+  }
+  if (request->answerOffset == request->answerLength && !request->done) {
+    request->answerOffset = 0;
+    request->answerLength = 0;
+    request->receivePaused = false;
+    ApplyPauses(*request);
+    Drive(*request, [request] { return request->answerLength > 0; });
+  }
+  if (request->answerOffset < request->answerLength) {
+    const size_t available = request->answerLength - request->answerOffset;
+    const size_t taken = available < capacity ? available : capacity;
+    std::memcpy(buffer, request->answer + request->answerOffset, taken);
+    request->answerOffset += taken;
+    *count = static_cast<uint32_t>(taken);
+    return HttpReadResult::kData;
+  }
+  return request->result == CURLE_OK ? HttpReadResult::kEnd : HttpReadResult::kFailed;
+}
+
+void HttpClose(HttpRequest* request) {
+  if (request == nullptr) return;
+  if (request->inMulti)
+    curl_multi_remove_handle(request->connection->session->multi, request->easy);
+  if (request->easy != nullptr) curl_easy_cleanup(request->easy);
+  curl_slist_free_all(request->headers);
+  delete request;
+}
+
+void HttpClose(HttpConnection* connection) {
+  delete connection;
+}
+
+void HttpClose(HttpSession* session) {
+  if (session == nullptr) return;
+  curl_multi_cleanup(session->multi);
+  curl_global_cleanup();
+  delete session;
+}
+
+}  // namespace quorel

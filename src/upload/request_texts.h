@@ -1,0 +1,57 @@
+// Every text an upload sends, and the declared body length: boundary token, request target,
+// multipart envelope, header block and the session's agent name. Texts are built as UTF-16 in
+// buffers of fixed capacity; the envelope is then converted to the bytes that go on the wire.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "upload/fixed_text.h"
+
+namespace quorel {
+
+constexpr size_t kBoundaryTokenCapacity = 100;
+constexpr size_t kRequestTargetCapacity = 200;
+constexpr size_t kEnvelopeCapacity = 1000;
+constexpr size_t kHeaderBlockCapacity = 2000;
+
+inline constexpr char16_t kAgentName[] = u"Vantrel - Quorel. Voice Upload";
+
+using BoundaryToken = FixedText<kBoundaryTokenCapacity>;
+using RequestTarget = FixedText<kRequestTargetCapacity>;
+using EnvelopeText = FixedText<kEnvelopeCapacity>;
+using HeaderBlock = FixedText<kHeaderBlockCapacity>;
+
+// Single-byte text as sent, with its length without the terminator.
+struct EnvelopeBytes {
+  char bytes[kEnvelopeCapacity];
+  uint32_t length;
+};
+
+// All eight clock fields, zero-padded: year, month, day of the week, day, hour, minute,
+// second (two digits each after the four of the year) and three digits of milliseconds.
+void MakeBoundaryToken(const LocalTime& time, BoundaryToken& token);
+
+// The recognition target with the key appended. Octets that cannot stand in a request target
+// (controls, space, DEL, non-ASCII as UTF-8, and " < > \ ^ ` { | }) are percent-encoded; all
+// else, "&", "=" and "%" included, stays as given. False for a null key, one that is not valid
+// UTF-16, or one that does not fit the target once encoded.
+bool MakeRequestTarget(const char16_t* key, RequestTarget& target);
+
+// The envelope head (boundary line and part header) and tail (closing boundary) as bytes.
+void MakeEnvelope(const BoundaryToken& token, EnvelopeBytes& head, EnvelopeBytes& tail);
+
+// Head bytes + file size + tail bytes; false when the sum is out of the signed 32-bit range
+// that the declared length must fit (or the size is negative).
+bool ContentLength(uint32_t headLength, int64_t fileSize, uint32_t tailLength, uint32_t& length);
+
+// Seven lines joined by CR LF, the last without one; false when the host name leaves no room.
+bool MakeHeaderBlock(const char16_t* hostName, uint32_t contentLength, const BoundaryToken& token,
+                     HeaderBlock& block);
+
+// Converts ASCII UTF-16 text to its bytes, zero-terminated within capacity; false for a unit
+// outside ASCII or a text that does not fit.
+bool ToAsciiBytes(const char16_t* text, char* out, size_t capacity, uint32_t& length);
+
+}  // namespace quorel

@@ -1,0 +1,131 @@
+// The upload, step by step: token, audio file, session, target, connection, request, envelope
+// and declared length, header block, begin, head, file, tail, end, response file, answer.
+// Each failing step ends the call with its own code; what was opened is released on the way
+// out by its owner.
+#include "upload/upload_transaction.h"
+
+#include "VantrelQuorelSpeech.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "upload/http_handles.h"
+#include "upload/request_texts.h"
+
+namespace quorel {
+
+namespace {
+
+constexpr uint32_t kUploadChunkSize = 1024;
+constexpr uint32_t kResponseChunkSize = 4096;
+// One byte of the response chunk stays unused, as the service's client has always read.
+constexpr uint32_t kResponseReadSize = kResponseChunkSize - 1;
+
+// Reads exactly count bytes unless the file ends or fails first.
+bool ReadExactly(File& file, uint8_t* data, uint32_t count) {
+  uint32_t got = 0;
+  while (got < count) {
+    const int64_t read = file.Read(data + got, count - got);
+    if (read <= 0) return false;
+    got += static_cast<uint32_t>(read);
+  }
+  return true;
+}
+
+// Sends the file's first size bytes in chunks of kUploadChunkSize, ending with the first
+// chunk shorter than that (of 0 bytes for a size that is a multiple of it). A file that has
+// shrunk since its size was taken fails as a read; one that has grown sends no more than was
+// declared.
+int32_t SendAudio(HttpRequest* request, File& audio, uint32_t size) {
+  uint8_t chunk[kUploadChunkSize];
+  uint32_t remaining = size;
+  for (;;) {
+    const uint32_t wanted = remaining < kUploadChunkSize ? remaining : kUploadChunkSize;
+    if (!ReadExactly(audio, chunk, wanted)) return QUOREL_SPEECH_AUDIO_READ_FAILED;
+    if (!HttpWrite(request, chunk, wanted)) return QUOREL_SPEECH_AUDIO_SEND_FAILED;
+    remaining -= wanted;
+    if (wanted < kUploadChunkSize) return QUOREL_SUCCESS;
+  }
+}
+
+// Stores the answer body as it arrives; what came before a failure stays in the file.
+int32_t CopyAnswer(HttpRequest* request, File& response) {
+  uint8_t chunk[kResponseChunkSize];
+  for (;;) {
+    uint32_t count = 0;
+    switch (HttpRead(request, chunk, kResponseReadSize, &count)) {
+      case HttpReadResult::kEnd:
+        return QUOREL_SUCCESS;
+      case HttpReadResult::kFailed:
+        return QUOREL_SPEECH_NO_ANSWER;
+      case HttpReadResult::kData:
+        if (response.Write(chunk, count) != count) return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
+        break;
+    }
+  }
+}
+
+// Steps 14 and 15: the response file replaces any earlier one, so it never holds a stale
+// answer, and holds exactly the body bytes that arrived.
+int32_t StoreAnswer(HttpRequest* request, bool answered, const char16_t* responsePath) {
+  File response;
+  if (!response.Create(responsePath)) return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
+  const int32_t copied = answered ? CopyAnswer(request, response) : QUOREL_SPEECH_NO_ANSWER;
+  if (!response.Close()) return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
+  return copied;
+}
+
+}  // namespace
+
+int32_t UploadSpeech(const HttpEndpoint& endpoint, const char16_t* audioPath, const char16_t* key,
+                     const char16_t* responsePath) {
+  BoundaryToken token;
+  MakeBoundaryToken(CurrentLocalTime(), token);
+
+  File audio;
+  if (!audio.OpenForReading(audioPath)) return QUOREL_SPEECH_AUDIO_OPEN_FAILED;
+
+  const HttpSessionHandle session(HttpOpenSession(kAgentName));
+  if (!session) return QUOREL_SPEECH_SESSION_FAILED;
+
+  RequestTarget target;
+  char targetBytes[kRequestTargetCapacity];
+  uint32_t targetLength = 0;
+  if (!MakeRequestTarget(key, target) ||
+      !ToAsciiBytes(target.Units(), targetBytes, sizeof targetBytes, targetLength)) {
+    return QUOREL_SPEECH_REQUEST_FAILED;
+  }
+
+  const HttpConnectionHandle connection(HttpConnect(session.Get(), endpoint));
+  if (!connection) return QUOREL_SPEECH_CONNECTION_FAILED;
+
+  const HttpRequestHandle request(HttpOpenRequest(connection.Get(), "POST", targetBytes));
+  if (!request) return QUOREL_SPEECH_REQUEST_FAILED;
+
+  EnvelopeBytes head;
+  EnvelopeBytes tail;
+  MakeEnvelope(token, head, tail);
+  const int64_t fileSize = audio.Size();
+  uint32_t contentLength = 0;
+  if (!ContentLength(head.length, fileSize, tail.length, contentLength)) {
+    return QUOREL_SPEECH_AUDIO_READ_FAILED;
+  }
+
+  HeaderBlock headerBlock;
+  if (!MakeHeaderBlock(endpoint.hostName, contentLength, token, headerBlock)) {
+    return QUOREL_SPEECH_REQUEST_FAILED;
+  }
+  HttpAddHeaders(request.Get(), headerBlock.Units());
+
+  // Without a response path the answer could never be stored: fail before the network.
+  if (responsePath == nullptr) return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
+
+  if (!HttpBeginRequest(request.Get(), contentLength)) return QUOREL_SPEECH_BEGIN_FAILED;
+  if (!HttpWrite(request.Get(), head.bytes, head.length)) return QUOREL_SPEECH_HEAD_SEND_FAILED;
+  const int32_t audioSent = SendAudio(request.Get(), audio, static_cast<uint32_t>(fileSize));
+  if (audioSent != QUOREL_SUCCESS) return audioSent;
+  if (!HttpWrite(request.Get(), tail.bytes, tail.length)) return QUOREL_SPEECH_TAIL_SEND_FAILED;
+
+  const bool answered = HttpEndRequest(request.Get());
+  return StoreAnswer(request.Get(), answered, responsePath);
+}
+
+}  // namespace quorel

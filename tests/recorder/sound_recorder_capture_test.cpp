@@ -1,0 +1,128 @@
+// The recorder through the real path: ALSA's "default" device, fed the counter signal.
+#include <dirent.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "VantrelQuorelSpeech.h"
+#include "recorder/sound_recorder.h"
+#include "support/audio/private_pulse_audio.h"
+#include "support/audio/wave_file_checks.h"
+
+namespace quorel {
+namespace {
+
+using std::chrono::duration;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+using test::HoldsCounterSignal;
+using test::IsCompleteWave;
+using test::ReadWholeFile;
+using test::Utf16;
+
+constexpr double kBytesPerSecond = 32000;
+// Audio reaches the recorder in the sound server's blocks of up to 50 ms plus ALSA periods
+// of 20 ms, so a stop misses up to about 70 ms of what was captured; the rest allows for
+// the start-up of the stream and a loaded machine.
+constexpr double kLateSeconds = 0.2;
+// A recording cannot hold more than the time from Start's call to Stop's return, plus one
+// block of the sound server.
+constexpr double kEarlySeconds = 0.05;
+
+struct Take {
+  int32_t count;
+  double runSeconds;    // from Start's return to Stop's call
+  double totalSeconds;  // from Start's call to Stop's return
+};
+
+Take Record(const std::string& path, milliseconds length) {
+  const auto beforeStart = steady_clock::now();
+  EXPECT_EQ(SoundRecorderStart(Utf16(path).c_str()), QUOREL_SUCCESS);
+  const auto started = steady_clock::now();
+  std::this_thread::sleep_for(length);
+  const auto stopping = steady_clock::now();
+  const int32_t count = SoundRecorderStop();
+  const auto stopped = steady_clock::now();
+  return {count, duration<double>(stopping - started).count(),
+          duration<double>(stopped - beforeStart).count()};
+}
+
+::testing::AssertionResult CountFitsTheTime(const Take& take) {
+  const double low = (take.runSeconds - kLateSeconds) * kBytesPerSecond;
+  const double high = (take.totalSeconds + kEarlySeconds) * kBytesPerSecond;
+  if (take.count >= low && take.count <= high) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << take.count << " bytes after " << take.runSeconds
+                                       << " s of recording, expected " << low << " to " << high;
+}
+
+size_t ThreadCount() {
+  size_t count = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+class RecorderOnTheDefaultInput : public ::testing::Test {
+ protected:
+  test::ScratchFolder folder;
+  const std::string path = folder.Path("take.wav");
+};
+
+TEST_F(RecorderOnTheDefaultInput, HalfASecondHoldsTheFedSignalSampleForSample) {
+  const Take take = Record(path, milliseconds(500));
+  EXPECT_TRUE(CountFitsTheTime(take));
+  EXPECT_LT(take.count, 32000);
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, take.count));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+  EXPECT_FALSE(test::IsOpenInThisProcess(path));
+}
+
+TEST_F(RecorderOnTheDefaultInput, FullSecondsArriveWholeAndThePartialRestFollows) {
+  const Take take = Record(path, milliseconds(2300));
+  EXPECT_TRUE(CountFitsTheTime(take));
+  EXPECT_GT(take.count, 2 * 32000);
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, take.count));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+}
+
+TEST_F(RecorderOnTheDefaultInput, AnExistingFileIsEmptiedFirst) {
+  std::ofstream(path, std::ios::binary) << std::string(100000, '\xAB');
+  const Take take = Record(path, milliseconds(300));
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, take.count));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+}
+
+TEST_F(RecorderOnTheDefaultInput, ASecondRecordingStartsFromZeroWithItsOwnHeader) {
+  const std::string second = folder.Path("second.wav");
+  const Take first = Record(path, milliseconds(1200));
+  const Take next = Record(second, milliseconds(400));
+  EXPECT_TRUE(CountFitsTheTime(first));
+  EXPECT_TRUE(CountFitsTheTime(next));
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), first.count));
+  const std::vector<uint8_t> file = ReadWholeFile(second);
+  EXPECT_TRUE(IsCompleteWave(file, next.count));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+}
+
+TEST_F(RecorderOnTheDefaultInput, WithoutADeviceStartGivesCode1AndLeavesNothingBehind) {
+  const std::string config = folder.Path("no-device.conf");
+  std::ofstream(config) << "pcm.!default { type hw card 31 }\n";
+  test::AlsaConfigOverride noDevice(config);
+  const size_t threads = ThreadCount();
+  const size_t descriptors = test::OpenDescriptorCount();
+
+  EXPECT_EQ(SoundRecorderStart(Utf16(path).c_str()), QUOREL_START_INPUT_OPEN_FAILED);
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 0));
+  EXPECT_EQ(ThreadCount(), threads);
+  EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+}
+
+}  // namespace
+}  // namespace quorel

@@ -1,0 +1,253 @@
+// The recorder's steps, codes and races, driven through a fault-injecting audio input.
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "VantrelQuorelSpeech.h"
+#include "recorder/sound_recorder.h"
+#include "recorder/sound_recorder_state.h"
+#include "support/audio/fault_audio_input.h"
+#include "support/audio/wave_file_checks.h"
+
+namespace quorel {
+namespace {
+
+using test::HoldsCounterSignal;
+using test::IsCompleteWave;
+using test::IsOpenInThisProcess;
+using test::ReadWholeFile;
+using test::Utf16;
+
+// A real size limit on the files this process writes: writes past it are refused (short),
+// as on a full disk.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    previousHandler_ = signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit limited = previous_;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &previous_);
+    signal(SIGXFSZ, previousHandler_);
+  }
+
+ private:
+  rlimit previous_{};
+  sighandler_t previousHandler_;
+};
+
+class RecorderWithFaultInput : public ::testing::Test {
+ protected:
+  void TearDown() override { SoundRecorderStop(); }
+
+  int32_t Start(const fault_audio::Plan& plan) {
+    fault_audio::SetPlan(plan);
+    return SoundRecorderStart(Utf16(path).c_str());
+  }
+
+  static fault_audio::Plan StopHandsBack(uint32_t bytes) {
+    fault_audio::Plan plan;
+    plan.stopBytes = bytes;
+    return plan;
+  }
+
+  test::ScratchFolder folder;
+  const std::string path = folder.Path("take.wav");
+};
+
+TEST_F(RecorderWithFaultInput, FullDeliveriesThenThePartialBufferOnStop) {
+  ASSERT_EQ(Start(StopHandsBack(1000)), QUOREL_SUCCESS);
+  ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+  ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+  EXPECT_EQ(ReadWholeFile(path).size(), 44u + 64000);
+
+  EXPECT_EQ(SoundRecorderStop(), 65000);
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, 65000));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+  EXPECT_FALSE(IsOpenInThisProcess(path));
+  const fault_audio::CallCounts calls = fault_audio::Calls();
+  EXPECT_EQ(calls.add, 3);  // the first queueing and one re-queue per full delivery
+  EXPECT_EQ(calls.reset, 0);
+  EXPECT_EQ(calls.unprepare, 1);
+  EXPECT_EQ(calls.close, 1);
+}
+
+TEST_F(RecorderWithFaultInput, MessagesOtherThanDataAreIgnored) {
+  ASSERT_EQ(Start(StopHandsBack(0)), QUOREL_SUCCESS);
+  fault_audio::SendMessage(kAudioInputClosed);
+  fault_audio::SendMessage(kAudioInputData + 1);
+  EXPECT_EQ(ReadWholeFile(path).size(), 44u);
+  // The buffer is still queued: the recorder did not take it as handed back.
+  EXPECT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+  EXPECT_EQ(SoundRecorderStop(), 32000);
+}
+
+TEST_F(RecorderWithFaultInput, StopWaitsForADeliveryInProgressAndGetsTheRequeuedBufferBack) {
+  ASSERT_EQ(Start(StopHandsBack(640)), QUOREL_SUCCESS);
+  fault_audio::HoldNextRequeue();
+  std::thread delivery([] { fault_audio::DeliverQueuedBuffer(32000); });
+  fault_audio::WaitUntilRequeueHeld();
+  // The handler has copied the buffer and is re-queueing it; the file write comes after.
+  EXPECT_EQ(ReadWholeFile(path).size(), 44u);
+
+  std::future<int32_t> stop = std::async(std::launch::async, SoundRecorderStop);
+  // Room for Stop to run ahead of the delivery, were it able to.
+  EXPECT_EQ(stop.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+  fault_audio::ReleaseRequeue();
+  delivery.join();
+
+  EXPECT_EQ(stop.get(), 32640);
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, 32640));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+  const std::vector<std::string> events = fault_audio::Events();
+  const auto stopped = std::find(events.begin(), events.end(), "stop");
+  EXPECT_EQ(std::count(events.begin(), stopped, "requeued"), 2) << "stop before the re-queue";
+}
+
+TEST_F(RecorderWithFaultInput, ABufferStillQueuedAfterTheStopIsReclaimedByReset) {
+  fault_audio::Plan plan;
+  plan.stopKeepsBuffer = true;
+  ASSERT_EQ(Start(plan), QUOREL_SUCCESS);
+  ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+
+  EXPECT_EQ(SoundRecorderStop(), 32000);
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 32000));
+  const std::vector<std::string> events = fault_audio::Events();
+  ASSERT_GE(events.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(events.end() - 3, events.end()),
+            (std::vector<std::string>{"stop", "reset", "delivered"}));
+}
+
+TEST_F(RecorderWithFaultInput, AFailedResetIsNotWaitedFor) {
+  fault_audio::Plan plan;
+  plan.stopKeepsBuffer = true;
+  plan.resetResult = 1;
+  ASSERT_EQ(Start(plan), QUOREL_SUCCESS);
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 0));
+  EXPECT_EQ(fault_audio::Calls().close, 1);
+}
+
+TEST_F(RecorderWithFaultInput, OpenFailureThenStopLeavesTheInputAloneAndCompletesTheFile) {
+  fault_audio::Plan plan;
+  plan.openResult = 7;
+  EXPECT_EQ(Start(plan), QUOREL_START_INPUT_OPEN_FAILED);
+  EXPECT_TRUE(IsOpenInThisProcess(path));
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 0));
+  EXPECT_FALSE(IsOpenInThisProcess(path));
+  const fault_audio::CallCounts calls = fault_audio::Calls();
+  EXPECT_EQ(calls.open, 1);
+  EXPECT_EQ(calls.stop + calls.reset + calls.unprepare + calls.close, 0);
+}
+
+TEST_F(RecorderWithFaultInput, QueueFailureThenStopClosesTheInputWithoutWaiting) {
+  fault_audio::Plan plan;
+  plan.addResult = 7;
+  EXPECT_EQ(Start(plan), QUOREL_START_BUFFER_QUEUE_FAILED);
+  EXPECT_EQ(fault_audio::Calls().start, 0);
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 0));
+  EXPECT_FALSE(IsOpenInThisProcess(path));
+  const fault_audio::CallCounts calls = fault_audio::Calls();
+  EXPECT_EQ(calls.reset, 0);  // nothing was queued, so nothing to reclaim
+  EXPECT_EQ(calls.close, 1);
+}
+
+TEST_F(RecorderWithFaultInput, StartFailureThenStopReclaimsTheQueuedBuffer) {
+  fault_audio::Plan plan;
+  plan.startResult = 7;
+  EXPECT_EQ(Start(plan), QUOREL_START_CAPTURE_FAILED);
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 0));
+  EXPECT_FALSE(IsOpenInThisProcess(path));
+  const fault_audio::CallCounts calls = fault_audio::Calls();
+  EXPECT_EQ(calls.reset, 1);
+  EXPECT_EQ(calls.close, 1);
+}
+
+TEST_F(RecorderWithFaultInput, AFileThatCannotBeMadeGivesCode4AndTouchesNothing) {
+  const std::u16string unpairedSurrogate = Utf16(folder.Path("take")) + u'\xD800' + u".wav";
+  const std::u16string paths[] = {Utf16(folder.Path("missing/take.wav")), unpairedSurrogate,
+                                  Utf16(folder.Path(""))};
+  for (const std::u16string& bad : paths) {
+    fault_audio::SetPlan({});
+    EXPECT_EQ(SoundRecorderStart(bad.c_str()), QUOREL_START_FILE_CREATE_FAILED);
+    EXPECT_EQ(SoundRecorderStop(), 0);
+    EXPECT_EQ(fault_audio::Calls().open, 0);
+  }
+  {
+    // A file that takes fewer than the 44 placeholder bytes cannot hold a recording either.
+    FileSizeLimit limit(10);
+    EXPECT_EQ(Start({}), QUOREL_START_FILE_CREATE_FAILED);
+  }
+  EXPECT_FALSE(IsOpenInThisProcess(path));
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  EXPECT_EQ(fault_audio::Calls().open, 0);
+}
+
+TEST_F(RecorderWithFaultInput, StartDuringARecordingLeavesItRunning) {
+  ASSERT_EQ(Start(StopHandsBack(200)), QUOREL_SUCCESS);
+  ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+  const std::string other = folder.Path("other.wav");
+  EXPECT_EQ(SoundRecorderStart(Utf16(other).c_str()), QUOREL_START_ALREADY_RECORDING);
+  EXPECT_TRUE(ReadWholeFile(other).empty());
+  EXPECT_EQ(fault_audio::Calls().open, 1);
+
+  ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+  EXPECT_EQ(SoundRecorderStop(), 64200);
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, 64200));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+}
+
+TEST_F(RecorderWithFaultInput, StopWithoutARecordingDoesNothing) {
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  ASSERT_EQ(Start(StopHandsBack(100)), QUOREL_SUCCESS);
+  ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+  EXPECT_EQ(SoundRecorderStop(), 32100);
+  const std::vector<uint8_t> finished = ReadWholeFile(path);
+
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  EXPECT_EQ(ReadWholeFile(path), finished);
+  EXPECT_EQ(fault_audio::Calls().close, 1);
+}
+
+TEST_F(RecorderWithFaultInput, RefusedWritesAreNotCountedAndRecordingGoesOn) {
+  ASSERT_EQ(Start(StopHandsBack(500)), QUOREL_SUCCESS);
+  {
+    FileSizeLimit limit(44 + 32000 + 1000);
+    ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+    ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));  // only 1000 bytes fit
+  }
+  ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+  EXPECT_EQ(SoundRecorderStop(), 32000 + 1000 + 32000 + 500);
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 65500));
+}
+
+TEST_F(RecorderWithFaultInput, TheDataLengthStopsAtTheLargestEvenSignedCount) {
+  ASSERT_EQ(Start(StopHandsBack(1000)), QUOREL_SUCCESS);
+  {
+    LockGuard guard(soundRecorderState.lock);
+    soundRecorderState.dataLength = kMaxWaveDataLength - 600;
+  }
+  ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+  EXPECT_EQ(SoundRecorderStop(), 2147483646);
+
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_EQ(file.size(), 44u + 600);  // only what fitted under the cap was written
+  EXPECT_EQ(test::Number32(file, 40), 2147483646u);
+  EXPECT_EQ(test::Number32(file, 4), 2147483646u + 36);
+}
+
+}  // namespace
+}  // namespace quorel

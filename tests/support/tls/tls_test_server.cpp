@@ -1,0 +1,371 @@
+#include "support/tls/tls_test_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace quorel::test {
+
+struct TlsTestServer::State {
+  TlsServerOptions options;
+  SSL_CTX* context = nullptr;
+  int listener = -1;
+  int stopPipe[2] = {-1, -1};
+  uint16_t port = 0;
+  std::thread acceptor;
+
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;
+  size_t accepted = 0;
+  size_t active = 0;  // connection threads still running (they are detached)
+  bool misbehaved = false;
+  bool released = false;
+  bool stopping = false;
+  std::vector<RecordedExchange> finished;
+
+  void Serve(int socket);
+  void Accept();
+  void MarkMisbehaved(RecordedExchange& record);
+  // False when the server stops first.
+  bool WaitForRelease();
+};
+
+namespace {
+
+constexpr char kHeaderEnd[] = "\r\n\r\n";
+
+// Waits for the socket to become readable; false when the server stops first.
+bool WaitReadable(int socket, int stopFd) {
+  pollfd fds[2] = {{socket, POLLIN, 0}, {stopFd, POLLIN, 0}};
+  if (poll(fds, 2, -1) < 0) return false;
+  return (fds[1].revents & POLLIN) == 0;
+}
+
+void WaitForStop(int stopFd) {
+  pollfd stop{stopFd, POLLIN, 0};
+  while (poll(&stop, 1, -1) <= 0) {
+  }
+}
+
+// Reads at most limit bytes; 0 at the end of the stream, on failure or when the server stops.
+size_t ReadSome(SSL* ssl, int socket, int stopFd, char* buffer, size_t limit) {
+  if (SSL_pending(ssl) == 0 && !WaitReadable(socket, stopFd)) return 0;
+  const int got = SSL_read(ssl, buffer, static_cast<int>(std::min<size_t>(limit, 1 << 16)));
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+bool WriteAll(SSL* ssl, const std::string& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const int put = SSL_write(ssl, bytes.data() + sent, static_cast<int>(bytes.size() - sent));
+    if (put <= 0) return false;
+    sent += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// A reset instead of an orderly close: the client's next send or receive fails at once.
+void Reset(int socket) {
+  linger abort{1, 0};
+  setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+}
+
+std::string Lowercase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+uint64_t DeclaredLength(const std::string& header) {
+  const std::string lower = Lowercase(header);
+  const size_t field = lower.find("\r\ncontent-length:");
+  return field == std::string::npos ? 0 : std::strtoull(lower.c_str() + field + 17, nullptr, 10);
+}
+
+bool ExpectsContinue(const std::string& header) {
+  return Lowercase(header).find("\r\nexpect: 100-continue") != std::string::npos;
+}
+
+std::string AnswerHeader(const TlsServerOptions& options) {
+  std::string header =
+      "HTTP/1.1 " + options.answerStatus + "\r\nContent-Type: application/json\r\n";
+  if (options.framing == AnswerFraming::kContentLength) {
+    header += "Content-Length: " + std::to_string(options.answerBody.size()) + "\r\n";
+  } else if (options.framing == AnswerFraming::kChunked) {
+    header += "Transfer-Encoding: chunked\r\n";
+  }
+  return header + "Connection: close\r\n\r\n";
+}
+
+std::string Frame(const TlsServerOptions& options, const std::string& piece) {
+  if (options.framing != AnswerFraming::kChunked) return piece;
+  char size[32];
+  std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+  return size + piece + "\r\n";
+}
+
+// Sends body[0, end) in the configured pieces; false when the client went away or the server
+// stops.
+bool SendBody(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t end) {
+  const size_t pieceSize =
+      options.answerPieceSize == 0 ? std::max<size_t>(end, 1) : options.answerPieceSize;
+  for (size_t offset = 0; offset < end; offset += pieceSize) {
+    if (offset > 0 && options.answerPieceDelayMs > 0) {
+      pollfd stop{stopFd, POLLIN, 0};
+      if (poll(&stop, 1, static_cast<int>(options.answerPieceDelayMs)) > 0) return false;
+    }
+    const std::string piece = options.answerBody.substr(offset, std::min(pieceSize, end - offset));
+    if (!WriteAll(ssl, Frame(options, piece))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void TlsTestServer::State::MarkMisbehaved(RecordedExchange& record) {
+  record.misbehaved = true;
+  std::lock_guard<std::mutex> lock(mutex);
+  misbehaved = true;
+  changed.notify_all();
+}
+
+bool TlsTestServer::State::WaitForRelease() {
+  std::unique_lock<std::mutex> lock(mutex);
+  changed.wait(lock, [this] { return released || stopping; });
+  return !stopping;
+}
+
+void TlsTestServer::State::Serve(int socket) {
+  RecordedExchange record;
+  const int stopFd = stopPipe[0];
+  const Misbehaviour misbehaviour = options.misbehaviour;
+  SSL* ssl = nullptr;
+  bool reset = false;
+  bool closesOnPurpose = false;  // reached the point where the misbehaviour closes
+
+  // A client that never sends its hello must not hold the handshake for ever.
+  timeval handshakeLimit{10, 0};
+  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &handshakeLimit, sizeof handshakeLimit);
+
+  if (misbehaviour == Misbehaviour::kFailHandshake) {
+    closesOnPurpose = true;
+  } else if (misbehaviour == Misbehaviour::kStallHandshake) {
+    MarkMisbehaved(record);
+    WaitForStop(stopFd);
+  } else if ((ssl = SSL_new(context)) != nullptr && SSL_set_fd(ssl, socket) == 1 &&
+             SSL_accept(ssl) == 1) {
+    record.handshakeCompleted = true;
+    [&] {
+      // The header byte by byte, so that not one body byte is taken with it.
+      char byte;
+      while (record.request.find(kHeaderEnd) == std::string::npos) {
+        if (ReadSome(ssl, socket, stopFd, &byte, 1) == 0) return;
+        record.request += byte;
+      }
+      const size_t headerLength = record.request.size();
+      record.declaredBodyLength = DeclaredLength(record.request);
+      if (options.sendContinue && ExpectsContinue(record.request) &&
+          !WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) {
+        return;
+      }
+
+      const bool cutRequest = misbehaviour == Misbehaviour::kCloseInRequest ||
+                              misbehaviour == Misbehaviour::kStallInRequest;
+      const uint64_t wanted = cutRequest
+                                  ? std::min(options.requestBodyLimit, record.declaredBodyLength)
+                                  : record.declaredBodyLength;
+      char buffer[1 << 16];
+      while (record.request.size() - headerLength < wanted) {
+        const uint64_t missing = wanted - (record.request.size() - headerLength);
+        const size_t got =
+            ReadSome(ssl, socket, stopFd, buffer,
+                     static_cast<size_t>(std::min<uint64_t>(missing, sizeof buffer)));
+        if (got == 0) return;
+        record.request.append(buffer, got);
+      }
+      if (cutRequest && options.holdUntilReleased && !WaitForRelease()) return;
+
+      switch (misbehaviour) {
+        case Misbehaviour::kCloseInRequest:
+          reset = closesOnPurpose = true;
+          return;
+        case Misbehaviour::kStallInRequest:
+        case Misbehaviour::kStallAnswer:
+          MarkMisbehaved(record);
+          WaitForStop(stopFd);
+          return;
+        case Misbehaviour::kNoAnswer:
+          SSL_shutdown(ssl);
+          closesOnPurpose = true;
+          return;
+        default:
+          break;
+      }
+
+      const bool partial =
+          misbehaviour == Misbehaviour::kCutAnswer || misbehaviour == Misbehaviour::kStallInAnswer;
+      const size_t end = partial ? options.answerBody.size() / 2 : options.answerBody.size();
+      if (!WriteAll(ssl, AnswerHeader(options)) || !SendBody(ssl, stopFd, options, end)) return;
+      if (misbehaviour == Misbehaviour::kCutAnswer) {
+        // An orderly TCP close without TLS's own: a reset could discard the half already sent.
+        closesOnPurpose = true;
+        return;
+      }
+      if (misbehaviour == Misbehaviour::kStallInAnswer) {
+        MarkMisbehaved(record);
+        WaitForStop(stopFd);
+        return;
+      }
+      if (options.framing == AnswerFraming::kChunked && !WriteAll(ssl, "0\r\n\r\n")) return;
+      SSL_shutdown(ssl);
+    }();
+  }
+
+  if (reset) Reset(socket);
+  SSL_free(ssl);
+  close(socket);
+  // Reported only once the socket is closed, so that a waiting client meets the close at once.
+  if (closesOnPurpose) MarkMisbehaved(record);
+  std::lock_guard<std::mutex> lock(mutex);
+  finished.push_back(std::move(record));
+  --active;
+  changed.notify_all();
+}
+
+void TlsTestServer::State::Accept() {
+  // A client that goes away mid-answer must cost the server a write error, not the process its
+  // SIGPIPE. Blocked only on the server's threads (connection threads inherit the mask), so a
+  // client in the same process would still die of a SIGPIPE that it caused itself.
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+  for (;;) {
+    pollfd fds[2] = {{listener, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) continue;
+    if (fds[1].revents & POLLIN) return;
+    const int socket = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (socket < 0) continue;
+    std::lock_guard<std::mutex> lock(mutex);
+    ++accepted;
+    ++active;
+    changed.notify_all();
+    std::thread([this, socket] { Serve(socket); }).detach();
+  }
+}
+
+TlsTestServer::TlsTestServer(TlsServerOptions options) : state_(std::make_unique<State>()) {
+  State& state = *state_;
+  state.options = std::move(options);
+
+  const auto fail = [&state](const std::string& what) {
+    if (state.context != nullptr) SSL_CTX_free(state.context);
+    if (state.listener >= 0) close(state.listener);
+    for (int fd : state.stopPipe) {
+      if (fd >= 0) close(fd);
+    }
+    throw std::runtime_error(std::string("test TLS server: ") + what);
+  };
+  state.context = SSL_CTX_new(TLS_server_method());
+  if (state.context == nullptr ||
+      SSL_CTX_use_certificate_chain_file(state.context, state.options.certificateFile.c_str()) !=
+          1 ||
+      SSL_CTX_use_PrivateKey_file(state.context, state.options.keyFile.c_str(), SSL_FILETYPE_PEM) !=
+          1) {
+    fail("certificate or key");
+  }
+  if (pipe2(state.stopPipe, O_CLOEXEC) != 0) fail("pipe");
+
+  state.listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (state.listener < 0) fail("socket");
+  const int yes = 1;
+  setsockopt(state.listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (state.options.receiveBufferBytes > 0) {
+    setsockopt(state.listener, SOL_SOCKET, SO_RCVBUF, &state.options.receiveBufferBytes,
+               sizeof state.options.receiveBufferBytes);
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(state.options.port);
+  socklen_t length = sizeof address;
+  if (bind(state.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      getsockname(state.listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    fail(("cannot listen on 127.0.0.1:" + std::to_string(state.options.port) + ": " +
+          std::strerror(errno))
+             .c_str());
+  }
+  state.port = ntohs(address.sin_port);
+  if (state.options.misbehaviour == Misbehaviour::kRefuse) return;
+  if (listen(state.listener, 64) != 0) fail("listen");
+  state.acceptor = std::thread([&state] { state.Accept(); });
+}
+
+TlsTestServer::~TlsTestServer() {
+  State& state = *state_;
+  const char stop = 1;
+  [[maybe_unused]] const ssize_t written = write(state.stopPipe[1], &stop, 1);
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.stopping = true;
+    state.changed.notify_all();
+  }
+  if (state.acceptor.joinable()) state.acceptor.join();
+  {
+    std::unique_lock<std::mutex> lock(state.mutex);
+    state.changed.wait(lock, [&state] { return state.active == 0; });
+  }
+  close(state.listener);
+  close(state.stopPipe[0]);
+  close(state.stopPipe[1]);
+  SSL_CTX_free(state.context);
+}
+
+uint16_t TlsTestServer::Port() const {
+  return state_->port;
+}
+
+void TlsTestServer::Release() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->released = true;
+  state_->changed.notify_all();
+}
+
+size_t TlsTestServer::ConnectionCount() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->accepted;
+}
+
+std::vector<RecordedExchange> TlsTestServer::WaitForExchanges(size_t count, unsigned waitMs) const {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  state_->changed.wait_for(lock, std::chrono::milliseconds(waitMs),
+                           [this, count] { return state_->finished.size() >= count; });
+  return state_->finished;
+}
+
+bool TlsTestServer::WaitForMisbehaviour(unsigned waitMs) const {
+  std::unique_lock<std::mutex> lock(state_->mutex);
+  return state_->changed.wait_for(lock, std::chrono::milliseconds(waitMs),
+                                  [this] { return state_->misbehaved; });
+}
+
+}  // namespace quorel::test

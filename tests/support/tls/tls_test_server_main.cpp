@@ -1,0 +1,165 @@
+// The test TLS server as a program, for wire tests on other systems, stress runs and
+// benchmarks. It prints "port N" once listening, writes each request it receives to
+// FOLDER/request-K.bin when asked to, and runs until SIGINT or SIGTERM, or until it has served
+// the given number of exchanges.
+//
+//   quorel-tls-test-server --make-certificates FOLDER
+//   quorel-tls-test-server --certificate FILE --key FILE [--port N] [--misbehave MODE]
+//       [--request-body-limit N] [--receive-buffer N] [--send-continue] [--status TEXT]
+//       [--answer-file FILE | --answer-size N] [--framing length|chunked|close]
+//       [--piece-size N] [--piece-delay-ms N] [--record-folder FOLDER] [--exchanges N]
+//
+// MODE: none refuse fail-handshake stall-handshake close-in-request stall-in-request
+//       no-answer stall-answer cut-answer stall-in-answer
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "support/tls/test_certificates.h"
+#include "support/tls/tls_test_server.h"
+
+namespace {
+
+using quorel::test::AnswerFraming;
+using quorel::test::Misbehaviour;
+
+volatile sig_atomic_t stopRequested = 0;
+
+void RequestStop(int) {
+  stopRequested = 1;
+}
+
+int Usage(const char* problem) {
+  std::cerr << "quorel-tls-test-server: " << problem << " (see the head of the source)\n";
+  return 2;
+}
+
+bool ParseMisbehaviour(const std::string& name, Misbehaviour& misbehaviour) {
+  static const std::map<std::string, Misbehaviour> kNames = {
+      {"none", Misbehaviour::kNone},
+      {"refuse", Misbehaviour::kRefuse},
+      {"fail-handshake", Misbehaviour::kFailHandshake},
+      {"stall-handshake", Misbehaviour::kStallHandshake},
+      {"close-in-request", Misbehaviour::kCloseInRequest},
+      {"stall-in-request", Misbehaviour::kStallInRequest},
+      {"no-answer", Misbehaviour::kNoAnswer},
+      {"stall-answer", Misbehaviour::kStallAnswer},
+      {"cut-answer", Misbehaviour::kCutAnswer},
+      {"stall-in-answer", Misbehaviour::kStallInAnswer},
+  };
+  const auto found = kNames.find(name);
+  if (found == kNames.end()) return false;
+  misbehaviour = found->second;
+  return true;
+}
+
+bool ParseFraming(const std::string& name, AnswerFraming& framing) {
+  if (name == "length")
+    framing = AnswerFraming::kContentLength;
+  else if (name == "chunked")
+    framing = AnswerFraming::kChunked;
+  else if (name == "close")
+    framing = AnswerFraming::kUntilClose;
+  else
+    return false;
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  contents = bytes.str();
+  return static_cast<bool>(file);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quorel::test::TlsServerOptions options;
+  std::string recordFolder;
+  unsigned long exchangeLimit = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (flag == "--send-continue") {
+      options.sendContinue = true;
+      continue;
+    }
+    if (i + 1 >= argc) return Usage(("a value is missing after " + flag).c_str());
+    const std::string value = argv[++i];
+    const unsigned long number = std::strtoul(value.c_str(), nullptr, 10);
+    if (flag == "--make-certificates") {
+      try {
+        const auto set = quorel::test::MakeTestCertificates(value);
+        std::cout << "ca " << set.caFile << "\nlocalhost " << set.localhost.certificate << " "
+                  << set.localhost.key << "\n";
+        return 0;
+      } catch (const std::exception& error) {
+        std::cerr << error.what() << "\n";
+        return 1;
+      }
+    }
+    if (flag == "--certificate")
+      options.certificateFile = value;
+    else if (flag == "--key")
+      options.keyFile = value;
+    else if (flag == "--port")
+      options.port = static_cast<uint16_t>(number);
+    else if (flag == "--request-body-limit")
+      options.requestBodyLimit = number;
+    else if (flag == "--receive-buffer")
+      options.receiveBufferBytes = static_cast<int>(number);
+    else if (flag == "--status")
+      options.answerStatus = value;
+    else if (flag == "--answer-size")
+      options.answerBody.assign(number, 'a');
+    else if (flag == "--piece-size")
+      options.answerPieceSize = number;
+    else if (flag == "--piece-delay-ms")
+      options.answerPieceDelayMs = static_cast<unsigned>(number);
+    else if (flag == "--record-folder")
+      recordFolder = value;
+    else if (flag == "--exchanges")
+      exchangeLimit = number;
+    else if (flag == "--misbehave") {
+      if (!ParseMisbehaviour(value, options.misbehaviour)) return Usage("unknown MODE");
+    } else if (flag == "--framing") {
+      if (!ParseFraming(value, options.framing)) return Usage("unknown framing");
+    } else if (flag == "--answer-file") {
+      if (!ReadWholeFile(value, options.answerBody)) return Usage("unreadable answer file");
+    } else {
+      return Usage(("unknown flag " + flag).c_str());
+    }
+  }
+  if (options.certificateFile.empty() || options.keyFile.empty()) {
+    return Usage("--certificate and --key are required");
+  }
+
+  signal(SIGINT, RequestStop);
+  signal(SIGTERM, RequestStop);
+  try {
+    quorel::test::TlsTestServer server(options);
+    std::cout << "port " << server.Port() << std::endl;
+    size_t recorded = 0;
+    while (!stopRequested && (exchangeLimit == 0 || recorded < exchangeLimit)) {
+      const auto exchanges = server.WaitForExchanges(recorded + 1, 200);
+      for (; recorded < exchanges.size(); ++recorded) {
+        if (recordFolder.empty()) continue;
+        std::ofstream file(recordFolder + "/request-" + std::to_string(recorded + 1) + ".bin",
+                           std::ios::binary);
+        file << exchanges[recorded].request;
+      }
+    }
+  } catch (const std::exception& error) {
+    std::cerr << error.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
