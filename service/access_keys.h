@@ -9,8 +9,7 @@ namespace quorel::service {
 
 class AccessKeys {
  public:
-  // False (with the reason) for a key no request can carry: an empty one, or one holding "?" or
-  // "#", which end a target's query.
+  // False (with the reason) for a key no request can bring: an empty one, or one holding "?".
   bool Add(std::string_view key, std::string* problem);
   // One key a line; blank lines and lines starting with "#" are skipped, a trailing CR dropped.
   bool AddFromFile(const std::string& path, std::string* problem);

@@ -34,7 +34,7 @@ class SpeechToText : public testing::Test {
   // The service on the port and with the authority the library under test was built for.
   static ServiceProcess StartService(std::vector<std::string> arguments) {
     arguments.insert(arguments.end(),
-                     {"--key", kKey, "--port", std::to_string(QUOREL_TEST_SERVICE_PORT)});
+                     {"--key", kKey, "--port", std::to_string(QUOREL_END_TO_END_SERVICE_PORT)});
     return ServiceProcess(arguments, QUOREL_TEST_SERVICE_STATE);
   }
 

@@ -171,7 +171,7 @@ TEST_F(ToolSending, ExplainsAMissingFileAndAnAbsentService) {
 }
 
 TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {
-  ServiceProcess service({"--key", "K1", "--port", std::to_string(QUOREL_TEST_SERVICE_PORT)},
+  ServiceProcess service({"--key", "K1", "--port", std::to_string(QUOREL_END_TO_END_SERVICE_PORT)},
                          QUOREL_TEST_SERVICE_STATE);
   ASSERT_TRUE(service.Running()) << service.Output();
   const ChildResult printed = Send("K1");
