@@ -110,6 +110,9 @@ void HttpsService::Route() {
   const size_t workers = settings_.workers;
   server.new_task_queue = [workers] { return new BoundedTaskQueue(workers, kWaitingConnections); };
   server.set_payload_max_length(settings_.maxBodyBytes);
+  // One request per connection, as the library makes them. After a request line it cannot
+  // parse, the HTTP layer would otherwise read each following line as one more request.
+  server.set_keep_alive_max_count(1);
   server.set_logger(LogRequest);
 
   server.Post(".*", [this](const httplib::Request& request, httplib::Response& response,

@@ -61,9 +61,10 @@ TEST_F(SpeechToText, AGrammarGivesTheSpokenWordsExactly) {
   EXPECT_EQ(service.Stop(), 0);
 }
 
-// With the default language model, synthetic speech is heard with about 60% of its words right
-// (bench/word-accuracy.sh); a floor of 40% over the ten sentences tolerates run-to-run spread
-// and still fails a path that truncates, misformats or loses the audio.
+// With the default language model, synthetic speech is heard with about 72% of its words right
+// (bench/word-accuracy.sh: 79%, 69% and 69% in three rounds of these ten sentences). A floor of
+// 50% leaves room for that spread and still fails a path that truncates, clips, resamples or
+// loses the audio, which all drive the accuracy far lower.
 TEST_F(SpeechToText, FreeSpeechKeepsItsWordAccuracy) {
   ServiceProcess service = StartService({});
   ASSERT_TRUE(service.Running()) << service.Output();
@@ -79,7 +80,7 @@ TEST_F(SpeechToText, FreeSpeechKeepsItsWordAccuracy) {
   ASSERT_GT(total.words, 0u);
   const double accuracy = 1.0 - static_cast<double>(total.errors) / total.words;
   std::printf("word accuracy %.1f%% over %zu words\n", 100 * accuracy, total.words);
-  EXPECT_GE(accuracy, 0.40);
+  EXPECT_GE(accuracy, 0.50);
   EXPECT_EQ(service.Stop(), 0);
 }
 
