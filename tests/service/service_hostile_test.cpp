@@ -208,6 +208,8 @@ TEST(ServiceLifetime, MakesItsAuthorityOnceAndKeepsIt) {
   call.target = kGoodTarget;
   call.body = MakeEnvelope(MakeWave(""));
   EXPECT_EQ(Call(second.Port(), state + "/authority.pem", call).status, 200);
+  EXPECT_EQ(second.Stop(SIGINT), 0);
+  EXPECT_NE(second.Output().find("stopped"), std::string::npos);
 }
 
 TEST(ServiceLifetime, RefusesToStartWithoutKeysOrWithABrokenGrammar) {

@@ -82,9 +82,9 @@ bool ServiceProcess::Alive() const {
   return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0;
 }
 
-int ServiceProcess::Stop() {
+int ServiceProcess::Stop(int signal) {
   if (pid_ <= 0) return -1;
-  kill(pid_, SIGTERM);
+  kill(pid_, signal);
   int status = 0;
   const pid_t waited = waitpid(pid_, &status, 0);
   pid_ = -1;

@@ -1,6 +1,7 @@
 // A real quorel-service started for a test and stopped with SIGTERM.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -22,8 +23,8 @@ class ServiceProcess {
   const std::string& AuthorityFile() const { return authorityFile_; }
   // True while the process has not exited.
   bool Alive() const;
-  // SIGTERM, then the exit status (-1 if it did not exit normally).
-  int Stop();
+  // Sends signal, then waits for the exit status (-1 if it did not exit normally).
+  int Stop(int signal = SIGTERM);
   // What it printed after starting.
   std::string Output();
 
