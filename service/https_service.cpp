@@ -38,33 +38,34 @@ void LogRequest(const httplib::Request& request, const httplib::Response& respon
 // Reads the whole body, at most limit bytes; 0 when complete, else the status that says why not.
 int ReadBody(const httplib::Request& request, const httplib::ContentReader& reader, size_t limit,
              std::string* body) {
-  // Always read: past a declared length over the limit the HTTP layer drains the body unstored,
-  // which keeps the connection in step for the answer.
+  // Always read: past a declared length over the limit the HTTP layer drains the body unstored.
+  // Closing on unread bytes would reset the connection, and the client could lose the answer.
+  // A body without a declared length is drained the same way for as much again, then dropped.
   bool overLimit = request.get_header_value<uint64_t>("Content-Length") > limit;
+  size_t drained = 0;
   const bool complete = reader([&](const char* data, size_t length) {
     overLimit = overLimit || length > limit - body->size();
     if (!overLimit) body->append(data, length);
-    return !overLimit;
+    return !overLimit || (drained += length) <= limit;
   });
   if (complete && !overLimit) return 0;
   return overLimit ? 413 : 400;
 }
 
 // The library declares audio/l16. A multipart/* body would be taken apart by the HTTP layer, so
-// it is read through and dropped (keeping the connection in step) and refused.
+// it is read through (see ReadBody), dropped and refused.
 void RefuseMultipart(const httplib::Request& request, const httplib::ContentReader& reader,
                      size_t limit, httplib::Response& response) {
   const bool declaredOverLimit = request.get_header_value<uint64_t>("Content-Length") > limit;
   size_t seen = 0;
-  const bool complete =
-      reader([](const httplib::MultipartFormData&) { return true; },
-             [&](const char*, size_t length) { return (seen += length) <= limit; }) &&
-      !declaredOverLimit;
-  response.status = complete ? 415 : 413;
-  response.set_content(complete ? ErrorAnswer(415, "unsupported_media_type",
-                                              "the body must be declared as audio/l16, not as "
-                                              "multipart: the envelope is read by the service")
-                                : ErrorAnswerForStatus(413),
+  reader([](const httplib::MultipartFormData&) { return true; },
+         [&](const char*, size_t length) { return (seen += length) <= limit; });
+  const bool overLimit = declaredOverLimit || seen > limit;
+  response.status = overLimit ? 413 : 415;
+  response.set_content(overLimit ? ErrorAnswerForStatus(413)
+                                 : ErrorAnswer(415, "unsupported_media_type",
+                                               "the body must be declared as audio/l16, not as "
+                                               "multipart: the envelope is read by the service"),
                        kJson);
 }
 
