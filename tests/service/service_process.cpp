@@ -1,5 +1,6 @@
 #include "service/service_process.h"
 
+#include <ftw.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -14,6 +15,23 @@ namespace {
 
 constexpr char kAuthorityMarker[] = "local authority: ";
 constexpr char kListeningMarker[] = "listening on https://127.0.0.1:";
+
+int RemoveEntry(const char* path, const struct stat*, int, FTW*) {
+  return remove(path);
+}
+
+// The folders made for one test process, removed with everything in them when it ends.
+struct TemporaryFolders {
+  std::vector<std::string> paths;
+  ~TemporaryFolders() {
+    for (const std::string& path : paths) nftw(path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+};
+
+TemporaryFolders& MadeFolders() {
+  static TemporaryFolders folders;
+  return folders;
+}
 
 // The next line from fd, or false at the end of its output.
 bool ReadLine(int fd, std::string* line) {
@@ -32,7 +50,9 @@ std::string MakeTemporaryFolder() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern =
       std::string(base != nullptr && base[0] != 0 ? base : "/tmp") + "/quorel-test-XXXXXX";
-  return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+  if (mkdtemp(pattern.data()) == nullptr) return std::string();
+  MadeFolders().paths.push_back(pattern);
+  return pattern;
 }
 
 ServiceProcess::ServiceProcess(std::vector<std::string> arguments, const std::string& stateFolder) {

@@ -36,7 +36,8 @@ class ServiceProcess {
   std::string early_;
 };
 
-// A new empty folder under the test's temporary folder.
+// A new empty folder under $TMPDIR (or /tmp), removed with its contents when the test process
+// ends.
 std::string MakeTemporaryFolder();
 
 }  // namespace quorel::test
