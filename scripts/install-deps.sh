@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package the project builds, tests and demonstrates with.
+#   scripts/install-deps.sh             the Linux library
+#   scripts/install-deps.sh --windows   also the Windows cross-build and Wine (about 1 GB)
 set -euo pipefail
 
 packages=(
@@ -8,6 +10,12 @@ packages=(
   libcurl4-openssl-dev libssl-dev openssl curl
   libcpp-httplib-dev libpocketsphinx-dev pocketsphinx-en-us nlohmann-json3-dev espeak-ng sox
 )
+
+# The Windows DLL: mingw-w64 (its default win32 thread model), widl, and Wine to test it.
+windows_packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64)
+if [ "${1:-}" = "--windows" ]; then
+  packages+=("${windows_packages[@]}")
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,0 +1,225 @@
+// The default audio input over the wave-audio input service (winmm). The service calls a
+// CALLBACK_FUNCTION on a thread of its own, where it allows hardly any system call, while the
+// recorder re-queues its buffer and writes the file from its handler. So the service callback
+// only posts each message to this input's delivery thread, which runs the handler; a handler
+// may then call every AudioInput function except Close.
+#include <windows.h>
+// After <windows.h>, whose types it uses.
+#include <mmsystem.h>
+
+#include <new>
+
+#include "platform/audio_input.h"
+#include "platform/sync.h"
+
+namespace quorel {
+
+namespace {
+
+static_assert(kAudioInputOpened == WIM_OPEN && kAudioInputClosed == WIM_CLOSE &&
+              kAudioInputData == WIM_DATA);
+
+// Buffers prepared at once on one input; the recorder uses one.
+constexpr size_t kMaxBuffers = 8;
+
+struct Message {
+  UINT id;
+  WAVEHDR* header;
+};
+
+}  // namespace
+
+struct AudioInput {
+  HWAVEIN device = nullptr;
+  AudioInputCallback callback = nullptr;
+  uintptr_t instance = 0;
+  HANDLE deliveryThread = nullptr;
+
+  // Guards everything below. Never held across a winmm call: the service may call back into
+  // WaveInProc from inside waveInStop or waveInReset.
+  Lock lock;
+  Condition posted;
+  AudioBuffer* owners[kMaxBuffers] = {};  // the buffer each prepared header describes
+  WAVEHDR headers[kMaxBuffers] = {};
+  // Posted and not yet delivered. A buffer comes back once per queueing and a handler
+  // re-queues only what it was handed, so far fewer are ever outstanding.
+  Message messages[64] = {};
+  size_t firstMessage = 0;
+  size_t messageCount = 0;
+  bool closing = false;
+};
+
+namespace {
+
+constexpr size_t kMessageCapacity = sizeof(AudioInput::messages) / sizeof(Message);
+
+void CALLBACK WaveInProc(HWAVEIN, UINT id, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
+  AudioInput* input = reinterpret_cast<AudioInput*>(instance);
+  LockGuard guard(input->lock);
+  if (input->messageCount == kMessageCapacity) return;
+  const size_t slot = (input->firstMessage + input->messageCount++) % kMessageCapacity;
+  input->messages[slot] = {id, id == WIM_DATA ? reinterpret_cast<WAVEHDR*>(param1) : nullptr};
+  input->posted.WakeAll();
+}
+
+// Takes the next message off the queue; false once the input is closing and nothing is left.
+bool NextMessage(AudioInput* input, Message* message) {
+  LockGuard guard(input->lock);
+  while (input->messageCount == 0 && !input->closing) input->posted.Wait(input->lock);
+  if (input->messageCount == 0) return false;
+  *message = input->messages[input->firstMessage];
+  input->firstMessage = (input->firstMessage + 1) % kMessageCapacity;
+  --input->messageCount;
+  return true;
+}
+
+DWORD WINAPI DeliveryThread(void* parameter) {
+  AudioInput* input = static_cast<AudioInput*>(parameter);
+  Message message;
+  while (NextMessage(input, &message)) {
+    uintptr_t param1 = 0;
+    if (message.header != nullptr) {
+      AudioBuffer* buffer = reinterpret_cast<AudioBuffer*>(message.header->dwUser);
+      buffer->bytesRecorded = message.header->dwBytesRecorded;
+      buffer->flags = message.header->dwFlags;
+      param1 = reinterpret_cast<uintptr_t>(buffer);
+    }
+    input->callback(input, message.id, input->instance, param1, 0);
+  }
+  return 0;
+}
+
+void EndDeliveryThread(AudioInput* input) {
+  {
+    LockGuard guard(input->lock);
+    input->closing = true;
+    input->posted.WakeAll();
+  }
+  WaitForSingleObject(input->deliveryThread, INFINITE);
+  CloseHandle(input->deliveryThread);
+}
+
+// The header prepared for buffer, or null.
+WAVEHDR* HeaderOf(AudioInput* input, const AudioBuffer* buffer) {
+  if (buffer == nullptr) return nullptr;
+  LockGuard guard(input->lock);
+  for (size_t i = 0; i < kMaxBuffers; ++i) {
+    if (input->owners[i] == buffer) return &input->headers[i];
+  }
+  return nullptr;
+}
+
+// A free header, now reserved for buffer, or null when all are taken.
+WAVEHDR* ClaimHeader(AudioInput* input, AudioBuffer* buffer) {
+  LockGuard guard(input->lock);
+  for (size_t i = 0; i < kMaxBuffers; ++i) {
+    if (input->owners[i] == nullptr) {
+      input->owners[i] = buffer;
+      return &input->headers[i];
+    }
+  }
+  return nullptr;
+}
+
+void ReleaseHeader(AudioInput* input, WAVEHDR* header) {
+  LockGuard guard(input->lock);
+  input->owners[header - input->headers] = nullptr;
+}
+
+bool HoldsQueuedBuffer(AudioInput* input) {
+  LockGuard guard(input->lock);
+  for (size_t i = 0; i < kMaxBuffers; ++i) {
+    if (input->owners[i] != nullptr && (input->headers[i].dwFlags & WHDR_INQUEUE)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int AudioInputOpen(AudioInputHandle* input, const AudioFormat& format, AudioInputCallback callback,
+                   uintptr_t instance) {
+  if (input == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
+  *input = nullptr;
+  AudioInput* opened = new (std::nothrow) AudioInput;
+  if (opened == nullptr) return MMSYSERR_NOMEM;
+  opened->callback = callback;
+  opened->instance = instance;
+  opened->deliveryThread = CreateThread(nullptr, 0, DeliveryThread, opened, 0, nullptr);
+  if (opened->deliveryThread == nullptr) {
+    delete opened;
+    return MMSYSERR_NOMEM;
+  }
+  WAVEFORMATEX wave{format.formatTag,        format.channels,
+                    format.samplesPerSecond, format.averageBytesPerSecond,
+                    format.blockAlign,       format.bitsPerSample,
+                    format.extraSize};
+  const MMRESULT result =
+      waveInOpen(&opened->device, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(&WaveInProc),
+                 reinterpret_cast<DWORD_PTR>(opened), CALLBACK_FUNCTION);
+  if (result != MMSYSERR_NOERROR) {
+    EndDeliveryThread(opened);
+    delete opened;
+    return result;
+  }
+  *input = opened;
+  return MMSYSERR_NOERROR;
+}
+
+int AudioInputPrepareBuffer(AudioInputHandle input, AudioBuffer* buffer) {
+  if (input == nullptr) return MMSYSERR_INVALHANDLE;
+  if (buffer == nullptr) return MMSYSERR_INVALPARAM;
+  if (HeaderOf(input, buffer) != nullptr) return MMSYSERR_NOERROR;
+  WAVEHDR* header = ClaimHeader(input, buffer);
+  if (header == nullptr) return MMSYSERR_NOMEM;
+  *header = WAVEHDR{};
+  header->lpData = reinterpret_cast<LPSTR>(buffer->data);
+  header->dwBufferLength = buffer->bufferLength;
+  header->dwUser = reinterpret_cast<DWORD_PTR>(buffer);
+  header->dwLoops = buffer->loops;
+  const MMRESULT result = waveInPrepareHeader(input->device, header, sizeof(WAVEHDR));
+  if (result != MMSYSERR_NOERROR) ReleaseHeader(input, header);
+  return result;
+}
+
+int AudioInputAddBuffer(AudioInputHandle input, AudioBuffer* buffer) {
+  if (input == nullptr) return MMSYSERR_INVALHANDLE;
+  WAVEHDR* header = HeaderOf(input, buffer);
+  if (header == nullptr) return WAVERR_UNPREPARED;
+  header->dwBytesRecorded = buffer->bytesRecorded;
+  return waveInAddBuffer(input->device, header, sizeof(WAVEHDR));
+}
+
+int AudioInputStart(AudioInputHandle input) {
+  return input == nullptr ? MMSYSERR_INVALHANDLE : waveInStart(input->device);
+}
+
+int AudioInputStop(AudioInputHandle input) {
+  return input == nullptr ? MMSYSERR_INVALHANDLE : waveInStop(input->device);
+}
+
+int AudioInputReset(AudioInputHandle input) {
+  return input == nullptr ? MMSYSERR_INVALHANDLE : waveInReset(input->device);
+}
+
+int AudioInputUnprepareBuffer(AudioInputHandle input, AudioBuffer* buffer) {
+  if (input == nullptr) return MMSYSERR_INVALHANDLE;
+  WAVEHDR* header = HeaderOf(input, buffer);
+  if (header == nullptr) return MMSYSERR_NOERROR;
+  const MMRESULT result = waveInUnprepareHeader(input->device, header, sizeof(WAVEHDR));
+  if (result == MMSYSERR_NOERROR) ReleaseHeader(input, header);
+  return result;
+}
+
+int AudioInputClose(AudioInputHandle input) {
+  if (input == nullptr) return MMSYSERR_INVALHANDLE;
+  // Windows refuses to close an input that still holds a buffer; Wine closes it and never
+  // hands the buffer back. Refused here on both, so the input stays open for a reset.
+  if (HoldsQueuedBuffer(input)) return WAVERR_STILLPLAYING;
+  const MMRESULT result = waveInClose(input->device);
+  if (result != MMSYSERR_NOERROR) return result;
+  EndDeliveryThread(input);  // delivers what the service posted before it closed, then ends
+  delete input;
+  return MMSYSERR_NOERROR;
+}
+
+}  // namespace quorel

@@ -1,0 +1,208 @@
+// One HTTPS request over WinINet, in its push shape: HttpSendRequestExW declares the body
+// length, InternetWriteFile sends each piece as the caller gives it, HttpEndRequestW waits for
+// the answer. Trust comes from the system's Root store; endpoint.caFile has no meaning here.
+#include <windows.h>
+// After <windows.h>, whose types it uses.
+#include <wininet.h>
+
+// WinINet maps these two names onto its A and W functions; here they are the interface's own.
+#undef HttpOpenRequest
+#undef HttpEndRequest
+
+#include <cwchar>
+#include <new>
+#include <string>
+
+#include "platform/http_exchange.h"
+
+namespace quorel {
+
+struct HttpSession {
+  HINTERNET handle;
+};
+
+struct HttpConnection {
+  HINTERNET handle;
+  bool acceptMismatchedNames;
+  uint32_t connectTimeoutMs;
+  uint32_t stallTimeoutMs;
+};
+
+struct HttpRequest {
+  HINTERNET handle;
+  uint32_t declaredLength;
+  uint32_t bodyBytesWritten;
+  uint64_t bodyBytesRead;
+};
+
+namespace {
+
+// Over TLS on a kept-alive connection, no redirects followed, no authentication attempted, a
+// certificate past or before its validity dates accepted; every other certificate error fails.
+constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTO_REDIRECT |
+    INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
+    INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+static_assert((kRequestFlags | INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0x00E4F000);
+
+constexpr DWORD kSendRequestFlags = HSR_INITIATE | HSR_CHUNKED;  // 0x28; WinINet ignores them
+constexpr DWORD kEndRequestFlags = HSR_INITIATE;                 // 8
+
+const wchar_t* kAcceptTypes[] = {L"*/*", nullptr};
+
+const wchar_t* Wide(const char16_t* text) {
+  return reinterpret_cast<const wchar_t*>(text);
+}
+
+// The verb and target are ASCII; UTF-8 is read strictly so that nothing else slips through.
+bool Widen(const char* text, std::wstring* wide) {
+  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+  if (units <= 0) return false;
+  wide->resize(static_cast<size_t>(units));
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, &(*wide)[0], units) == units;
+}
+
+bool SetTimeout(HINTERNET handle, DWORD option, uint32_t milliseconds) {
+  DWORD value = milliseconds;
+  return InternetSetOptionW(handle, option, &value, sizeof value);
+}
+
+bool QueryNumber(const HttpRequest* request, DWORD field, DWORD* value) {
+  DWORD size = sizeof *value;
+  return HttpQueryInfoW(request->handle, field | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr);
+}
+
+// WinINet reports a body cut short of its Content-Length as an ordinary end.
+bool IsBodyShort(const HttpRequest* request) {
+  DWORD declared = 0;
+  return QueryNumber(request, HTTP_QUERY_CONTENT_LENGTH, &declared) &&
+         request->bodyBytesRead < declared;
+}
+
+}  // namespace
+
+HttpSession* HttpOpenSession(const char16_t* agentName) {
+  // Straight to the host. A named proxy without a name (INTERNET_OPEN_TYPE_PROXY, no proxy)
+  // is refused with ERROR_INVALID_PARAMETER, and the system's proxy settings could carry the
+  // request and the key to a host nobody chose.
+  HINTERNET handle = InternetOpenW(Wide(agentName), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  if (handle == nullptr) return nullptr;
+  HttpSession* session = new (std::nothrow) HttpSession{handle};
+  if (session == nullptr) InternetCloseHandle(handle);
+  return session;
+}
+
+HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
+  if (session == nullptr) return nullptr;
+  HINTERNET handle = InternetConnectW(session->handle, Wide(endpoint.hostName), endpoint.port, L"",
+                                      L"", INTERNET_SERVICE_HTTP, 0, 0);
+  if (handle == nullptr) return nullptr;
+  HttpConnection* connection = new (std::nothrow) HttpConnection{
+      handle, endpoint.acceptMismatchedNames, endpoint.connectTimeoutMs, endpoint.stallTimeoutMs};
+  if (connection == nullptr) InternetCloseHandle(handle);
+  return connection;
+}
+
+HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {
+  std::wstring wideVerb, wideTarget;
+  if (connection == nullptr || !Widen(verb, &wideVerb) || !Widen(target, &wideTarget)) {
+    return nullptr;
+  }
+  const DWORD flags =
+      kRequestFlags |
+      (connection->acceptMismatchedNames ? INTERNET_FLAG_IGNORE_CERT_CN_INVALID : 0);
+  HINTERNET handle = HttpOpenRequestW(connection->handle, wideVerb.c_str(), wideTarget.c_str(),
+                                      nullptr, nullptr, kAcceptTypes, flags, 0);
+  if (handle == nullptr) return nullptr;
+  // Send and receive timeouts bound each socket operation, so they end a stalled exchange.
+  const bool timed =
+      SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, connection->connectTimeoutMs) &&
+      SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, connection->stallTimeoutMs) &&
+      SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, connection->stallTimeoutMs);
+  HttpRequest* request = timed ? new (std::nothrow) HttpRequest{handle, 0, 0, 0} : nullptr;
+  if (request == nullptr) InternetCloseHandle(handle);
+  return request;
+}
+
+bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
+  if (request == nullptr || headerBlock == nullptr) return false;
+  // Line by line, each replacing a value WinINet holds already (the Accept line that the
+  // accepted-types list made): added as one block, such a field would go out twice. WinINet
+  // also judges a line without a colon; its verdict on such a line does not count.
+  bool allAdded = true;
+  const wchar_t* line = Wide(headerBlock);
+  while (*line != 0) {
+    const wchar_t* end = wcsstr(line, L"\r\n");
+    const size_t length = end != nullptr ? static_cast<size_t>(end - line) : wcslen(line);
+    if (length > 0) {
+      const bool added = HttpAddRequestHeadersW(request->handle, line, static_cast<DWORD>(length),
+                                                HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+      if (wmemchr(line, L':', length) != nullptr) allAdded = allAdded && added;
+    }
+    line += end != nullptr ? length + 2 : length;
+  }
+  return allAdded;
+}
+
+bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
+  if (request == nullptr) return false;
+  INTERNET_BUFFERSW begin{};
+  begin.dwStructSize = sizeof begin;
+  begin.dwBufferTotal = totalLength;
+  request->declaredLength = totalLength;
+  return HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0);
+}
+
+// The body stays within its declared length: WinINet would send the excess as the start of a
+// next request, or wait for the bytes missing at the end.
+bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
+  if (request == nullptr || count > request->declaredLength - request->bodyBytesWritten) {
+    return false;
+  }
+  if (count == 0) return true;
+  DWORD written = 0;
+  if (!InternetWriteFile(request->handle, data, count, &written) || written != count) return false;
+  request->bodyBytesWritten += count;
+  return true;
+}
+
+bool HttpEndRequest(HttpRequest* request) {
+  if (request == nullptr || request->bodyBytesWritten != request->declaredLength ||
+      !HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0)) {
+    return false;
+  }
+  // A connection closed before any status line passes for an HTTP/0.9 answer with status 0.
+  DWORD status = 0;
+  return QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status != 0;
+}
+
+HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
+  *count = 0;
+  if (request == nullptr || capacity == 0) return HttpReadResult::kFailed;
+  DWORD got = 0;
+  if (!InternetReadFile(request->handle, buffer, capacity, &got)) return HttpReadResult::kFailed;
+  request->bodyBytesRead += got;
+  *count = got;
+  if (got > 0) return HttpReadResult::kData;
+  return IsBodyShort(request) ? HttpReadResult::kFailed : HttpReadResult::kEnd;
+}
+
+void HttpClose(HttpRequest* request) {
+  if (request == nullptr) return;
+  InternetCloseHandle(request->handle);
+  delete request;
+}
+
+void HttpClose(HttpConnection* connection) {
+  if (connection == nullptr) return;
+  InternetCloseHandle(connection->handle);
+  delete connection;
+}
+
+void HttpClose(HttpSession* session) {
+  if (session == nullptr) return;
+  InternetCloseHandle(session->handle);
+  delete session;
+}
+
+}  // namespace quorel

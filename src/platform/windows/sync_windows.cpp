@@ -1,0 +1,37 @@
+#include <windows.h>
+
+#include "platform/sync.h"
+
+namespace quorel {
+
+namespace {
+
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+
+SRWLOCK* AsSrwLock(void** word) {
+  return reinterpret_cast<SRWLOCK*>(word);
+}
+CONDITION_VARIABLE* AsConditionVariable(void** word) {
+  return reinterpret_cast<CONDITION_VARIABLE*>(word);
+}
+
+}  // namespace
+
+void Lock::Acquire() {
+  AcquireSRWLockExclusive(AsSrwLock(&srwLock_));
+}
+
+void Lock::Release() {
+  ReleaseSRWLockExclusive(AsSrwLock(&srwLock_));
+}
+
+void Condition::Wait(Lock& lock) {
+  SleepConditionVariableSRW(AsConditionVariable(&conditionVariable_), AsSrwLock(&lock.srwLock_),
+                            INFINITE, 0);
+}
+
+void Condition::WakeAll() {
+  WakeAllConditionVariable(AsConditionVariable(&conditionVariable_));
+}
+
+}  // namespace quorel

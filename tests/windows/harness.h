@@ -1,0 +1,74 @@
+// A minimal test runner for the programs that run under Wine: mingw's win32 thread model
+// builds no GoogleTest, and these programs need only named cases and checks.
+#pragma once
+
+#include <sstream>
+#include <string>
+
+namespace quorel::test {
+
+using CaseFunction = void (*)();
+
+struct CaseRegistration {
+  CaseRegistration(const char* name, CaseFunction function);
+};
+
+// Marks the running case failed, with where and why.
+void Fail(const char* file, int line, const std::string& message);
+
+template <typename T>
+void Describe(std::ostream& stream, const T& value) {
+  stream << value;
+}
+// Wide text shows its ASCII characters and '?' for the others.
+void Describe(std::ostream& stream, const std::wstring& text);
+
+template <typename A, typename B>
+bool CheckEqual(const char* file, int line, const char* aText, const char* bText, const A& a,
+                const B& b) {
+  if (a == b) return true;
+  std::ostringstream message;
+  message << aText << " == " << bText << " (";
+  Describe(message, a);
+  message << " vs ";
+  Describe(message, b);
+  message << ")";
+  Fail(file, line, message.str());
+  return false;
+}
+
+template <typename A, typename B>
+bool CheckAtLeast(const char* file, int line, const char* aText, const char* bText, const A& a,
+                  const B& b) {
+  if (a >= b) return true;
+  std::ostringstream message;
+  message << aText << " >= " << bText << " (";
+  Describe(message, a);
+  message << " vs ";
+  Describe(message, b);
+  message << ")";
+  Fail(file, line, message.str());
+  return false;
+}
+
+}  // namespace quorel::test
+
+#define QUOREL_CASE(group, name)                                                              \
+  static void group##_##name();                                                               \
+  static const quorel::test::CaseRegistration group##_##name##_registration(#group "." #name, \
+                                                                            group##_##name);  \
+  static void group##_##name()
+
+#define CHECK(condition) \
+  ((condition) ? true : (quorel::test::Fail(__FILE__, __LINE__, #condition), false))
+#define CHECK_EQ(a, b) quorel::test::CheckEqual(__FILE__, __LINE__, #a, #b, (a), (b))
+#define CHECK_GE(a, b) quorel::test::CheckAtLeast(__FILE__, __LINE__, #a, #b, (a), (b))
+// Ends the case when the check fails: what follows depends on it.
+#define REQUIRE(condition)         \
+  do {                             \
+    if (!CHECK(condition)) return; \
+  } while (0)
+#define REQUIRE_EQ(a, b)         \
+  do {                           \
+    if (!CHECK_EQ(a, b)) return; \
+  } while (0)

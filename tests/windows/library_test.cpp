@@ -1,0 +1,224 @@
+// The DLL's three exports, called by ordinal as a host calls them: recording from the default
+// input into a WAV file, and the upload to the test TLS server the DLL was built to reach.
+// NoAudioDevice cases run with no sound server; Recorder cases with the script's private
+// PulseAudio server playing its sine; Speech cases with its servers running.
+#include <windows.h>
+
+#include <cmath>
+
+#include "VantrelQuorelSpeech.h"
+#include "harness.h"
+#include "library_loader.h"
+#include "signal_checks.h"
+#include "temp_folder.h"
+#include "wave_file_checks.h"
+#include "wire_checks.h"
+
+namespace {
+
+using namespace quorel::test;
+
+constexpr int32_t kOneSecond = 32000;
+
+// Records for the given time, then checks the file and that its middle second holds the sine.
+void RecordAndCheck(const Exports& exports, const std::wstring& path, DWORD milliseconds) {
+  REQUIRE_EQ(exports.start(path.c_str()), QUOREL_SUCCESS);
+  Sleep(milliseconds);
+  const int32_t dataLength = exports.stop();
+  const std::string file = ReadWholeFile(path);
+  CheckWaveFile(file, dataLength);
+  // Wine's input hands back its first buffer a second or two late, so only a floor.
+  CHECK_GE(dataLength, 2 * kOneSecond);
+  REQUIRE(dataLength >= 2 * kOneSecond);
+  CHECK_EQ(dataLength % 2, 0);
+  const auto* middle =
+      reinterpret_cast<const int16_t*>(file.data() + 44 + dataLength / 2 - kOneSecond / 2);
+  CHECK(std::fabs(ZeroCrossingFrequency(middle, kOneSecond / 2, 16000) - kSineFrequency) < 10);
+  CHECK(std::fabs(Rms(middle, kOneSecond / 2) - kSineRms) < 0.2 * kSineRms);
+}
+
+// One upload through the DLL to the script's "dll" server; the request it recorded.
+std::string UploadAndRecord(const Exports& exports, const TempFolder& folder,
+                            const std::string& file, const wchar_t* key, int32_t* result) {
+  const std::wstring audio = folder.Path(L"audio.wav");
+  WriteWholeFile(audio, file);
+  const RecordedRequests requests("DLL");
+  const size_t before = requests.Count();
+  *result = exports.speech(audio.c_str(), key, folder.Path(L"answer.json").c_str());
+  return requests.Wait(before + 1);
+}
+
+}  // namespace
+
+QUOREL_CASE(NoAudioDevice, StartReturns1AndStopCompletesAnEmptyWavFile) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.start != nullptr && exports.stop != nullptr);
+  TempFolder folder;
+  const std::wstring path = folder.Path(L"silence.wav");
+  WriteWholeFile(path, "an earlier recording");
+  CHECK_EQ(exports.start(path.c_str()), QUOREL_START_INPUT_OPEN_FAILED);
+  CHECK_EQ(exports.stop(), 0);
+  CheckWaveFile(ReadWholeFile(path), 0);
+}
+
+QUOREL_CASE(NoAudioDevice, StartReturns4WhenTheFileCannotBeCreated) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.start != nullptr);
+  TempFolder folder;
+  CHECK_EQ(exports.start(folder.Path(L"missing\\take.wav").c_str()),
+           QUOREL_START_FILE_CREATE_FAILED);
+  CHECK_EQ(exports.stop(), 0);
+}
+
+QUOREL_CASE(Recorder, RecordsTheSineIntoACompleteWavFile) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.start != nullptr);
+  TempFolder folder;
+  RecordAndCheck(exports, folder.Path(L"take.wav"), 4500);
+}
+
+QUOREL_CASE(Recorder, ASecondRecordingReplacesTheFileWithItsOwnHeader) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.start != nullptr);
+  TempFolder folder;
+  const std::wstring path = folder.Path(L"take.wav");
+  RecordAndCheck(exports, path, 5500);
+  RecordAndCheck(exports, path, 4000);
+}
+
+QUOREL_CASE(Recorder, AStartDuringARecordingReturns5AndLeavesItRunning) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.start != nullptr);
+  TempFolder folder;
+  const std::wstring path = folder.Path(L"take.wav");
+  REQUIRE_EQ(exports.start(path.c_str()), QUOREL_SUCCESS);
+  CHECK_EQ(exports.start(folder.Path(L"other.wav").c_str()), QUOREL_START_ALREADY_RECORDING);
+  Sleep(4000);  // Wine's input hands back nothing for its first second or two
+  const int32_t dataLength = exports.stop();
+  CheckWaveFile(ReadWholeFile(path), dataLength);
+  CHECK_GE(dataLength, kOneSecond);
+  CHECK_EQ(ReadWholeFile(folder.Path(L"other.wav")), "<missing>");
+}
+
+QUOREL_CASE(Recorder, AnUploadRunsWhileARecordingGoesOn) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.start != nullptr);
+  TempFolder folder;
+  const std::wstring take = folder.Path(L"take.wav");
+  REQUIRE_EQ(exports.start(take.c_str()), QUOREL_SUCCESS);
+  int32_t result = 0;
+  const std::string file = PatternedBytes(40000);
+  const std::string request = UploadAndRecord(exports, folder, file, L"key", &result);
+  Sleep(4000);
+  const int32_t dataLength = exports.stop();
+  CHECK_EQ(result, QUOREL_SUCCESS);
+  CheckWireRequest(request, file, "key");
+  CheckWaveFile(ReadWholeFile(take), dataLength);
+  CHECK_GE(dataLength, kOneSecond);
+}
+
+QUOREL_CASE(Speech, SendsHeadFileAndTailExactlyAsDeclaredForEverySize) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.speech != nullptr);
+  // Empty, shorter than a chunk, chunk multiples (ending with a send of nothing), a megabyte.
+  for (size_t size : {0, 1, 1023, 1024, 3 * 1024, 1024 * 1024 + 17}) {
+    TempFolder folder;
+    const std::string file = PatternedBytes(size);
+    int32_t result = 0;
+    const std::string request = UploadAndRecord(exports, folder, file, L"test-key", &result);
+    CHECK_EQ(result, QUOREL_SUCCESS);
+    CheckWireRequest(request, file, "test-key");
+    CHECK_EQ(ReadWholeFile(folder.Path(L"answer.json")), "{\"result\":[]}\n");
+  }
+}
+
+QUOREL_CASE(Speech, PercentEncodesOnlyWhatCannotStandInTheTarget) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.speech != nullptr);
+  TempFolder folder;
+  int32_t result = 0;
+  const std::string request = UploadAndRecord(exports, folder, "x", L"k&x=1 %|\r\n\u00e9", &result);
+  CHECK_EQ(result, QUOREL_SUCCESS);
+  CheckWireRequest(request, "x", "k&x=1%20%%7C%0D%0A%C3%A9");
+}
+
+QUOREL_CASE(Speech, AMissingFileOrArgumentFailsBeforeAnyNetworkContact) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.speech != nullptr);
+  TempFolder folder;
+  const std::wstring audio = folder.Path(L"audio.wav");
+  const std::wstring answer = folder.Path(L"answer.json");
+  WriteWholeFile(audio, "x");
+  const RecordedRequests requests("DLL");
+  const size_t before = requests.Count();
+  CHECK_EQ(exports.speech(folder.Path(L"missing.wav").c_str(), L"key", answer.c_str()),
+           QUOREL_SPEECH_AUDIO_OPEN_FAILED);
+  CHECK_EQ(exports.speech(nullptr, L"key", answer.c_str()), QUOREL_SPEECH_AUDIO_OPEN_FAILED);
+  CHECK_EQ(exports.speech(audio.c_str(), nullptr, answer.c_str()), QUOREL_SPEECH_REQUEST_FAILED);
+  CHECK_EQ(exports.speech(audio.c_str(), L"key", nullptr), QUOREL_SPEECH_RESPONSE_WRITE_FAILED);
+  CHECK_EQ(ReadWholeFile(answer), "<missing>");
+  // The next exchange the server records is this upload's: the failed calls made none.
+  CHECK_EQ(exports.speech(audio.c_str(), L"after", answer.c_str()), QUOREL_SUCCESS);
+  CheckWireRequest(requests.Wait(before + 1), "x", "after");
+}
+
+namespace {
+
+struct ThreadUpload {
+  SpeechFunction speech;
+  std::wstring audio, key, answer;
+  int32_t result;
+};
+
+DWORD WINAPI RunUpload(void* parameter) {
+  ThreadUpload& upload = *static_cast<ThreadUpload*>(parameter);
+  upload.result = upload.speech(upload.audio.c_str(), upload.key.c_str(), upload.answer.c_str());
+  return 0;
+}
+
+}  // namespace
+
+QUOREL_CASE(Speech, UploadsOnSeveralThreadsAtOnceWithoutMixingTheirBodies) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.speech != nullptr);
+  constexpr int kThreads = 3;
+  TempFolder folder;
+  const RecordedRequests requests("DLL");
+  const size_t before = requests.Count();
+  ThreadUpload uploads[kThreads];
+  HANDLE threads[kThreads];
+  for (int i = 0; i < kThreads; ++i) {
+    const std::wstring n = std::to_wstring(i);
+    uploads[i] = {exports.speech, folder.Path(L"audio-" + n), L"thread-" + n,
+                  folder.Path(L"answer-" + n), 0};
+    WriteWholeFile(uploads[i].audio, PatternedBytes(200000 + i * 999));
+  }
+  for (int i = 0; i < kThreads; ++i) {
+    threads[i] = CreateThread(nullptr, 0, RunUpload, &uploads[i], 0, nullptr);
+  }
+  WaitForMultipleObjects(kThreads, threads, TRUE, INFINITE);
+  for (int i = 0; i < kThreads; ++i) {
+    CloseHandle(threads[i]);
+    CHECK_EQ(uploads[i].result, QUOREL_SUCCESS);
+    CHECK_EQ(ReadWholeFile(uploads[i].answer), "{\"result\":[]}\n");
+  }
+  // The server records them in the order they ended; each one's key names its file.
+  for (size_t index = before + 1; index <= before + kThreads; ++index) {
+    const std::string request = requests.Wait(index);
+    const size_t key = request.find("key=thread-");
+    REQUIRE(key != std::string::npos);
+    const int i = request[key + 11] - '0';
+    REQUIRE(i >= 0 && i < kThreads);
+    CheckWireRequest(request, PatternedBytes(200000 + i * 999), "thread-" + std::to_string(i));
+  }
+}
