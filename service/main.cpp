@@ -1,0 +1,112 @@
+// quorel-service: the local speech-recognition service the library posts its recordings to.
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <thread>
+
+#include "access_keys.h"
+#include "certificates.h"
+#include "https_service.h"
+#include "recogniser.h"
+#include "service_options.h"
+
+namespace {
+
+using namespace quorel::service;
+
+constexpr int kExitStopped = 0;
+constexpr int kExitCannotStart = 1;
+constexpr int kExitUsage = 2;
+
+int Fail(const std::string& problem) {
+  std::fprintf(stderr, "quorel-service: %s\n", problem.c_str());
+  return kExitCannotStart;
+}
+
+bool CollectKeys(const ServiceOptions& options, AccessKeys* keys, std::string* problem) {
+  for (const std::string& key : options.keys) {
+    if (!keys->Add(key, problem)) return false;
+  }
+  for (const std::string& file : options.keyFiles) {
+    if (!keys->AddFromFile(file, problem)) return false;
+  }
+  if (keys->Empty()) *problem = "the keys files hold no access key";
+  return !keys->Empty();
+}
+
+int Run(const ServiceOptions& options, sigset_t stopSignals) {
+  std::string problem;
+  ServiceCertificates certificates;
+  if (!PrepareCertificates(options.stateFolder, &certificates, &problem)) return Fail(problem);
+  std::printf("quorel-service: %s local authority: %s\n",
+              certificates.created ? "created the" : "using the",
+              certificates.authorityFile.c_str());
+  std::fflush(stdout);
+  if (options.prepareOnly) return kExitStopped;
+
+  AccessKeys keys;
+  if (!CollectKeys(options, &keys, &problem)) return Fail(problem);
+  const size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  auto recogniser = Recogniser::Create(
+      {options.modelFolder, options.grammarFile, std::min(options.workers, size_t{cores})},
+      &problem);
+  if (!recogniser) return Fail(problem);
+
+  HttpsService service({options.port, options.workers, options.maxBodyBytes}, certificates, keys,
+                       *recogniser);
+  if (!service.Bind(&problem)) return Fail(problem);
+  std::printf("quorel-service: listening on https://%s:%d/ (%s)\n", kListenAddress, service.Port(),
+              options.grammarFile.empty() ? "free speech" : "grammar");
+  std::fflush(stdout);
+
+  // A stop can arrive before the server has begun to listen, when stopping does nothing yet, so
+  // the signal thread repeats it until serving is over.
+  std::promise<void> served;
+  std::future<void> servedFuture = served.get_future();
+  std::thread stopper([&] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    do {
+      service.Stop();
+    } while (servedFuture.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready);
+  });
+  service.Serve();
+  served.set_value();
+  // Serving may also end without a signal; one sent to the stopper lets it finish.
+  pthread_kill(stopper.native_handle(), SIGTERM);
+  stopper.join();
+  std::printf("quorel-service: stopped\n");
+  return kExitStopped;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ServiceOptions options;
+  std::string problem;
+  if (!ParseServiceOptions(argc, argv, &options, &problem)) {
+    std::fprintf(stderr, "quorel-service: %s\nTry 'quorel-service --help'.\n", problem.c_str());
+    return kExitUsage;
+  }
+  if (options.showHelp) {
+    std::fputs(kServiceUsage, stdout);
+    return kExitStopped;
+  }
+  if (options.showVersion) {
+    std::printf("quorel-service %s\n", QUOREL_VERSION);
+    return kExitStopped;
+  }
+  // Every thread inherits this mask, so only the stopper's sigwait sees the stop signals; a
+  // client that hangs up mid-answer must not end the process either.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  return Run(options, stopSignals);
+}

@@ -1,0 +1,147 @@
+#include "service_options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+
+namespace quorel::service {
+
+const char kServiceUsage[] =
+    "Usage: quorel-service --key KEY [OPTION]...\n"
+    "Serves speech recognition over HTTPS on 127.0.0.1 for the VantrelQuorelSpeech library.\n"
+    "\n"
+    "  -k, --key KEY          accept the access key KEY (repeatable)\n"
+    "      --keys-file FILE   accept every key in FILE (one a line; # starts a comment)\n"
+    "  -p, --port N           listen on 127.0.0.1:N (default 8443; 0 picks a free port)\n"
+    "      --state-dir DIR    keep the local authority and certificate in DIR\n"
+    "                         (default $XDG_STATE_HOME/quorel-service or\n"
+    "                         ~/.local/state/quorel-service)\n"
+    "      --init             create the state folder's certificates if missing, print\n"
+    "                         where the authority is, and exit\n"
+    "  -g, --grammar FILE     recognise only what the JSGF grammar in FILE allows\n"
+    "      --model-dir DIR    the en-us model (default " QUOREL_MODEL_FOLDER
+    ")\n"
+    "  -j, --threads N        serve N connections at once (default 4)\n"
+    "      --max-body BYTES   refuse larger request bodies with 413 (default 16777216)\n"
+    "  -h, --help             show this help and exit\n"
+    "  -V, --version          show the version and exit\n"
+    "\n"
+    "Exit status: 0 after a clean stop (SIGINT or SIGTERM), 1 when the service cannot\n"
+    "start, 2 for a wrong command line.\n";
+
+namespace {
+
+enum LongOnly { kKeysFile = 256, kStateDir, kInit, kModelDir, kMaxBody };
+
+bool ParseCount(const char* text, unsigned long long lowest, unsigned long long highest,
+                unsigned long long* value) {
+  if (text[0] < '0' || text[0] > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  *value = std::strtoull(text, &end, 10);
+  return errno == 0 && *end == 0 && *value >= lowest && *value <= highest;
+}
+
+}  // namespace
+
+bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::string* problem) {
+  static const option kLongOptions[] = {
+      {"key", required_argument, nullptr, 'k'},
+      {"keys-file", required_argument, nullptr, kKeysFile},
+      {"port", required_argument, nullptr, 'p'},
+      {"state-dir", required_argument, nullptr, kStateDir},
+      {"init", no_argument, nullptr, kInit},
+      {"grammar", required_argument, nullptr, 'g'},
+      {"model-dir", required_argument, nullptr, kModelDir},
+      {"threads", required_argument, nullptr, 'j'},
+      {"max-body", required_argument, nullptr, kMaxBody},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;
+  optind = 1;
+  unsigned long long value = 0;
+  for (;;) {
+    const int option = getopt_long(argc, argv, ":k:p:g:j:hV", kLongOptions, nullptr);
+    if (option == -1) break;
+    switch (option) {
+      case 'k':
+        options->keys.emplace_back(optarg);
+        break;
+      case kKeysFile:
+        options->keyFiles.emplace_back(optarg);
+        break;
+      case 'p':
+        if (!ParseCount(optarg, 0, 65535, &value)) {
+          *problem = std::string("the port must be a number from 0 to 65535: ") + optarg;
+          return false;
+        }
+        options->port = static_cast<int>(value);
+        break;
+      case kStateDir:
+        options->stateFolder = optarg;
+        break;
+      case kInit:
+        options->prepareOnly = true;
+        break;
+      case 'g':
+        options->grammarFile = optarg;
+        break;
+      case kModelDir:
+        options->modelFolder = optarg;
+        break;
+      case 'j':
+        if (!ParseCount(optarg, 1, 256, &value)) {
+          *problem = std::string("--threads takes a number from 1 to 256: ") + optarg;
+          return false;
+        }
+        options->workers = value;
+        break;
+      case kMaxBody:
+        if (!ParseCount(optarg, 1, std::numeric_limits<uint32_t>::max(), &value)) {
+          *problem = std::string("--max-body takes a byte count from 1 to 4294967295: ") + optarg;
+          return false;
+        }
+        options->maxBodyBytes = value;
+        break;
+      case 'h':
+        options->showHelp = true;
+        break;
+      case 'V':
+        options->showVersion = true;
+        break;
+      case ':':
+        *problem = std::string("option ") + argv[optind - 1] + " needs a value";
+        return false;
+      default:
+        *problem = std::string("unknown option ") + argv[optind - 1];
+        return false;
+    }
+  }
+  if (optind < argc) {
+    *problem = std::string("unexpected argument ") + argv[optind];
+    return false;
+  }
+  if (options->stateFolder.empty()) options->stateFolder = DefaultStateFolder();
+  if (options->modelFolder.empty()) options->modelFolder = QUOREL_MODEL_FOLDER;
+  const bool needsKeys = !options->prepareOnly && !options->showHelp && !options->showVersion;
+  if (needsKeys && options->keys.empty() && options->keyFiles.empty()) {
+    *problem = "no access key given: use --key KEY or --keys-file FILE";
+    return false;
+  }
+  return true;
+}
+
+std::string DefaultStateFolder() {
+  const char* stateHome = std::getenv("XDG_STATE_HOME");
+  if (stateHome != nullptr && stateHome[0] == '/') {
+    return std::string(stateHome) + "/quorel-service";
+  }
+  const char* home = std::getenv("HOME");
+  return std::string(home != nullptr && home[0] != 0 ? home : ".") + "/.local/state/quorel-service";
+}
+
+}  // namespace quorel::service

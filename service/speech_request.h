@@ -1,0 +1,41 @@
+// One recognition request from target to answer, free of any HTTP library so that it can be
+// tested and fuzzed on its own.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "access_keys.h"
+
+namespace quorel::service {
+
+struct SpeechRequest {
+  std::string_view method;
+  std::string_view target;  // raw, as on the request line
+  std::string_view contentType;
+  std::string_view body;
+};
+
+struct Recognition {
+  bool succeeded = false;
+  std::string transcript;
+  double confidence = 0;
+};
+
+using RecogniseFunction = std::function<Recognition(const std::vector<int16_t>& samples)>;
+
+struct SpeechReply {
+  int status = 500;
+  std::string body;  // JSON
+};
+
+// The media type the library declares for the envelope.
+bool IsAudioL16(std::string_view contentType);
+
+SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& keys,
+                                const RecogniseFunction& recognise);
+
+}  // namespace quorel::service

@@ -1,0 +1,86 @@
+#include "end_to_end/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "service/service_process.h"
+
+namespace quorel::test {
+
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
+  const std::string folder = MakeTemporaryFolder();
+  outPath_ = folder + "/out";
+  errPath_ = folder + "/err";
+  int inputPipe[2];
+  if (folder.empty() || pipe2(inputPipe, O_CLOEXEC) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    const int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(inputPipe[0], STDIN_FILENO);
+    dup2(out, STDOUT_FILENO);
+    dup2(err, STDERR_FILENO);
+    std::vector<std::string> copies = arguments;
+    std::vector<char*> argv;
+    for (std::string& argument : copies) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(inputPipe[0]);
+  input_ = inputPipe[1];
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    Finish();
+  }
+  CloseInput();
+}
+
+void ChildProcess::WriteInput(const std::string& text) {
+  if (input_ >= 0) {
+    [[maybe_unused]] const ssize_t written = write(input_, text.data(), text.size());
+  }
+}
+
+void ChildProcess::CloseInput() {
+  if (input_ >= 0) close(input_);
+  input_ = -1;
+}
+
+void ChildProcess::Signal(int signal) {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+ChildResult ChildProcess::Finish() {
+  ChildResult result;
+  CloseInput();
+  if (pid_ <= 0) return result;
+  int status = 0;
+  if (waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+  pid_ = -1;
+  result.out = ReadWholeFile(outPath_);
+  result.err = ReadWholeFile(errPath_);
+  return result;
+}
+
+ChildResult RunChild(const std::vector<std::string>& arguments) {
+  ChildProcess child(arguments);
+  return child.Finish();
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+}  // namespace quorel::test

@@ -1,0 +1,44 @@
+// Programs the tests run: the tool, the scripts. Output goes to files, so a chatty child never
+// blocks on a full pipe.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace quorel::test {
+
+struct ChildResult {
+  int exitCode = -1;  // -1 when the child did not exit normally
+  std::string out;
+  std::string err;
+};
+
+class ChildProcess {
+ public:
+  // Starts arguments[0] with the rest as its arguments. Its standard input is a pipe that this
+  // object holds open until CloseInput or Finish.
+  explicit ChildProcess(const std::vector<std::string>& arguments);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  void WriteInput(const std::string& text);
+  void CloseInput();
+  void Signal(int signal);
+  ChildResult Finish();
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+  std::string outPath_;
+  std::string errPath_;
+};
+
+ChildResult RunChild(const std::vector<std::string>& arguments);
+
+std::string ReadWholeFile(const std::string& path);
+
+}  // namespace quorel::test

@@ -1,0 +1,40 @@
+#include "end_to_end/spoken_input.h"
+
+#include <stdlib.h>
+
+#include <sstream>
+
+#include "end_to_end/child_process.h"
+#include "service/service_process.h"
+
+namespace quorel::test {
+
+std::string SpokenInput::folder_;
+
+void SpokenInput::SetUp() {
+  folder_ = MakeTemporaryFolder() + "/pulse";
+  const ChildResult started = RunChild({"bash", QUOREL_SPOKEN_INPUT_SCRIPT, "start", folder_});
+  ASSERT_EQ(started.exitCode, 0) << started.err;
+  std::istringstream lines(started.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) {
+      setenv(line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(), 1);
+    }
+  }
+}
+
+void SpokenInput::TearDown() {
+  RunChild({"bash", QUOREL_SPOKEN_INPUT_SCRIPT, "stop", folder_});
+}
+
+ChildResult SpokenInput::Hear(const std::string& sentence, const std::string& wavePath,
+                              const std::vector<std::string>& command) {
+  std::vector<std::string> arguments{"bash",  QUOREL_SPOKEN_INPUT_SCRIPT, "hear", folder_, sentence,
+                                     wavePath};
+  arguments.insert(arguments.end(), command.begin(), command.end());
+  return RunChild(arguments);
+}
+
+}  // namespace quorel::test

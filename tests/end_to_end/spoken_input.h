@@ -1,0 +1,28 @@
+// The default audio input as the tests need it: speech played into a private PulseAudio source
+// (scripts/spoken-input.sh), its client environment set for this process and its children.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "end_to_end/child_process.h"
+
+namespace quorel::test {
+
+class SpokenInput : public testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs command (which records into wavePath), speaks sentence once the recording has begun
+  // and ends the recording with SIGINT; the command's result.
+  static ChildResult Hear(const std::string& sentence, const std::string& wavePath,
+                          const std::vector<std::string>& command);
+
+ private:
+  static std::string folder_;
+};
+
+}  // namespace quorel::test

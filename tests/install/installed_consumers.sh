@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the build into a fresh prefix, then builds the C consumer against the installed copy
+# once through its CMake package and once through pkg-config, and runs both.
+# Usage: installed_consumers.sh BUILD_FOLDER
+set -euo pipefail
+build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+test -f "$prefix/include/VantrelQuorelSpeech.h"
+"$prefix/bin/quorel" --version
+if grep -q '^QUOREL_BUILD_SERVICE:BOOL=ON' "$build/CMakeCache.txt"; then
+  "$prefix/bin/quorel-service" --version
+fi
+
+cmake -S "$here/consumer" -B "$work/with-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/with-cmake" >/dev/null
+"$work/with-cmake/consumer"
+
+pc=$(find "$prefix" -name VantrelQuorelSpeech.pc)
+libdir=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --variable=libdir VantrelQuorelSpeech)
+# shellcheck disable=SC2046
+cc -std=c11 -Wall -Wextra -o "$work/with-pkg-config" "$here/consumer/consumer.c" \
+  $(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs VantrelQuorelSpeech) \
+  -Wl,-rpath,"$libdir"
+"$work/with-pkg-config"

@@ -1,0 +1,96 @@
+#include "service/https_client.h"
+
+#include <curl/curl.h>
+
+#include <cstring>
+
+namespace quorel::test {
+
+namespace {
+
+constexpr long kGiveUpSeconds = 120;  // only so that a broken service cannot hang the suite
+
+struct Upload {
+  const std::string* body;
+  size_t sent = 0;
+};
+
+size_t Collect(char* data, size_t size, size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+size_t Supply(char* buffer, size_t size, size_t count, void* state) {
+  auto* upload = static_cast<Upload*>(state);
+  const size_t length = std::min(size * count, upload->body->size() - upload->sent);
+  std::memcpy(buffer, upload->body->data() + upload->sent, length);
+  upload->sent += length;
+  return length;
+}
+
+CURL* OpenTo(int port, const std::string& authorityFile, const std::string& target) {
+  CURL* curl = curl_easy_init();
+  if (curl == nullptr) return nullptr;
+  const std::string url = "https://localhost:" + std::to_string(port) + target;
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_CAINFO, authorityFile.c_str());
+  curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, kGiveUpSeconds);
+  return curl;
+}
+
+}  // namespace
+
+HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call) {
+  HttpAnswer answer;
+  CURL* curl = OpenTo(port, authorityFile, call.target);
+  if (curl == nullptr) return answer;
+  curl_slist* headers = nullptr;
+  for (const std::string& header : call.headers)
+    headers = curl_slist_append(headers, header.c_str());
+  if (call.chunked) headers = curl_slist_append(headers, "Transfer-Encoding: chunked");
+  Upload upload{&call.body};
+  if (call.method == "POST") {
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    if (call.chunked) {
+      curl_easy_setopt(curl, CURLOPT_READFUNCTION, Supply);
+      curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    } else {
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDS, call.body.data());
+      curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE,
+                       static_cast<curl_off_t>(call.body.size()));
+    }
+  } else {
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, call.method.c_str());
+  }
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer.body);
+  if (curl_easy_perform(curl) == CURLE_OK) {
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
+  }
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(curl);
+  return answer;
+}
+
+bool SendRawAndHangUp(int port, const std::string& authorityFile, const std::string& bytes) {
+  CURL* curl = OpenTo(port, authorityFile, "/");
+  if (curl == nullptr) return false;
+  curl_easy_setopt(curl, CURLOPT_CONNECT_ONLY, 1L);
+  bool sent = curl_easy_perform(curl) == CURLE_OK;
+  size_t offset = 0;
+  while (sent && offset < bytes.size()) {
+    size_t count = 0;
+    const CURLcode result =
+        curl_easy_send(curl, bytes.data() + offset, bytes.size() - offset, &count);
+    if (result == CURLE_AGAIN) continue;
+    sent = result == CURLE_OK;
+    offset += count;
+  }
+  curl_easy_cleanup(curl);
+  return sent;
+}
+
+}  // namespace quorel::test

@@ -1,0 +1,29 @@
+// Requests to a service on 127.0.0.1 over real HTTPS (libcurl), trusting its local authority.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quorel::test {
+
+inline constexpr char kRecognizeTarget[] = "/speech-api/v2/recognize?output=json&lang=en-us&key=";
+
+struct HttpAnswer {
+  long status = 0;  // 0 when no answer came
+  std::string body;
+};
+
+struct HttpCall {
+  std::string method = "POST";
+  std::string target;
+  std::string body;
+  std::vector<std::string> headers{"Content-Type: audio/l16; rate=16000;", "Expect: 100-continue"};
+  bool chunked = false;  // send the body with chunked transfer coding instead of a length
+};
+
+HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call);
+
+// Connects over TLS, sends bytes as they are and closes without waiting for an answer.
+bool SendRawAndHangUp(int port, const std::string& authorityFile, const std::string& bytes);
+
+}  // namespace quorel::test

@@ -1,0 +1,84 @@
+// From a whole request to the status and JSON answer, with the recogniser's result injected.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "service/wave_builder.h"
+#include "speech_request.h"
+
+namespace quorel::service {
+namespace {
+
+constexpr char kTarget[] = "/speech-api/v2/recognize?output=json&lang=en-us&key=K1";
+constexpr char kContentType[] = "audio/l16; rate=16000;";
+
+class SpeechAnswer : public testing::Test {
+ protected:
+  SpeechAnswer() {
+    std::string problem;
+    keys_.Add("K1", &problem);
+  }
+
+  SpeechReply Answer(const std::string& body, const char* target = kTarget,
+                     const char* method = "POST", const char* contentType = kContentType) {
+    return AnswerSpeechRequest({method, target, contentType, body}, keys_,
+                               [this](const std::vector<int16_t>& samples) {
+                                 heard_ = samples;
+                                 return recognition_;
+                               });
+  }
+
+  // The error object's status, after checking the answer's shape.
+  int ErrorStatus(const SpeechReply& reply) {
+    const auto answer = nlohmann::json::parse(reply.body);
+    const auto& error = answer.at("error");
+    EXPECT_FALSE(error.at("message").get<std::string>().empty());
+    EXPECT_FALSE(error.at("code").get<std::string>().empty());
+    EXPECT_EQ(error.at("status").get<int>(), reply.status);
+    return reply.status;
+  }
+
+  AccessKeys keys_;
+  Recognition recognition_{true, "hello world", 0.75};
+  std::vector<int16_t> heard_;
+};
+
+TEST_F(SpeechAnswer, GivesTheTranscriptConfidenceAndDuration) {
+  const std::string pcm("\x01\x00\xff\xff\x00\x80", 6);
+  const SpeechReply reply = Answer(test::MakeEnvelope(test::MakeWave(pcm)));
+  ASSERT_EQ(reply.status, 200) << reply.body;
+  const auto answer = nlohmann::json::parse(reply.body);
+  EXPECT_EQ(answer.at("transcript"), "hello world");
+  EXPECT_DOUBLE_EQ(answer.at("confidence").get<double>(), 0.75);
+  EXPECT_DOUBLE_EQ(answer.at("duration_seconds").get<double>(), 3 / 16000.0);
+  EXPECT_EQ(heard_, (std::vector<int16_t>{1, -1, -32768}));
+}
+
+TEST_F(SpeechAnswer, AnswersEachFaultWithItsStatus) {
+  const std::string wave = test::MakeWave(test::SilencePcm(0.1));
+  const std::string good = test::MakeEnvelope(wave);
+  EXPECT_EQ(ErrorStatus(Answer(good, "/elsewhere")), 404);
+  EXPECT_EQ(ErrorStatus(Answer(good, kTarget, "GET")), 405);
+  EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&key=K1")), 400);
+  EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&lang=en-us&key=")), 401);
+  EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&lang=en-us&key=K2")),
+            403);
+  EXPECT_EQ(ErrorStatus(Answer(good, kTarget, "POST", "application/octet-stream")), 415);
+  EXPECT_EQ(ErrorStatus(Answer(wave)), 400);
+  EXPECT_EQ(ErrorStatus(Answer(test::MakeEnvelope(test::MakeWave("", {1, 2, 16000, 16})))), 415);
+  EXPECT_EQ(ErrorStatus(Answer(test::MakeEnvelope(test::MakeWave("abcd", {}, 8)))), 400);
+  EXPECT_TRUE(heard_.empty());
+  recognition_.succeeded = false;
+  EXPECT_EQ(ErrorStatus(Answer(good)), 500);
+}
+
+TEST(AudioL16, MatchesTheMediaTypeWhateverItsParameters) {
+  EXPECT_TRUE(IsAudioL16("audio/l16; rate=16000;"));
+  EXPECT_TRUE(IsAudioL16("Audio/L16"));
+  EXPECT_FALSE(IsAudioL16("audio/l16x; rate=16000"));
+  EXPECT_FALSE(IsAudioL16(""));
+  EXPECT_FALSE(IsAudioL16("multipart/form-data; boundary=x"));
+}
+
+}  // namespace
+}  // namespace quorel::service

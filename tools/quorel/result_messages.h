@@ -1,0 +1,12 @@
+// Plain words for the library's result codes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quorel::tool {
+
+std::string DescribeStartResult(int32_t code);
+std::string DescribeSpeechResult(int32_t code);
+
+}  // namespace quorel::tool
