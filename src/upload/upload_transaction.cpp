@@ -109,11 +109,12 @@ int32_t UploadSpeech(const HttpEndpoint& endpoint, const char16_t* audioPath, co
     return QUOREL_SPEECH_AUDIO_READ_FAILED;
   }
 
+  // A request without its header block would reach the service unlabelled: never sent.
   HeaderBlock headerBlock;
-  if (!MakeHeaderBlock(endpoint.hostName, contentLength, token, headerBlock)) {
+  if (!MakeHeaderBlock(endpoint.hostName, contentLength, token, headerBlock) ||
+      !HttpAddHeaders(request.Get(), headerBlock.Units())) {
     return QUOREL_SPEECH_REQUEST_FAILED;
   }
-  HttpAddHeaders(request.Get(), headerBlock.Units());
 
   // Without a response path the answer could never be stored: fail before the network.
   if (responsePath == nullptr) return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;

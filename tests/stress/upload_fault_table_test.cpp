@@ -45,6 +45,7 @@ struct FaultCase {
   int heldUntilWrite = -1;
   AudioFault audioFault = AudioFault::kNone;
   ResponseFault responseFault = ResponseFault::kNone;
+  bool headerSetUpFails = false;
   size_t fileLength = kFileLength;
   int32_t expected = QUOREL_SUCCESS;
   Kept kept = Kept::kWholeAnswer;
@@ -95,6 +96,14 @@ FaultCase Response(const char* name, ResponseFault responseFault) {
   return fault;
 }
 
+FaultCase HeaderSetUpFails() {
+  FaultCase fault{"HeaderSetUpFails"};
+  fault.headerSetUpFails = true;
+  fault.expected = QUOREL_SPEECH_REQUEST_FAILED;
+  fault.kept = Kept::kEarlierAnswer;
+  return fault;
+}
+
 FaultCase StallInTheFile() {
   // A file far larger than the buffers between the ends, so the client is still sending it.
   FaultCase fault = Phase("StallInTheFile", Misbehaviour::kStallInRequest,
@@ -108,6 +117,7 @@ class UploadFaultTable : public UploadTest, public ::testing::WithParamInterface
  protected:
   void TearDown() override {
     SetWriteCheckpoint(nullptr);
+    SetHeaderSetUpFails(false);
     UploadTest::TearDown();
   }
 };
@@ -156,6 +166,7 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
       WriteFile(audio, audioAfter);
     }
   });
+  SetHeaderSetUpFails(fault.headerSetUpFails);
   const std::string audioArgument =
       fault.audioFault == AudioFault::kFolder ? ScratchPath("") : audio;
 
@@ -185,6 +196,7 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
   if (fault.responseFault == ResponseFault::kFolderMissing) {
     EXPECT_FALSE(FileExists(responsePath));
   }
+  if (fault.expected == QUOREL_SPEECH_REQUEST_FAILED) EXPECT_EQ(server->ConnectionCount(), 0u);
   const bool requestWhole = fault.expected == QUOREL_SUCCESS ||
                             fault.expected == QUOREL_SPEECH_NO_ANSWER ||
                             fault.expected == QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
@@ -219,6 +231,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   QUOREL_SPEECH_BEGIN_FAILED),
                       Certificate("CertificateFromAnotherCa", &TestCertificates::otherCa,
                                   QUOREL_SPEECH_BEGIN_FAILED),
+                      HeaderSetUpFails(),
                       ResetBefore("ResetAfterTheHeader", 0, 0, QUOREL_SPEECH_HEAD_SEND_FAILED),
                       ResetBefore("ResetInTheHead", kFirstFileWrite, kHeadLength / 2,
                                   QUOREL_SPEECH_AUDIO_SEND_FAILED),
