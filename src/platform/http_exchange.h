@@ -40,6 +40,10 @@ bool HttpWrite(HttpRequest* request, const void* data, uint32_t count);
 // Ends the body and waits for the start of the answer; false when no answer came.
 bool HttpEndRequest(HttpRequest* request);
 
+// After a failed write: true when the final answer had begun to arrive before the body was
+// complete (a 417 or 413 to "Expect: 100-continue", say); HttpRead then reads its body.
+bool HttpEarlyAnswer(HttpRequest* request);
+
 enum class HttpReadResult { kData, kEnd, kFailed };
 // Reads up to capacity bytes of the answer body into buffer; kEnd once the body is complete,
 // kFailed when the connection was lost or the answer stalled before it was complete.

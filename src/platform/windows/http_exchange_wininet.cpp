@@ -79,6 +79,15 @@ bool IsBodyShort(const HttpRequest* request) {
          request->bodyBytesRead < declared;
 }
 
+// Ends the request and reads the answer's head. A connection closed before any status line
+// passes for an HTTP/0.9 answer with status 0, and one closed after "100 Continue" leaves that
+// interim status as the request's: neither is a final answer.
+bool EndWithFinalAnswer(HttpRequest* request) {
+  DWORD status = 0;
+  return HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0) &&
+         QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status >= 200;
+}
+
 }  // namespace
 
 HttpSession* HttpOpenSession(const char16_t* agentName) {
@@ -167,13 +176,14 @@ bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
 }
 
 bool HttpEndRequest(HttpRequest* request) {
-  if (request == nullptr || request->bodyBytesWritten != request->declaredLength ||
-      !HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0)) {
-    return false;
-  }
-  // A connection closed before any status line passes for an HTTP/0.9 answer with status 0.
-  DWORD status = 0;
-  return QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status != 0;
+  if (request == nullptr || request->bodyBytesWritten != request->declaredLength) return false;
+  return EndWithFinalAnswer(request);
+}
+
+// WinINet reads nothing while the body goes out: an answer sent before the server stopped
+// reading waits in the connection, and ending the request reads it.
+bool HttpEarlyAnswer(HttpRequest* request) {
+  return request != nullptr && EndWithFinalAnswer(request);
 }
 
 HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
