@@ -6,6 +6,7 @@
 #include <openssl/x509v3.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 
@@ -79,10 +80,14 @@ Certificate Issue(const char* commonName, EVP_PKEY* subjectKey, X509* issuer, EV
   return certificate;
 }
 
-void WriteCertificate(const std::string& path, X509* certificate) {
+// One file of PEM certificates, in the order given.
+void WriteCertificates(const std::string& path, std::initializer_list<X509*> certificates) {
   FILE* file = std::fopen(path.c_str(), "w");
   Require(file != nullptr, "opening a certificate file");
-  const bool written = PEM_write_X509(file, certificate) == 1;
+  bool written = true;
+  for (X509* certificate : certificates) {
+    written = written && PEM_write_X509(file, certificate) == 1;
+  }
   Require(std::fclose(file) == 0 && written, "writing a certificate");
 }
 
@@ -98,12 +103,18 @@ constexpr char kLocalhostNames[] = "DNS:localhost,IP:127.0.0.1";
 struct Authority {
   Key key;
   Certificate certificate;
+  bool intermediate;  // sent by the server after the leaf
 };
 
-Authority MakeAuthority(const char* commonName) {
+// A root when issuer is null, else an intermediate CA under issuer.
+Authority MakeAuthority(const char* commonName, const Authority* issuer = nullptr,
+                        Validity validity = kCurrent) {
   Key key = NewKey();
-  Certificate certificate = Issue(commonName, key.get(), nullptr, nullptr, true, nullptr, kCurrent);
-  return Authority{std::move(key), std::move(certificate)};
+  Certificate certificate =
+      issuer == nullptr ? Issue(commonName, key.get(), nullptr, nullptr, true, nullptr, validity)
+                        : Issue(commonName, key.get(), issuer->certificate.get(), issuer->key.get(),
+                                true, nullptr, validity);
+  return Authority{std::move(key), std::move(certificate), issuer != nullptr};
 }
 
 CertificateFiles WriteLeaf(const std::string& folder, const std::string& name,
@@ -116,7 +127,11 @@ CertificateFiles WriteLeaf(const std::string& folder, const std::string& name,
           : Issue(commonName, key.get(), authority->certificate.get(), authority->key.get(), false,
                   alternativeNames, validity);
   CertificateFiles files{folder + "/" + name + ".crt", folder + "/" + name + ".key"};
-  WriteCertificate(files.certificate, certificate.get());
+  if (authority != nullptr && authority->intermediate) {
+    WriteCertificates(files.certificate, {certificate.get(), authority->certificate.get()});
+  } else {
+    WriteCertificates(files.certificate, {certificate.get()});
+  }
   WriteKey(files.key, key.get());
   return files;
 }
@@ -124,21 +139,31 @@ CertificateFiles WriteLeaf(const std::string& folder, const std::string& name,
 }  // namespace
 
 TestCertificates MakeTestCertificates(const std::string& folder) {
+  constexpr Validity kEnded{-30 * kDay, -kDay};
   const Authority testCa = MakeAuthority("Quorel test CA");
   const Authority otherCa = MakeAuthority("Quorel untrusted CA");
+  const Authority expiredCa = MakeAuthority("Quorel expired CA", nullptr, kEnded);
+  const Authority intermediate = MakeAuthority("Quorel intermediate CA", &testCa);
+  const Authority expiredIntermediate =
+      MakeAuthority("Quorel expired intermediate CA", &testCa, kEnded);
   TestCertificates set;
   set.caFile = folder + "/test-ca.crt";
-  WriteCertificate(set.caFile, testCa.certificate.get());
+  WriteCertificates(set.caFile, {testCa.certificate.get(), expiredCa.certificate.get()});
   set.localhost = WriteLeaf(folder, "localhost", &testCa, "localhost", kLocalhostNames, kCurrent);
   set.wrongName =
       WriteLeaf(folder, "wrong-name", &testCa, "service.invalid", "DNS:service.invalid", kCurrent);
-  set.expired =
-      WriteLeaf(folder, "expired", &testCa, "localhost", kLocalhostNames, {-30 * kDay, -kDay});
+  set.expired = WriteLeaf(folder, "expired", &testCa, "localhost", kLocalhostNames, kEnded);
   set.notYetValid =
       WriteLeaf(folder, "not-yet-valid", &testCa, "localhost", kLocalhostNames, {kDay, 30 * kDay});
   set.selfSigned =
       WriteLeaf(folder, "self-signed", nullptr, "localhost", kLocalhostNames, kCurrent);
   set.otherCa = WriteLeaf(folder, "other-ca", &otherCa, "localhost", kLocalhostNames, kCurrent);
+  set.expiredUnderIntermediate = WriteLeaf(folder, "expired-under-intermediate", &intermediate,
+                                           "localhost", kLocalhostNames, kEnded);
+  set.expiredIntermediate = WriteLeaf(folder, "expired-intermediate", &expiredIntermediate,
+                                      "localhost", kLocalhostNames, kCurrent);
+  set.expiredRoot =
+      WriteLeaf(folder, "expired-root", &expiredCa, "localhost", kLocalhostNames, kCurrent);
   return set;
 }
 
