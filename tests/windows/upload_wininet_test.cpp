@@ -7,6 +7,7 @@
 #include "harness.h"
 #include "temp_folder.h"
 #include "upload/upload_transaction.h"
+#include "upload/write_checkpoint.h"
 #include "wire_checks.h"
 
 namespace {
@@ -54,6 +55,16 @@ QUOREL_CASE(UploadAnswer, AnInterimAnswerIsPassedOver) {
   CHECK_EQ(upload.answer, "{\"result\":[]}\n");
 }
 
+// The server answers after the head and a chunk, then reads no more: the audio cannot go out.
+QUOREL_CASE(UploadAnswer, AnEarlyAnswerIsStoredWithTheCodeOfTheFailedSend) {
+  const std::string file = PatternedBytes(16 << 20);
+  for (const char* server : {"EARLY_417", "EARLY_413"}) {
+    const Upload upload = UploadTo(server, file, false, "an earlier answer");
+    CHECK_EQ(upload.result, QUOREL_SPEECH_AUDIO_SEND_FAILED);
+    CHECK(upload.answer == std::string(40000, 'a'));
+  }
+}
+
 QUOREL_CASE(UploadAnswer, AnEmptyAnswerEmptiesAnEarlierResponseFile) {
   const Upload upload = UploadTo("EMPTY", "audio", false, "an earlier answer");
   CHECK_EQ(upload.result, QUOREL_SUCCESS);
@@ -91,6 +102,12 @@ QUOREL_CASE(UploadCertificate, ALeafOutsideItsValidityDatesIsAccepted) {
   CHECK_EQ(expired.result, QUOREL_SUCCESS);
   CHECK_EQ(expired.answer, "{\"result\":[]}\n");
   CHECK_EQ(UploadTo("NOT_YET_VALID", "audio").result, QUOREL_SUCCESS);
+  CHECK_EQ(UploadTo("EXPIRED_UNDER_INTERMEDIATE", "audio").result, QUOREL_SUCCESS);
+}
+
+QUOREL_CASE(UploadCertificate, AnIssuerOutsideItsValidityDatesFails) {
+  CHECK_EQ(UploadTo("EXPIRED_INTERMEDIATE", "audio").result, QUOREL_SPEECH_BEGIN_FAILED);
+  CHECK_EQ(UploadTo("EXPIRED_ROOT", "audio").result, QUOREL_SPEECH_BEGIN_FAILED);
 }
 
 // Not a stalled handshake: Wine's WinINet applies no timeout to it and waits for the server.
@@ -110,8 +127,18 @@ QUOREL_CASE(UploadFailure, AConnectionLostDuringTheBodyReturnsTheCodeOfTheSendin
   CHECK_EQ(upload.answer, "<missing>");
 }
 
+QUOREL_CASE(UploadFailure, AHeaderSetUpFailureReturns4BeforeTheRequestGoesOut) {
+  SetHeaderSetUpFails(true);
+  const Upload upload = UploadTo("ERROR_PAGE", "audio", false, "an earlier answer");
+  SetHeaderSetUpFails(false);
+  CHECK_EQ(upload.result, QUOREL_SPEECH_REQUEST_FAILED);
+  CHECK_EQ(upload.answer, "an earlier answer");
+}
+
+// An interim "100 Continue" and a close is no answer either.
 QUOREL_CASE(UploadFailure, NoCompleteAnswerReturns10) {
-  for (const char* server : {"NO_ANSWER", "CUT_ANSWER", "STALL_ANSWER", "STALL_IN_ANSWER"}) {
+  for (const char* server :
+       {"NO_ANSWER", "CUT_ANSWER", "STALL_ANSWER", "STALL_IN_ANSWER", "CONTINUE_THEN_CLOSE"}) {
     CHECK_EQ(UploadTo(server, "audio").result, QUOREL_SPEECH_NO_ANSWER);
   }
 }

@@ -1,5 +1,7 @@
 #include "support/tls/test_certificates.h"
 
+#include <openssl/bn.h>
+#include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -51,6 +53,23 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
   X509_EXTENSION_free(extension);
 }
 
+// Both halves of the ECDSA signature take all 32 bytes. Wine's crypt32 joins the two numbers
+// as they are encoded and so fails a signature with a shorter one (about 1 in 128); signing
+// again draws a new signature.
+bool HasFullLengthSignature(const X509* certificate) {
+  const ASN1_BIT_STRING* signature = nullptr;
+  X509_get0_signature(&signature, nullptr, certificate);
+  const unsigned char* der = signature->data;
+  ECDSA_SIG* parsed = d2i_ECDSA_SIG(nullptr, &der, signature->length);
+  Require(parsed != nullptr, "reading a signature");
+  const BIGNUM* r = nullptr;
+  const BIGNUM* s = nullptr;
+  ECDSA_SIG_get0(parsed, &r, &s);
+  const bool full = BN_num_bytes(r) == 32 && BN_num_bytes(s) == 32;
+  ECDSA_SIG_free(parsed);
+  return full;
+}
+
 // Issues a certificate for subject's key; a null issuer makes it self-signed.
 Certificate Issue(const char* commonName, EVP_PKEY* subjectKey, X509* issuer, EVP_PKEY* issuerKey,
                   bool isCa, const char* alternativeNames, Validity validity) {
@@ -76,7 +95,10 @@ Certificate Issue(const char* commonName, EVP_PKEY* subjectKey, X509* issuer, EV
   if (issuer != nullptr) AddExtension(raw, signer, NID_authority_key_identifier, "keyid:always");
   if (alternativeNames != nullptr)
     AddExtension(raw, signer, NID_subject_alt_name, alternativeNames);
-  Require(X509_sign(raw, issuerKey == nullptr ? subjectKey : issuerKey, EVP_sha256()) > 0, "sign");
+  EVP_PKEY* signingKey = issuerKey == nullptr ? subjectKey : issuerKey;
+  do {
+    Require(X509_sign(raw, signingKey, EVP_sha256()) > 0, "sign");
+  } while (!HasFullLengthSignature(raw));
   return certificate;
 }
 
