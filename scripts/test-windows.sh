@@ -175,6 +175,8 @@ start_server() {
   export "QUOREL_PORT_$name=$port"
 }
 
+export QUOREL_CERTIFICATES
+QUOREL_CERTIFICATES=$(windows_path "$certs")
 mkdir -p "$work/records/dll"
 start_server DLL localhost --port $dll_port --record-folder "$work/records/dll"
 export QUOREL_RECORDS_DLL

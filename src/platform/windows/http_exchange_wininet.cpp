@@ -2,8 +2,7 @@
 // length, InternetWriteFile sends each piece as the caller gives it, HttpEndRequestW waits for
 // the answer. Trust comes from the system's Root store; endpoint.caFile has no meaning here.
 #include <windows.h>
-// After <windows.h>, whose types they use.
-#include <wincrypt.h>
+// After <windows.h>, whose types it uses.
 #include <wininet.h>
 
 // WinINet maps these two names onto its A and W functions; here they are the interface's own.
@@ -15,6 +14,7 @@
 #include <string>
 
 #include "platform/http_exchange.h"
+#include "platform/windows/certificate_chain.h"
 
 namespace quorel {
 
@@ -82,27 +82,15 @@ bool IsBodyShort(const HttpRequest* request) {
          request->bodyBytesRead < declared;
 }
 
-// The certificate chain WinINet built for the server fails only because the leaf is out of its
-// validity dates: none of its issuers is (an expired intermediate or root still fails), and
-// nothing else is wrong with any of them. The time-nesting flag is obsolete and means nothing.
-bool OnlyTheLeafIsOutOfDate(HINTERNET request) {
-  constexpr DWORD kDateErrors = CERT_TRUST_IS_NOT_TIME_VALID | CERT_TRUST_IS_NOT_TIME_NESTED;
+// Reads the chain WinINet built for the server and judges it.
+bool ServerChainFailsOnlyByLeafDates(HINTERNET request) {
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   DWORD size = sizeof chain;
-  if (!InternetQueryOptionW(request, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size) ||
-      chain == nullptr) {
+  if (!InternetQueryOptionW(request, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size)) {
     return false;
   }
-  const CERT_SIMPLE_CHAIN* simple = chain->cChain == 1 ? chain->rgpChain[0] : nullptr;
-  bool leafOnly =
-      (chain->TrustStatus.dwErrorStatus & ~kDateErrors) == 0 && simple != nullptr &&
-      simple->cElement >= 2 &&
-      (simple->rgpElement[0]->TrustStatus.dwErrorStatus & ~kDateErrors) == 0 &&
-      (simple->rgpElement[0]->TrustStatus.dwErrorStatus & CERT_TRUST_IS_NOT_TIME_VALID) != 0;
-  for (DWORD i = 1; leafOnly && i < simple->cElement; ++i) {
-    leafOnly = simple->rgpElement[i]->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
-  }
-  CertFreeCertificateChain(chain);
+  const bool leafOnly = OnlyTheLeafIsOutOfDate(chain);
+  if (chain != nullptr) CertFreeCertificateChain(chain);
   return leafOnly;
 }
 
@@ -200,7 +188,7 @@ bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
   // Devices often run with a wrong clock, so a leaf out of its dates is forgiven, once the
   // chain shows that nothing else failed.
   return GetLastError() == ERROR_INTERNET_SEC_CERT_DATE_INVALID &&
-         OnlyTheLeafIsOutOfDate(request->handle) && OverlookDates(request->handle) &&
+         ServerChainFailsOnlyByLeafDates(request->handle) && OverlookDates(request->handle) &&
          HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0);
 }
 
