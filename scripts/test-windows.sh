@@ -73,7 +73,7 @@ for arch in x86_64 i686; do
   fi
   # Statically linked: only system DLLs, no runtime of the compiler's.
   foreign=$(sed -n 's/^\s*DLL Name: //p' <<<"$table" | tr '[:upper:]' '[:lower:]' |
-    grep -vxE 'kernel32\.dll|msvcrt\.dll|wininet\.dll|winmm\.dll' || true)
+    grep -vxE 'kernel32\.dll|msvcrt\.dll|wininet\.dll|winmm\.dll|crypt32\.dll' || true)
   if [ -z "$foreign" ]; then
     pass "Exports.$arch.ImportsOnlySystemDlls"
   else
@@ -163,7 +163,8 @@ start_server() {
   server_pids+=($!)
   local port=""
   for _ in $(seq 100); do
-    port=$(sed -n 's/^port \([0-9]*\)$/\1/p' "$work/servers/$name.out")
+    # The server's shell may not have made its output file yet.
+    port=$(sed -n 's/^port \([0-9]*\)$/\1/p' "$work/servers/$name.out" 2>/dev/null || true)
     [ -n "$port" ] && break
     sleep 0.1
   done
@@ -174,6 +175,8 @@ start_server() {
   export "QUOREL_PORT_$name=$port"
 }
 
+export QUOREL_CERTIFICATES
+QUOREL_CERTIFICATES=$(windows_path "$certs")
 mkdir -p "$work/records/dll"
 start_server DLL localhost --port $dll_port --record-folder "$work/records/dll"
 export QUOREL_RECORDS_DLL
@@ -188,6 +191,15 @@ start_server EXPIRED expired
 start_server NOT_YET_VALID not-yet-valid
 start_server SELF_SIGNED self-signed
 start_server OTHER_CA other-ca
+start_server EXPIRED_UNDER_INTERMEDIATE expired-under-intermediate
+start_server EXPIRED_INTERMEDIATE expired-intermediate
+start_server EXPIRED_ROOT expired-root
+start_server CONTINUE_THEN_CLOSE localhost --misbehave continue-then-close
+# Answers after the envelope head and one chunk, then reads no more: the client is still sending.
+for status in "417 Expectation Failed" "413 Payload Too Large"; do
+  start_server "EARLY_${status%% *}" localhost --misbehave early-answer --status "$status" \
+    --request-body-limit 1120 --receive-buffer 32768 --answer-size 40000
+done
 for misbehaviour in refuse fail-handshake no-answer cut-answer stall-answer \
   stall-in-answer; do
   name=$(tr 'a-z-' 'A-Z_' <<<"$misbehaviour")

@@ -29,7 +29,8 @@ HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint);
 HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target);
 
 // Header lines separated by CR LF; where the client has a value of its own for a field given
-// here, the given value is the one sent.
+// here, the given value is the one sent. False when a line could not be added (out of memory,
+// refused by the client): the request must not be begun then.
 bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock);
 // Reaches the host, completes TLS and the certificate check and sends the headers declaring
 // totalLength body bytes.
@@ -38,6 +39,10 @@ bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength);
 bool HttpWrite(HttpRequest* request, const void* data, uint32_t count);
 // Ends the body and waits for the start of the answer; false when no answer came.
 bool HttpEndRequest(HttpRequest* request);
+
+// After a failed write: true when the final answer had begun to arrive before the body was
+// complete (a 417 or 413 to "Expect: 100-continue", say); HttpRead then reads its body.
+bool HttpEarlyAnswer(HttpRequest* request);
 
 enum class HttpReadResult { kData, kEnd, kFailed };
 // Reads up to capacity bytes of the answer body into buffer; kEnd once the body is complete,

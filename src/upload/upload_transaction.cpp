@@ -73,6 +73,13 @@ int32_t StoreAnswer(HttpRequest* request, bool answered, const char16_t* respons
   return copied;
 }
 
+// A send that failed after the service had answered already (a 417 or 413 before the body was
+// whole): the answer is stored all the same, and the failed step's code stands.
+int32_t SendFailed(HttpRequest* request, int32_t code, const char16_t* responsePath) {
+  if (HttpEarlyAnswer(request)) StoreAnswer(request, true, responsePath);
+  return code;
+}
+
 }  // namespace
 
 int32_t UploadSpeech(const HttpEndpoint& endpoint, const char16_t* audioPath, const char16_t* key,
@@ -109,20 +116,28 @@ int32_t UploadSpeech(const HttpEndpoint& endpoint, const char16_t* audioPath, co
     return QUOREL_SPEECH_AUDIO_READ_FAILED;
   }
 
+  // A request without its header block would reach the service unlabelled: never sent.
   HeaderBlock headerBlock;
-  if (!MakeHeaderBlock(endpoint.hostName, contentLength, token, headerBlock)) {
+  if (!MakeHeaderBlock(endpoint.hostName, contentLength, token, headerBlock) ||
+      !HttpAddHeaders(request.Get(), headerBlock.Units())) {
     return QUOREL_SPEECH_REQUEST_FAILED;
   }
-  HttpAddHeaders(request.Get(), headerBlock.Units());
 
   // Without a response path the answer could never be stored: fail before the network.
   if (responsePath == nullptr) return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
 
   if (!HttpBeginRequest(request.Get(), contentLength)) return QUOREL_SPEECH_BEGIN_FAILED;
-  if (!HttpWrite(request.Get(), head.bytes, head.length)) return QUOREL_SPEECH_HEAD_SEND_FAILED;
+  if (!HttpWrite(request.Get(), head.bytes, head.length)) {
+    return SendFailed(request.Get(), QUOREL_SPEECH_HEAD_SEND_FAILED, responsePath);
+  }
   const int32_t audioSent = SendAudio(request.Get(), audio, static_cast<uint32_t>(fileSize));
+  if (audioSent == QUOREL_SPEECH_AUDIO_SEND_FAILED) {
+    return SendFailed(request.Get(), audioSent, responsePath);
+  }
   if (audioSent != QUOREL_SUCCESS) return audioSent;
-  if (!HttpWrite(request.Get(), tail.bytes, tail.length)) return QUOREL_SPEECH_TAIL_SEND_FAILED;
+  if (!HttpWrite(request.Get(), tail.bytes, tail.length)) {
+    return SendFailed(request.Get(), QUOREL_SPEECH_TAIL_SEND_FAILED, responsePath);
+  }
 
   const bool answered = HttpEndRequest(request.Get());
   return StoreAnswer(request.Get(), answered, responsePath);

@@ -9,6 +9,7 @@ namespace {
 
 WriteCheckpoint checkpoint;
 size_t nextWrite = 0;
+bool headerSetUpFails = false;
 
 }  // namespace
 
@@ -17,12 +18,19 @@ void SetWriteCheckpoint(WriteCheckpoint replacement) {
   nextWrite = 0;
 }
 
+void SetHeaderSetUpFails(bool fails) {
+  headerSetUpFails = fails;
+}
+
 }  // namespace quorel::test
 
-// The mangled name of quorel::HttpWrite(HttpRequest*, const void*, uint32_t).
+// The mangled names of quorel::HttpWrite(HttpRequest*, const void*, uint32_t) and
+// quorel::HttpAddHeaders(HttpRequest*, const char16_t*).
 extern "C" bool __real__ZN6quorel9HttpWriteEPNS_11HttpRequestEPKvj(quorel::HttpRequest* request,
                                                                    const void* data,
                                                                    uint32_t count);
+extern "C" bool __real__ZN6quorel14HttpAddHeadersEPNS_11HttpRequestEPKDs(
+    quorel::HttpRequest* request, const char16_t* headerBlock);
 
 extern "C" bool __wrap__ZN6quorel9HttpWriteEPNS_11HttpRequestEPKvj(quorel::HttpRequest* request,
                                                                    const void* data,
@@ -31,4 +39,10 @@ extern "C" bool __wrap__ZN6quorel9HttpWriteEPNS_11HttpRequestEPKvj(quorel::HttpR
   if (checkpoint) checkpoint(quorel::test::nextWrite);
   ++quorel::test::nextWrite;
   return __real__ZN6quorel9HttpWriteEPNS_11HttpRequestEPKvj(request, data, count);
+}
+
+extern "C" bool __wrap__ZN6quorel14HttpAddHeadersEPNS_11HttpRequestEPKDs(
+    quorel::HttpRequest* request, const char16_t* headerBlock) {
+  if (quorel::test::headerSetUpFails) return false;
+  return __real__ZN6quorel14HttpAddHeadersEPNS_11HttpRequestEPKDs(request, headerBlock);
 }

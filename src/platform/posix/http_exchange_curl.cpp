@@ -59,6 +59,7 @@ struct HttpRequest {
   char answer[CURL_MAX_WRITE_SIZE];  // libcurl hands over at most this much body at a time
   size_t answerLength = 0;
   size_t answerOffset = 0;
+  curl_off_t answerReceived = 0;  // body bytes handed over by libcurl so far
 };
 
 namespace {
@@ -109,6 +110,7 @@ size_t ReceiveBody(char* data, size_t size, size_t count, void* user) {
   std::memcpy(request.answer, data, length);
   request.answerOffset = 0;
   request.answerLength = length;
+  request.answerReceived += static_cast<curl_off_t>(length);
   return length;
 }
 
@@ -160,6 +162,14 @@ bool Connected(const HttpRequest& request) {
   return InfoCount(request.easy, CURLINFO_APPCONNECT_TIME_T) > 0;
 }
 
+// The whole declared body of the answer has arrived. libcurl may still be busy with the
+// request (an early answer while the body is still owed) or end it with an error of the send
+// side (a 417 makes it plan a retry without the Expect line, which the paused body cannot have).
+bool AnswerComplete(const HttpRequest& request) {
+  const curl_off_t declared = InfoCount(request.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T);
+  return declared >= 0 && request.answerReceived == declared;
+}
+
 void Finish(HttpRequest& request, CURLcode result) {
   request.done = true;
   request.result = result;
@@ -175,7 +185,8 @@ void CollectOutcome(HttpRequest& request) {
 }
 
 // Runs the transfer until ready() holds; false when the transfer ends first or moves no byte
-// for the stall time.
+// for the stall time. A stall leaves the transfer running: an answer that came before the body
+// was complete can still be read after a write has given up.
 template <typename Ready>
 bool Drive(HttpRequest& request, Ready ready) {
   CURLM* multi = request.connection->session->multi;
@@ -196,10 +207,7 @@ bool Drive(HttpRequest& request, Ready ready) {
       lastProgress = now;
     }
     const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
-    if (idle >= stallLimit) {
-      Finish(request, CURLE_OPERATION_TIMEDOUT);
-      return false;
-    }
+    if (idle >= stallLimit) return false;
     curl_multi_poll(multi, nullptr, 0, static_cast<int>((stallLimit - idle).count()), nullptr);
   }
 }
@@ -353,17 +361,24 @@ bool HttpEndRequest(HttpRequest* request) {
   return Drive(*request, [request] { return request->answerStarted; });
 }
 
+bool HttpEarlyAnswer(HttpRequest* request) {
+  return request != nullptr && request->answerStarted;
+}
+
 HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   *count = 0;
   if (request == nullptr || !request->answerStarted || capacity == 0) {
     return HttpReadResult::kFailed;
   }
-  if (request->answerOffset == request->answerLength && !request->done) {
+  if (request->answerOffset == request->answerLength && !request->done &&
+      !AnswerComplete(*request)) {
     request->answerOffset = 0;
     request->answerLength = 0;
     request->receivePaused = false;
     ApplyPauses(*request);
-    Drive(*request, [request] { return request->answerLength > 0; });
+    if (!Drive(*request, [request] { return request->answerLength > 0; }) && !request->done) {
+      Finish(*request, CURLE_OPERATION_TIMEDOUT);
+    }
   }
   if (request->answerOffset < request->answerLength) {
     const size_t available = request->answerLength - request->answerOffset;
@@ -373,7 +388,8 @@ HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, u
     *count = static_cast<uint32_t>(taken);
     return HttpReadResult::kData;
   }
-  return request->result == CURLE_OK ? HttpReadResult::kEnd : HttpReadResult::kFailed;
+  const bool ended = (request->done && request->result == CURLE_OK) || AnswerComplete(*request);
+  return ended ? HttpReadResult::kEnd : HttpReadResult::kFailed;
 }
 
 void HttpClose(HttpRequest* request) {

@@ -1,11 +1,14 @@
 #include "support/tls/test_certificates.h"
 
+#include <openssl/bn.h>
+#include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 
@@ -50,6 +53,23 @@ void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
   X509_EXTENSION_free(extension);
 }
 
+// Both halves of the ECDSA signature take all 32 bytes. Wine's crypt32 joins the two numbers
+// as they are encoded and so fails a signature with a shorter one (about 1 in 128); signing
+// again draws a new signature.
+bool HasFullLengthSignature(const X509* certificate) {
+  const ASN1_BIT_STRING* signature = nullptr;
+  X509_get0_signature(&signature, nullptr, certificate);
+  const unsigned char* der = signature->data;
+  ECDSA_SIG* parsed = d2i_ECDSA_SIG(nullptr, &der, signature->length);
+  Require(parsed != nullptr, "reading a signature");
+  const BIGNUM* r = nullptr;
+  const BIGNUM* s = nullptr;
+  ECDSA_SIG_get0(parsed, &r, &s);
+  const bool full = BN_num_bytes(r) == 32 && BN_num_bytes(s) == 32;
+  ECDSA_SIG_free(parsed);
+  return full;
+}
+
 // Issues a certificate for subject's key; a null issuer makes it self-signed.
 Certificate Issue(const char* commonName, EVP_PKEY* subjectKey, X509* issuer, EVP_PKEY* issuerKey,
                   bool isCa, const char* alternativeNames, Validity validity) {
@@ -75,14 +95,21 @@ Certificate Issue(const char* commonName, EVP_PKEY* subjectKey, X509* issuer, EV
   if (issuer != nullptr) AddExtension(raw, signer, NID_authority_key_identifier, "keyid:always");
   if (alternativeNames != nullptr)
     AddExtension(raw, signer, NID_subject_alt_name, alternativeNames);
-  Require(X509_sign(raw, issuerKey == nullptr ? subjectKey : issuerKey, EVP_sha256()) > 0, "sign");
+  EVP_PKEY* signingKey = issuerKey == nullptr ? subjectKey : issuerKey;
+  do {
+    Require(X509_sign(raw, signingKey, EVP_sha256()) > 0, "sign");
+  } while (!HasFullLengthSignature(raw));
   return certificate;
 }
 
-void WriteCertificate(const std::string& path, X509* certificate) {
+// One file of PEM certificates, in the order given.
+void WriteCertificates(const std::string& path, std::initializer_list<X509*> certificates) {
   FILE* file = std::fopen(path.c_str(), "w");
   Require(file != nullptr, "opening a certificate file");
-  const bool written = PEM_write_X509(file, certificate) == 1;
+  bool written = true;
+  for (X509* certificate : certificates) {
+    written = written && PEM_write_X509(file, certificate) == 1;
+  }
   Require(std::fclose(file) == 0 && written, "writing a certificate");
 }
 
@@ -98,12 +125,18 @@ constexpr char kLocalhostNames[] = "DNS:localhost,IP:127.0.0.1";
 struct Authority {
   Key key;
   Certificate certificate;
+  bool intermediate;  // sent by the server after the leaf
 };
 
-Authority MakeAuthority(const char* commonName) {
+// A root when issuer is null, else an intermediate CA under issuer.
+Authority MakeAuthority(const char* commonName, const Authority* issuer = nullptr,
+                        Validity validity = kCurrent) {
   Key key = NewKey();
-  Certificate certificate = Issue(commonName, key.get(), nullptr, nullptr, true, nullptr, kCurrent);
-  return Authority{std::move(key), std::move(certificate)};
+  Certificate certificate =
+      issuer == nullptr ? Issue(commonName, key.get(), nullptr, nullptr, true, nullptr, validity)
+                        : Issue(commonName, key.get(), issuer->certificate.get(), issuer->key.get(),
+                                true, nullptr, validity);
+  return Authority{std::move(key), std::move(certificate), issuer != nullptr};
 }
 
 CertificateFiles WriteLeaf(const std::string& folder, const std::string& name,
@@ -116,7 +149,11 @@ CertificateFiles WriteLeaf(const std::string& folder, const std::string& name,
           : Issue(commonName, key.get(), authority->certificate.get(), authority->key.get(), false,
                   alternativeNames, validity);
   CertificateFiles files{folder + "/" + name + ".crt", folder + "/" + name + ".key"};
-  WriteCertificate(files.certificate, certificate.get());
+  if (authority != nullptr && authority->intermediate) {
+    WriteCertificates(files.certificate, {certificate.get(), authority->certificate.get()});
+  } else {
+    WriteCertificates(files.certificate, {certificate.get()});
+  }
   WriteKey(files.key, key.get());
   return files;
 }
@@ -124,21 +161,31 @@ CertificateFiles WriteLeaf(const std::string& folder, const std::string& name,
 }  // namespace
 
 TestCertificates MakeTestCertificates(const std::string& folder) {
+  constexpr Validity kEnded{-30 * kDay, -kDay};
   const Authority testCa = MakeAuthority("Quorel test CA");
   const Authority otherCa = MakeAuthority("Quorel untrusted CA");
+  const Authority expiredCa = MakeAuthority("Quorel expired CA", nullptr, kEnded);
+  const Authority intermediate = MakeAuthority("Quorel intermediate CA", &testCa);
+  const Authority expiredIntermediate =
+      MakeAuthority("Quorel expired intermediate CA", &testCa, kEnded);
   TestCertificates set;
   set.caFile = folder + "/test-ca.crt";
-  WriteCertificate(set.caFile, testCa.certificate.get());
+  WriteCertificates(set.caFile, {testCa.certificate.get(), expiredCa.certificate.get()});
   set.localhost = WriteLeaf(folder, "localhost", &testCa, "localhost", kLocalhostNames, kCurrent);
   set.wrongName =
       WriteLeaf(folder, "wrong-name", &testCa, "service.invalid", "DNS:service.invalid", kCurrent);
-  set.expired =
-      WriteLeaf(folder, "expired", &testCa, "localhost", kLocalhostNames, {-30 * kDay, -kDay});
+  set.expired = WriteLeaf(folder, "expired", &testCa, "localhost", kLocalhostNames, kEnded);
   set.notYetValid =
       WriteLeaf(folder, "not-yet-valid", &testCa, "localhost", kLocalhostNames, {kDay, 30 * kDay});
   set.selfSigned =
       WriteLeaf(folder, "self-signed", nullptr, "localhost", kLocalhostNames, kCurrent);
   set.otherCa = WriteLeaf(folder, "other-ca", &otherCa, "localhost", kLocalhostNames, kCurrent);
+  set.expiredUnderIntermediate = WriteLeaf(folder, "expired-under-intermediate", &intermediate,
+                                           "localhost", kLocalhostNames, kEnded);
+  set.expiredIntermediate = WriteLeaf(folder, "expired-intermediate", &expiredIntermediate,
+                                      "localhost", kLocalhostNames, kCurrent);
+  set.expiredRoot =
+      WriteLeaf(folder, "expired-root", &expiredCa, "localhost", kLocalhostNames, kCurrent);
   return set;
 }
 

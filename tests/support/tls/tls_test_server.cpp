@@ -189,7 +189,8 @@ void TlsTestServer::State::Serve(int socket) {
       }
 
       const bool cutRequest = misbehaviour == Misbehaviour::kCloseInRequest ||
-                              misbehaviour == Misbehaviour::kStallInRequest;
+                              misbehaviour == Misbehaviour::kStallInRequest ||
+                              misbehaviour == Misbehaviour::kEarlyAnswer;
       const uint64_t wanted = cutRequest
                                   ? std::min(options.requestBodyLimit, record.declaredBodyLength)
                                   : record.declaredBodyLength;
@@ -216,6 +217,19 @@ void TlsTestServer::State::Serve(int socket) {
         case Misbehaviour::kNoAnswer:
           SSL_shutdown(ssl);
           closesOnPurpose = true;
+          return;
+        case Misbehaviour::kContinueThenClose:
+          if (!WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) return;
+          SSL_shutdown(ssl);
+          closesOnPurpose = true;
+          return;
+        case Misbehaviour::kEarlyAnswer:
+          if (!WriteAll(ssl, AnswerHeader(options)) ||
+              !SendBody(ssl, stopFd, options, options.answerBody.size())) {
+            return;
+          }
+          MarkMisbehaved(record);
+          WaitForStop(stopFd);
           return;
         default:
           break;

@@ -10,7 +10,7 @@
 //       [--piece-size N] [--piece-delay-ms N] [--record-folder FOLDER] [--exchanges N]
 //
 // MODE: none refuse fail-handshake stall-handshake close-in-request stall-in-request
-//       no-answer stall-answer cut-answer stall-in-answer
+//       no-answer stall-answer cut-answer stall-in-answer early-answer continue-then-close
 #include <signal.h>
 
 #include <cstdio>
@@ -53,6 +53,8 @@ bool ParseMisbehaviour(const std::string& name, Misbehaviour& misbehaviour) {
       {"stall-answer", Misbehaviour::kStallAnswer},
       {"cut-answer", Misbehaviour::kCutAnswer},
       {"stall-in-answer", Misbehaviour::kStallInAnswer},
+      {"early-answer", Misbehaviour::kEarlyAnswer},
+      {"continue-then-close", Misbehaviour::kContinueThenClose},
   };
   const auto found = kNames.find(name);
   if (found == kNames.end()) return false;
