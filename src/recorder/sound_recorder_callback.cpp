@@ -22,8 +22,8 @@ void SoundRecorderCallback(AudioInputHandle input, uint32_t message, uintptr_t /
                            uintptr_t param1, uintptr_t /*param2*/) {
   if (message != kAudioInputData) return;
   SoundRecorderState& state = soundRecorderState;
-  // All of the handler's work is done under the lock: Stop takes it to set the stopping flag,
-  // so a delivery already under way finishes before Stop goes on.
+  // All of the handler's work is done under the lock: Stop takes it to enter kStopping, so a
+  // delivery already under way finishes before Stop goes on.
   LockGuard guard(state.lock);
   AudioBuffer* buffer = reinterpret_cast<AudioBuffer*>(param1);
   if (buffer != &state.bufferHeader) return;
@@ -33,12 +33,12 @@ void SoundRecorderCallback(AudioInputHandle input, uint32_t message, uintptr_t /
   uint32_t recorded = std::min(buffer->bytesRecorded, kCaptureBufferSize);
   recorded -= recorded % kCaptureBlockAlign;
   std::memcpy(state.copyBuffer, state.captureBuffer, recorded);
-  if (state.stopping == 0) {
+  if (state.phase != SoundRecorderPhase::kStopping) {
     // The input has no buffer until this re-queue, so it comes before the slow file write.
     buffer->bytesRecorded = 0;
     if (AudioInputAddBuffer(input, buffer) == 0) state.bufferQueued = true;
   }
-  if (state.recording) AppendAudio(state, recorded);
+  if (state.phase != SoundRecorderPhase::kIdle) AppendAudio(state, recorded);
   state.bufferReturned.WakeAll();
 }
 
