@@ -13,7 +13,15 @@ namespace {
 // and drops whatever would take the data length past its cap.
 void AppendAudio(SoundRecorderState& state, uint32_t count) {
   count = std::min(count, kMaxWaveDataLength - state.dataLength);
-  state.dataLength += static_cast<uint32_t>(state.file.Get().Write(state.copyBuffer, count));
+  File& file = state.file.Get();
+  uint32_t written = static_cast<uint32_t>(file.Write(state.copyBuffer, count));
+  if (written % kCaptureBlockAlign != 0) {
+    // A write refused inside a sample: its first byte goes too, so the file and the header
+    // hold whole samples, and the next write follows the last whole one.
+    written -= written % kCaptureBlockAlign;
+    file.Truncate(kWaveHeaderSize + state.dataLength + written);
+  }
+  state.dataLength += written;
 }
 
 }  // namespace

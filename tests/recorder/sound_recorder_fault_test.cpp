@@ -260,13 +260,24 @@ TEST_F(RecorderWithFaultInput, StopWithoutARecordingDoesNothing) {
 TEST_F(RecorderWithFaultInput, RefusedWritesAreNotCountedAndRecordingGoesOn) {
   ASSERT_EQ(Start(StopHandsBack(500)), QUOREL_SUCCESS);
   {
-    FileSizeLimit limit(44 + 32000 + 1000);
+    FileSizeLimit limit(44 + 32000 + 1001);
     ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
-    ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));  // only 1000 bytes fit
+    // 1001 bytes fit; the half sample at their end is cut off again.
+    ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+    EXPECT_EQ(ReadWholeFile(path).size(), 44u + 33000);
   }
   ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
   EXPECT_EQ(SoundRecorderStop(), 32000 + 1000 + 32000 + 500);
   EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 65500));
+}
+
+TEST_F(RecorderWithFaultInput, AFinalBufferCutShortInsideASampleKeepsWholeSamplesOnly) {
+  ASSERT_EQ(Start(StopHandsBack(20000)), QUOREL_SUCCESS);
+  FileSizeLimit limit(44 + 10001);
+  EXPECT_EQ(SoundRecorderStop(), 10000);
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, 10000));
+  EXPECT_TRUE(HoldsCounterSignal(file));
 }
 
 TEST_F(RecorderWithFaultInput, TheDataLengthStopsAtTheLargestEvenSignedCount) {
