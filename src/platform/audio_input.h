@@ -53,6 +53,9 @@ int AudioInputStop(AudioInputHandle input);
 // Hands back every buffer still queued, through the handler.
 int AudioInputReset(AudioInputHandle input);
 int AudioInputUnprepareBuffer(AudioInputHandle input, AudioBuffer* buffer);
+// Ends capture, hands back through the handler any buffer still queued (so a caller whose
+// reset failed still gets its buffer back and the device keeps none), and closes; afterwards
+// no delivery comes. Not from inside the handler.
 int AudioInputClose(AudioInputHandle input);
 
 }  // namespace quorel

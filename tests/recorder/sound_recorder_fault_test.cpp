@@ -162,7 +162,7 @@ TEST_F(RecorderWithFaultInput, ABufferStillQueuedAfterTheStopIsReclaimedByReset)
             (std::vector<std::string>{"stop", "reset", "delivered"}));
 }
 
-TEST_F(RecorderWithFaultInput, AFailedResetIsNotWaitedFor) {
+TEST_F(RecorderWithFaultInput, AFailedResetIsNotWaitedForAndCloseReclaimsTheBuffer) {
   fault_audio::Plan plan;
   plan.stopKeepsBuffer = true;
   plan.resetResult = 1;
@@ -170,6 +170,7 @@ TEST_F(RecorderWithFaultInput, AFailedResetIsNotWaitedFor) {
   EXPECT_EQ(SoundRecorderStop(), 0);
   EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 0));
   EXPECT_EQ(fault_audio::Calls().close, 1);
+  EXPECT_EQ(fault_audio::Events().back(), "delivered");
 }
 
 TEST_F(RecorderWithFaultInput, OpenFailureThenStopLeavesTheInputAloneAndCompletesTheFile) {

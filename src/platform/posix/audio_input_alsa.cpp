@@ -292,7 +292,7 @@ int AudioInputReset(AudioInputHandle input) {
 
 int AudioInputClose(AudioInputHandle input) {
   if (input == nullptr) return kFailed;
-  AudioInputStop(input);
+  AudioInputReset(input);
   QuietAlsaErrors quiet;
   snd_pcm_close(input->pcm);
   close(input->wakeFd);

@@ -231,6 +231,7 @@ int AudioInputReset(AudioInputHandle) {
 
 int AudioInputClose(AudioInputHandle input) {
   Backend& backend = TheBackend();
+  HandBack(0);  // a buffer still queued comes back first, as from every backend
   {
     std::lock_guard<std::mutex> guard(backend.mutex);
     ++backend.calls.close;
