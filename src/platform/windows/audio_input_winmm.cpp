@@ -126,9 +126,11 @@ void EndDeliveryThread(AudioInput* input) {
   CloseHandle(input->deliveryThread);
 }
 
-AudioInput* NewInput() {
+AudioInput* NewInput(AudioInputCallback callback, uintptr_t instance) {
   AudioInput* input = new (std::nothrow) AudioInput;
   if (input == nullptr) return nullptr;
+  input->callback = callback;
+  input->instance = instance;
   InitializeCriticalSection(&input->lock);
   input->posted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   if (input->posted != nullptr) {
@@ -189,10 +191,8 @@ int AudioInputOpen(AudioInputHandle* input, const AudioFormat& format, AudioInpu
                    uintptr_t instance) {
   if (input == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
   *input = nullptr;
-  AudioInput* opened = NewInput();
+  AudioInput* opened = NewInput(callback, instance);
   if (opened == nullptr) return MMSYSERR_NOMEM;
-  opened->callback = callback;
-  opened->instance = instance;
   WAVEFORMATEX wave{format.formatTag,        format.channels,
                     format.samplesPerSecond, format.averageBytesPerSecond,
                     format.blockAlign,       format.bitsPerSample,
