@@ -163,7 +163,8 @@ start_server() {
   server_pids+=($!)
   local port=""
   for _ in $(seq 100); do
-    port=$(sed -n 's/^port \([0-9]*\)$/\1/p' "$work/servers/$name.out")
+    # The server, started in the background, may not have created its output file yet.
+    port=$(sed -n 's/^port \([0-9]*\)$/\1/p' "$work/servers/$name.out" 2>/dev/null || true)
     [ -n "$port" ] && break
     sleep 0.1
   done
