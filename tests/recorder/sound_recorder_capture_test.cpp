@@ -117,8 +117,8 @@ TEST_F(RecorderOnTheDefaultInput, TheSoundServersDeathEndsCaptureQuietlyAndKeeps
   const double cpuBefore = ProcessCpuSeconds();
   std::this_thread::sleep_for(milliseconds(2000));
   const double cpuSeconds = ProcessCpuSeconds() - cpuBefore;
-  ::testing::Test::RecordProperty("cpuMillisecondsAfterTheServersDeath",
-                                  static_cast<int>(cpuSeconds * 1000));
+  ::testing::Test::RecordProperty("cpuMicrosecondsAfterTheServersDeath",
+                                  static_cast<int>(cpuSeconds * 1e6));
   EXPECT_LT(cpuSeconds, 0.1) << "CPU-seconds in the 2 s after the sound server died";
 
   // Stop keeps what came before the death, and nothing after it.
