@@ -210,6 +210,18 @@ start_server CLOSE_IN_REQUEST localhost --misbehave close-in-request --request-b
 
 run_program platform_windows_tests AudioInput
 run_program library_windows_tests Recorder Speech
+
+# --- The recorder against a ramp (sample i has the value i modulo 65536) -------------------
+kill -TERM -- "-$player_group" 2>/dev/null || true
+pactl load-module module-null-sink sink_name=quorel_ramp rate=16000 channels=1 \
+  format=s16le >/dev/null
+pactl set-default-source quorel_ramp.monitor
+# 65536 samples: one whole turn, so the loop runs on without a seam.
+perl -e 'print pack("v*", 0 .. 65535)' >"$work/ramp.raw"
+setsid bash -c 'while cat "$0"; do :; done | pacat --raw --format=s16le --rate=16000 \
+  --channels=1 --device=quorel_ramp' "$work/ramp.raw" >/dev/null 2>&1 &
+player_group=$!
+run_program library_windows_tests Ramp
 run_program upload_windows_tests
 
 cleanup

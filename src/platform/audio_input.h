@@ -1,7 +1,10 @@
 // The default audio input, shaped like the wave-audio input service the recorder was written
 // for: open with a format and a delivery handler, queue a buffer, start, stop (which hands the
 // partly filled buffer back), reset (which hands back anything still queued), close.
-// Deliveries arrive on the backend's own thread. Every call returns 0 on success.
+// Deliveries arrive on the backend's own thread. Every call returns 0 on success. When the
+// device goes away while capturing (a sound server ends, a device is unplugged), capture ends
+// without burning the processor: the queued buffer keeps what came and is handed back by the
+// stop or reset as usual.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +56,9 @@ int AudioInputStop(AudioInputHandle input);
 // Hands back every buffer still queued, through the handler.
 int AudioInputReset(AudioInputHandle input);
 int AudioInputUnprepareBuffer(AudioInputHandle input, AudioBuffer* buffer);
+// Ends capture, hands back through the handler any buffer still queued (so a caller whose
+// reset failed still gets its buffer back and the device keeps none), and closes; afterwards
+// no delivery comes. Not from inside the handler.
 int AudioInputClose(AudioInputHandle input);
 
 }  // namespace quorel

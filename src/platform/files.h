@@ -29,6 +29,8 @@ class File {
   size_t Write(const void* data, size_t count);
   // Moves the position back to the start of the file.
   bool Rewind();
+  // Cuts the file back to size bytes and moves the position to its new end.
+  bool Truncate(int64_t size);
   // Closes the file; false when the system reports that written data was not kept.
   bool Close();
 

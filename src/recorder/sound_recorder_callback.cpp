@@ -13,7 +13,15 @@ namespace {
 // and drops whatever would take the data length past its cap.
 void AppendAudio(SoundRecorderState& state, uint32_t count) {
   count = std::min(count, kMaxWaveDataLength - state.dataLength);
-  state.dataLength += static_cast<uint32_t>(state.file.Get().Write(state.copyBuffer, count));
+  File& file = state.file.Get();
+  uint32_t written = static_cast<uint32_t>(file.Write(state.copyBuffer, count));
+  if (written % kCaptureBlockAlign != 0) {
+    // A write refused inside a sample: its first byte goes too, so the file and the header
+    // hold whole samples, and the next write follows the last whole one.
+    written -= written % kCaptureBlockAlign;
+    file.Truncate(kWaveHeaderSize + state.dataLength + written);
+  }
+  state.dataLength += written;
 }
 
 }  // namespace
@@ -22,8 +30,8 @@ void SoundRecorderCallback(AudioInputHandle input, uint32_t message, uintptr_t /
                            uintptr_t param1, uintptr_t /*param2*/) {
   if (message != kAudioInputData) return;
   SoundRecorderState& state = soundRecorderState;
-  // All of the handler's work is done under the lock: Stop takes it to set the stopping flag,
-  // so a delivery already under way finishes before Stop goes on.
+  // All of the handler's work is done under the lock: Stop takes it to enter kStopping, so a
+  // delivery already under way finishes before Stop goes on.
   LockGuard guard(state.lock);
   AudioBuffer* buffer = reinterpret_cast<AudioBuffer*>(param1);
   if (buffer != &state.bufferHeader) return;
@@ -33,12 +41,12 @@ void SoundRecorderCallback(AudioInputHandle input, uint32_t message, uintptr_t /
   uint32_t recorded = std::min(buffer->bytesRecorded, kCaptureBufferSize);
   recorded -= recorded % kCaptureBlockAlign;
   std::memcpy(state.copyBuffer, state.captureBuffer, recorded);
-  if (state.stopping == 0) {
+  if (state.phase != SoundRecorderPhase::kStopping) {
     // The input has no buffer until this re-queue, so it comes before the slow file write.
     buffer->bytesRecorded = 0;
     if (AudioInputAddBuffer(input, buffer) == 0) state.bufferQueued = true;
   }
-  if (state.recording) AppendAudio(state, recorded);
+  if (state.phase != SoundRecorderPhase::kIdle) AppendAudio(state, recorded);
   state.bufferReturned.WakeAll();
 }
 

@@ -60,7 +60,7 @@ void SoundRecorderCloseInput() {
   AudioInputStop(input);
   // A buffer still queued now (capture never started, or the input kept an empty buffer)
   // comes back only through a reset. Waiting is safe only when a hand-back is on its way:
-  // after a failed reset, none may come.
+  // after a failed reset, none may come until Close, which reclaims the buffer itself.
   if (BufferQueued(state) && AudioInputReset(input) == 0) {
     LockGuard guard(state.lock);
     while (state.bufferQueued) state.bufferReturned.Wait(state.lock);

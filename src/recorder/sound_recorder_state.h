@@ -13,13 +13,24 @@
 
 namespace quorel {
 
+// Where the recorder is between a Start and its Stop; sound_recorder.cpp alone changes it and
+// lists every move. The file exists in every phase but kIdle.
+enum class SoundRecorderPhase : uint8_t {
+  kIdle,
+  kStarting,   // a Start is opening the input, without the lock
+  kRecording,  // Start has returned, whatever its code; the file waits for Stop
+  kStopping,   // a Stop is closing the input, without the lock; deliveries take the final path
+};
+
 struct SoundRecorderState {
   Lock lock;
   // Signalled whenever a delivery hands the capture buffer back.
   Condition bufferReturned;
+  // Signalled when a Start leaves kStarting, for a Stop that waits to stop what it opened.
+  Condition startSettled;
   // Holds the WAV file from a Start that created it until the Stop that closes it.
   StaticSlot<File> file;
-  bool recording = false;
+  SoundRecorderPhase phase = SoundRecorderPhase::kIdle;
   AudioInputHandle input = nullptr;
   AudioBuffer bufferHeader{};
   // True from a successful queueing of the capture buffer until a delivery hands it back.
@@ -27,7 +38,6 @@ struct SoundRecorderState {
   uint8_t captureBuffer[kCaptureBufferSize]{};
   uint8_t copyBuffer[kCaptureBufferSize]{};
   WaveHeader header{};
-  uint32_t stopping = 0;
   uint32_t dataLength = 0;
 };
 

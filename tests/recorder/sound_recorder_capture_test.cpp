@@ -1,4 +1,6 @@
 // The recorder through the real path: ALSA's "default" device, fed the counter signal.
+#include <time.h>
+
 #include <chrono>
 #include <fstream>
 #include <thread>
@@ -96,6 +98,45 @@ TEST_F(RecorderOnTheDefaultInput, ASecondRecordingStartsFromZeroWithItsOwnHeader
   EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), first.count));
   const std::vector<uint8_t> file = ReadWholeFile(second);
   EXPECT_TRUE(IsCompleteWave(file, next.count));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+}
+
+double ProcessCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+TEST_F(RecorderOnTheDefaultInput, TheSoundServersDeathEndsCaptureQuietlyAndKeepsWhatCame) {
+  const auto beforeStart = steady_clock::now();
+  ASSERT_EQ(SoundRecorderStart(Utf16(path).c_str()), QUOREL_SUCCESS);
+  const auto started = steady_clock::now();
+  std::this_thread::sleep_for(milliseconds(700));
+  const auto killing = steady_clock::now();
+  ASSERT_TRUE(test::KillCounterSignalDaemon());
+  const double cpuBefore = ProcessCpuSeconds();
+  std::this_thread::sleep_for(milliseconds(2000));
+  const double cpuSeconds = ProcessCpuSeconds() - cpuBefore;
+  ::testing::Test::RecordProperty("cpuMicrosecondsAfterTheServersDeath",
+                                  static_cast<int>(cpuSeconds * 1e6));
+  EXPECT_LT(cpuSeconds, 0.1) << "CPU-seconds in the 2 s after the sound server died";
+
+  // Stop keeps what came before the death, and nothing after it.
+  const int32_t count = SoundRecorderStop();
+  EXPECT_TRUE(CountFitsTheTime({count, duration<double>(killing - started).count(),
+                                duration<double>(killing - beforeStart).count()}));
+  std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, count));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+
+  // No input while no server runs; once it is back, recording works again.
+  EXPECT_EQ(SoundRecorderStart(Utf16(path).c_str()), QUOREL_START_INPUT_OPEN_FAILED);
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  ASSERT_TRUE(test::RestartCounterSignalDaemon());
+  const Take again = Record(path, milliseconds(400));
+  EXPECT_TRUE(CountFitsTheTime(again));
+  file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, again.count));
   EXPECT_TRUE(HoldsCounterSignal(file));
 }
 

@@ -113,6 +113,41 @@ TEST_F(RecorderWithFaultInput, StopWaitsForADeliveryInProgressAndGetsTheRequeued
   EXPECT_EQ(std::count(events.begin(), stopped, "requeued"), 2) << "stop before the re-queue";
 }
 
+TEST_F(RecorderWithFaultInput, AStopDuringASlowOpenWaitsForItThenStopsWhatItOpened) {
+  fault_audio::Plan plan = StopHandsBack(600);
+  plan.openDelay = std::chrono::milliseconds(200);
+  fault_audio::SetPlan(plan);
+  std::future<int32_t> start =
+      std::async(std::launch::async, [&] { return SoundRecorderStart(Utf16(path).c_str()); });
+  fault_audio::WaitForCalls([](const fault_audio::CallCounts& calls) { return calls.open == 1; });
+
+  EXPECT_EQ(SoundRecorderStop(), 600);
+  EXPECT_EQ(start.get(), QUOREL_SUCCESS);
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 600));
+  const fault_audio::CallCounts calls = fault_audio::Calls();
+  EXPECT_EQ(calls.stop, 1);
+  EXPECT_EQ(calls.close, 1);
+}
+
+TEST_F(RecorderWithFaultInput, WhileAStopRunsAStartGets5AndAnotherStop0) {
+  fault_audio::Plan plan = StopHandsBack(400);
+  plan.stopDelay = std::chrono::milliseconds(200);
+  ASSERT_EQ(Start(plan), QUOREL_SUCCESS);
+  std::future<int32_t> stop = std::async(std::launch::async, SoundRecorderStop);
+  fault_audio::WaitForCalls([](const fault_audio::CallCounts& calls) { return calls.stop == 1; });
+
+  const std::string other = folder.Path("other.wav");
+  EXPECT_EQ(SoundRecorderStart(Utf16(other).c_str()), QUOREL_START_ALREADY_RECORDING);
+  EXPECT_EQ(SoundRecorderStop(), 0);
+  EXPECT_EQ(stop.get(), 400);
+  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 400));
+  EXPECT_TRUE(ReadWholeFile(other).empty());
+  const fault_audio::CallCounts calls = fault_audio::Calls();
+  EXPECT_EQ(calls.open, 1);
+  EXPECT_EQ(calls.stop, 1);
+  EXPECT_EQ(calls.close, 1);
+}
+
 TEST_F(RecorderWithFaultInput, ABufferStillQueuedAfterTheStopIsReclaimedByReset) {
   fault_audio::Plan plan;
   plan.stopKeepsBuffer = true;
@@ -127,7 +162,7 @@ TEST_F(RecorderWithFaultInput, ABufferStillQueuedAfterTheStopIsReclaimedByReset)
             (std::vector<std::string>{"stop", "reset", "delivered"}));
 }
 
-TEST_F(RecorderWithFaultInput, AFailedResetIsNotWaitedFor) {
+TEST_F(RecorderWithFaultInput, AFailedResetIsNotWaitedForAndCloseReclaimsTheBuffer) {
   fault_audio::Plan plan;
   plan.stopKeepsBuffer = true;
   plan.resetResult = 1;
@@ -135,6 +170,7 @@ TEST_F(RecorderWithFaultInput, AFailedResetIsNotWaitedFor) {
   EXPECT_EQ(SoundRecorderStop(), 0);
   EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 0));
   EXPECT_EQ(fault_audio::Calls().close, 1);
+  EXPECT_EQ(fault_audio::Events().back(), "delivered");
 }
 
 TEST_F(RecorderWithFaultInput, OpenFailureThenStopLeavesTheInputAloneAndCompletesTheFile) {
@@ -225,13 +261,24 @@ TEST_F(RecorderWithFaultInput, StopWithoutARecordingDoesNothing) {
 TEST_F(RecorderWithFaultInput, RefusedWritesAreNotCountedAndRecordingGoesOn) {
   ASSERT_EQ(Start(StopHandsBack(500)), QUOREL_SUCCESS);
   {
-    FileSizeLimit limit(44 + 32000 + 1000);
+    FileSizeLimit limit(44 + 32000 + 1001);
     ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
-    ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));  // only 1000 bytes fit
+    // 1001 bytes fit; the half sample at their end is cut off again.
+    ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
+    EXPECT_EQ(ReadWholeFile(path).size(), 44u + 33000);
   }
   ASSERT_TRUE(fault_audio::DeliverQueuedBuffer(32000));
   EXPECT_EQ(SoundRecorderStop(), 32000 + 1000 + 32000 + 500);
   EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 65500));
+}
+
+TEST_F(RecorderWithFaultInput, AFinalBufferCutShortInsideASampleKeepsWholeSamplesOnly) {
+  ASSERT_EQ(Start(StopHandsBack(20000)), QUOREL_SUCCESS);
+  FileSizeLimit limit(44 + 10001);
+  EXPECT_EQ(SoundRecorderStop(), 10000);
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, 10000));
+  EXPECT_TRUE(HoldsCounterSignal(file));
 }
 
 TEST_F(RecorderWithFaultInput, TheDataLengthStopsAtTheLargestEvenSignedCount) {

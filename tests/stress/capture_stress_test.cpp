@@ -73,5 +73,38 @@ TEST(CaptureStress, RandomLengthsThroughTheRealPathHoldExactlyTheFedSignal) {
   EXPECT_EQ(test::ThreadCount(), threads);
 }
 
+// Start and Stop on two threads at once through the real path, where opening the input takes
+// the sound server's round trips: each Stop that finds the input still opening waits for it,
+// and each input opened is closed again (the counts return to where they were).
+TEST(CaptureStress, StopsRacingStartsCloseEveryInputTheyOpen) {
+  constexpr int kRaces = 30;
+  test::ScratchFolder folder;
+  const std::string path = folder.Path("take.wav");
+  const std::u16string path16 = test::Utf16(path);
+  size_t descriptors = 0;
+  size_t threads = 0;
+  std::mt19937 random(std::random_device{}());
+  for (int race = 0; race < kRaces; ++race) {
+    const microseconds lead(std::uniform_int_distribution<int>(0, 20000)(random));
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(lead);
+      SoundRecorderStop();
+    });
+    EXPECT_EQ(SoundRecorderStart(path16.c_str()), QUOREL_SUCCESS);
+    stopper.join();
+    SoundRecorderStop();  // when the other Stop came before the Start
+    const std::vector<uint8_t> file = test::ReadWholeFile(path);
+    ASSERT_GE(file.size(), 44u);
+    ASSERT_TRUE(test::IsCompleteWave(file, file.size() - 44)) << "race " << race;
+    ASSERT_TRUE(test::HoldsCounterSignal(file)) << "race " << race;
+    if (race == 0) {
+      descriptors = test::OpenDescriptorCount();
+      threads = test::ThreadCount();
+    }
+  }
+  EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(test::ThreadCount(), threads);
+}
+
 }  // namespace
 }  // namespace quorel

@@ -167,6 +167,18 @@ TEST_F(ExportResources, RecorderPaths) {
     QuorelSoundRecorderStop();
   })) << "second Start";
   EXPECT_TRUE(LeavesNothingBehind([this] {
+    // A Stop on another thread that may come while Start is still opening the input.
+    std::thread stop([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      QuorelSoundRecorderStop();
+    });
+    EXPECT_EQ(QuorelSoundRecorderStart(Utf16(take_).c_str()), QUOREL_SUCCESS);
+    stop.join();
+    QuorelSoundRecorderStop();  // when that Stop came first
+    const std::vector<uint8_t> file = ReadWholeFile(take_);
+    EXPECT_TRUE(IsCompleteWave(file, file.size() - 44));
+  })) << "Stop racing Start";
+  EXPECT_TRUE(LeavesNothingBehind([this] {
     EXPECT_EQ(QuorelSoundRecorderStart(Utf16(folder_.Path("missing/take.wav")).c_str()),
               QUOREL_START_FILE_CREATE_FAILED);
     EXPECT_EQ(QuorelSoundRecorderStop(), 0);

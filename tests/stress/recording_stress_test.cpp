@@ -2,9 +2,11 @@
 // of their own as a device's do. Lengths are drawn from 0 to 1.2 s, and many Stops are made
 // while the one-second buffer is being handed back full, so that Stop races the delivery. The
 // input costs no real time, so the run takes seconds; the ALSA path is stressed separately.
+#include <atomic>
 #include <future>
 #include <random>
 #include <thread>
+#include <vector>
 
 #include "VantrelQuorelSpeech.h"
 #include "recorder/capture_format.h"
@@ -120,6 +122,67 @@ TEST(RecordingStress, FiveHundredTakesEachHoldExactlyTheirOwnSamples) {
     }
   }
   ::testing::Test::RecordProperty("stopWonTheRace", stopWonTheRace);
+  EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(test::ThreadCount(), threads);
+}
+
+// Threads calling Start and Stop at once on an input that opens slowly, so that Stops land
+// while a Start is still opening it: each Start that succeeded is stopped by exactly one Stop,
+// which closes its input once and completes its file.
+TEST(RecordingStress, ThreadsRacingStartAndStopCloseEveryInputOnceAndCompleteEveryFile) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 150;
+  constexpr uint32_t kStopBytes = 320;
+  test::ScratchFolder folder;
+  fault_audio::Plan plan;
+  plan.stopBytes = kStopBytes;
+  plan.openDelay = std::chrono::milliseconds(1);
+  fault_audio::SetPlan(plan);
+  const auto path = [&](int thread) { return folder.Path(std::to_string(thread) + ".wav"); };
+  std::atomic<int64_t> started{0};
+  std::atomic<int64_t> stoppedBytes{0};
+  const auto hammer = [&](int thread, int rounds) {
+    std::mt19937 random(thread);
+    const std::u16string path16 = Utf16(path(thread));
+    for (int round = 0; round < rounds; ++round) {
+      const int32_t code = SoundRecorderStart(path16.c_str());
+      EXPECT_TRUE(code == QUOREL_SUCCESS || code == QUOREL_START_ALREADY_RECORDING) << code;
+      started += code == QUOREL_SUCCESS;
+      std::this_thread::sleep_for(
+          std::chrono::microseconds(std::uniform_int_distribution<int>(0, 2000)(random)));
+      const int32_t count = SoundRecorderStop();
+      EXPECT_TRUE(count == 0 || count == static_cast<int32_t>(kStopBytes)) << count;
+      stoppedBytes += count;
+    }
+  };
+  const auto race = [&](int rounds) {
+    std::vector<std::thread> racers;
+    for (int thread = 0; thread < kThreads; ++thread) racers.emplace_back(hammer, thread, rounds);
+    for (std::thread& racer : racers) racer.join();
+  };
+  // One race first, so that the counts start with the runtime's own threads up. A leaked
+  // input shows in the input's counts, not in the heap: its few bytes are lost in the
+  // allocator's per-thread caches (the real path's heap is counted in export_resources_test).
+  race(1);
+  fault_audio::SetPlan(plan);
+  started = 0;
+  stoppedBytes = 0;
+  const size_t descriptors = test::OpenDescriptorCount();
+  const size_t threads = test::ThreadCount();
+  race(kRounds);
+
+  EXPECT_EQ(stoppedBytes.load(), started.load() * kStopBytes);
+  const fault_audio::CallCounts calls = fault_audio::Calls();
+  EXPECT_EQ(calls.open, started.load());
+  EXPECT_EQ(calls.close, started.load());
+  for (int thread = 0; thread < kThreads; ++thread) {
+    const std::vector<uint8_t> file = ReadWholeFile(path(thread));
+    if (file.empty()) continue;  // each of its Starts met another thread's recording
+    EXPECT_TRUE(IsCompleteWave(file, test::Number32(file, 40))) << "file " << thread;
+    // The input's counter runs on from take to take.
+    EXPECT_TRUE(HoldsCounterSignal(file, file.size() > 45 ? file[44] | file[45] << 8 : 0))
+        << "file " << thread;
+  }
   EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
   EXPECT_EQ(test::ThreadCount(), threads);
 }

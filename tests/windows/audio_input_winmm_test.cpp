@@ -129,15 +129,33 @@ QUOREL_CASE(AudioInput, ResetHandsBackABufferThatWasNeverFilled) {
              0);
   CHECK_EQ(AudioInputPrepareBuffer(input, &buffer.header), 0);
   CHECK_EQ(AudioInputAddBuffer(input, &buffer.header), 0);
-  CHECK(AudioInputClose(input) != 0);  // refused while a buffer is queued; the input stays open
   CHECK_EQ(AudioInputReset(input), 0);
   capture.WaitForData(1);
   CHECK_EQ(AudioInputUnprepareBuffer(input, &buffer.header), 0);
   CHECK_EQ(AudioInputClose(input), 0);
   LockGuard guard(capture.lock);
+  CHECK_EQ(capture.DataCount(), 1u);
   for (const Delivery& delivery : capture.deliveries) {
     if (delivery.message == kAudioInputData) CHECK_EQ(delivery.bytesRecorded, 0u);
   }
+}
+
+// As after a reset that failed: Close itself reclaims the buffer from the service, hands it
+// back and closes, so neither the input nor the service's hold on the buffer outlives it.
+QUOREL_CASE(AudioInput, CloseReclaimsABufferStillQueuedAndHandsItBack) {
+  Capture capture;
+  capture.requeue = false;
+  OneSecondBuffer buffer;
+  AudioInputHandle input = nullptr;
+  REQUIRE_EQ(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)),
+             0);
+  CHECK_EQ(AudioInputPrepareBuffer(input, &buffer.header), 0);
+  CHECK_EQ(AudioInputAddBuffer(input, &buffer.header), 0);
+  CHECK_EQ(AudioInputStart(input), 0);
+  CHECK_EQ(AudioInputClose(input), 0);
+  LockGuard guard(capture.lock);
+  CHECK_EQ(capture.DataCount(), 1u);
+  CHECK(capture.deliveries.back().message == kAudioInputClosed);
 }
 
 QUOREL_CASE(AudioInput, QueueingAnUnpreparedBufferFails) {

@@ -1,10 +1,12 @@
 // The DLL's three exports, called by ordinal as a host calls them: recording from the default
 // input into a WAV file, and the upload to the test TLS server the DLL was built to reach.
 // NoAudioDevice cases run with no sound server; Recorder cases with the script's private
-// PulseAudio server playing its sine; Speech cases with its servers running.
+// PulseAudio server playing its sine, the Ramp case with it playing a ramp; Speech cases with
+// its servers running.
 #include <windows.h>
 
 #include <cmath>
+#include <cstdio>
 
 #include "VantrelQuorelSpeech.h"
 #include "harness.h"
@@ -121,6 +123,45 @@ QUOREL_CASE(Recorder, AnUploadRunsWhileARecordingGoesOn) {
   CheckWireRequest(request, file, "key");
   CheckWaveFile(ReadWholeFile(take), dataLength);
   CHECK_GE(dataLength, kOneSecond);
+}
+
+// The input carries a ramp (each sample one more than the last, modulo 65536), so a sample
+// lost or repeated shows as a step other than 1. Where one one-second buffer ends and the next
+// begins, the input has no buffer until the handler re-queues the one it was handed.
+QUOREL_CASE(Ramp, NoSampleIsLostOrRepeatedWhereOneSecondBufferFollowsAnother) {
+  LoadedLibrary library;
+  const Exports exports(library);
+  REQUIRE(exports.start != nullptr);
+  TempFolder folder;
+  const std::wstring path = folder.Path(L"ramp.wav");
+  REQUIRE_EQ(exports.start(path.c_str()), QUOREL_SUCCESS);
+  Sleep(6500);
+  const int32_t dataLength = exports.stop();
+  const std::string file = ReadWholeFile(path);
+  CheckWaveFile(file, dataLength);
+  REQUIRE(dataLength >= 3 * kOneSecond);
+  const auto* samples = reinterpret_cast<const uint16_t*>(file.data() + 44);
+  const int32_t count = dataLength / 2;
+  constexpr int32_t kSamplesPerBuffer = kOneSecond / 2;
+  int32_t lostAtBoundaries = 0, repeatedAtBoundaries = 0, otherSteps = 0;
+  for (int32_t i = 1; i < count; ++i) {
+    const int step = static_cast<int16_t>(static_cast<uint16_t>(samples[i] - samples[i - 1]));
+    if (step == 1) continue;
+    if (i % kSamplesPerBuffer != 0) {
+      ++otherSteps;
+    } else if (step > 1) {
+      lostAtBoundaries += step - 1;
+    } else {
+      repeatedAtBoundaries += 1 - step;
+    }
+  }
+  std::printf("  Ramp: %d samples in %d buffers: %d lost and %d repeated at the boundaries, "
+              "%d other steps\n",
+              count, (count + kSamplesPerBuffer - 1) / kSamplesPerBuffer, lostAtBoundaries,
+              repeatedAtBoundaries, otherSteps);
+  CHECK_EQ(lostAtBoundaries, 0);
+  CHECK_EQ(repeatedAtBoundaries, 0);
+  CHECK_EQ(otherSteps, 0);
 }
 
 QUOREL_CASE(Speech, SendsHeadFileAndTailExactlyAsDeclaredForEverySize) {

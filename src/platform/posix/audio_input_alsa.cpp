@@ -170,7 +170,14 @@ void ReadUntilStopped(AudioInput& input, std::vector<pollfd>& descriptors, bool 
     if (descriptors[0].revents & POLLIN) ClearWake(input);
     if (!watchPcm) continue;
     unsigned short events = 0;
-    snd_pcm_poll_descriptors_revents(input.pcm, &descriptors[1], pcmCount, &events);
+    // A PCM whose stream is gone (the sound server died, the device was unplugged) reports
+    // an error here and no events while its descriptors stay ready: polling them again would
+    // spin. Capture ends; the buffer keeps what came and goes back on Stop.
+    if (snd_pcm_poll_descriptors_revents(input.pcm, &descriptors[1], pcmCount, &events) < 0 ||
+        (events & (POLLHUP | POLLNVAL))) {
+      pcmUsable = false;
+      continue;
+    }
     if (events & (POLLIN | POLLERR)) pcmUsable = ReadAvailable(input);
   }
 }
@@ -285,7 +292,7 @@ int AudioInputReset(AudioInputHandle input) {
 
 int AudioInputClose(AudioInputHandle input) {
   if (input == nullptr) return kFailed;
-  AudioInputStop(input);
+  AudioInputReset(input);
   QuietAlsaErrors quiet;
   snd_pcm_close(input->pcm);
   close(input->wakeFd);

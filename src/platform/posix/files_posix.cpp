@@ -70,6 +70,11 @@ size_t File::Write(const void* data, size_t count) {
 
 bool File::Rewind() { return IsOpen() && lseek(Descriptor(handle_), 0, SEEK_SET) == 0; }
 
+bool File::Truncate(int64_t size) {
+  return IsOpen() && ftruncate(Descriptor(handle_), size) == 0 &&
+         lseek(Descriptor(handle_), size, SEEK_SET) == size;
+}
+
 bool File::Close() {
   if (!IsOpen()) return true;
   // close() is not retried on EINTR: on Linux the descriptor is released either way.

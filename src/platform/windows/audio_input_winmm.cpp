@@ -1,8 +1,9 @@
 // The default audio input over the wave-audio input service (winmm). The service calls a
-// CALLBACK_FUNCTION on a thread of its own, where it allows hardly any system call, while the
-// recorder re-queues its buffer and writes the file from its handler. So the service callback
-// only posts each message to this input's delivery thread, which runs the handler; a handler
-// may then call every AudioInput function except Close.
+// CALLBACK_FUNCTION on a thread of its own, where it allows only a few system calls (critical
+// sections, SetEvent, PostMessage and the like), while the recorder re-queues its buffer and
+// writes the file from its handler. So the service callback only queues each message under a
+// critical section and sets an event for this input's delivery thread, which runs the handler;
+// a handler may then call every AudioInput function except Close.
 #include <windows.h>
 // After <windows.h>, whose types it uses.
 #include <mmsystem.h>
@@ -10,7 +11,6 @@
 #include <new>
 
 #include "platform/audio_input.h"
-#include "platform/sync.h"
 
 namespace quorel {
 
@@ -22,9 +22,26 @@ static_assert(kAudioInputOpened == WIM_OPEN && kAudioInputClosed == WIM_CLOSE &&
 // Buffers prepared at once on one input; the recorder uses one.
 constexpr size_t kMaxBuffers = 8;
 
+// How long Close waits for the service to hand back a buffer after its reset.
+constexpr DWORD kHandBackMilliseconds = 2000;
+constexpr DWORD kHandBackPollMilliseconds = 10;
+
 struct Message {
   UINT id;
   WAVEHDR* header;
+};
+
+class CriticalSectionGuard {
+ public:
+  explicit CriticalSectionGuard(CRITICAL_SECTION& section) : section_(section) {
+    EnterCriticalSection(&section_);
+  }
+  ~CriticalSectionGuard() { LeaveCriticalSection(&section_); }
+  CriticalSectionGuard(const CriticalSectionGuard&) = delete;
+  CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
+
+ private:
+  CRITICAL_SECTION& section_;
 };
 
 }  // namespace
@@ -34,11 +51,12 @@ struct AudioInput {
   AudioInputCallback callback = nullptr;
   uintptr_t instance = 0;
   HANDLE deliveryThread = nullptr;
+  // Set by WaveInProc for each message it queues (auto-reset).
+  HANDLE posted = nullptr;
 
   // Guards everything below. Never held across a winmm call: the service may call back into
   // WaveInProc from inside waveInStop or waveInReset.
-  Lock lock;
-  Condition posted;
+  CRITICAL_SECTION lock;
   AudioBuffer* owners[kMaxBuffers] = {};  // the buffer each prepared header describes
   WAVEHDR headers[kMaxBuffers] = {};
   // Posted and not yet delivered. A buffer comes back once per queueing and a handler
@@ -53,24 +71,33 @@ namespace {
 
 constexpr size_t kMessageCapacity = sizeof(AudioInput::messages) / sizeof(Message);
 
+// Only calls that the service allows in its callback: a critical section and SetEvent.
 void CALLBACK WaveInProc(HWAVEIN, UINT id, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
   AudioInput* input = reinterpret_cast<AudioInput*>(instance);
-  LockGuard guard(input->lock);
-  if (input->messageCount == kMessageCapacity) return;
-  const size_t slot = (input->firstMessage + input->messageCount++) % kMessageCapacity;
-  input->messages[slot] = {id, id == WIM_DATA ? reinterpret_cast<WAVEHDR*>(param1) : nullptr};
-  input->posted.WakeAll();
+  {
+    CriticalSectionGuard guard(input->lock);
+    if (input->messageCount == kMessageCapacity) return;
+    const size_t slot = (input->firstMessage + input->messageCount++) % kMessageCapacity;
+    input->messages[slot] = {id, id == WIM_DATA ? reinterpret_cast<WAVEHDR*>(param1) : nullptr};
+  }
+  SetEvent(input->posted);
 }
 
 // Takes the next message off the queue; false once the input is closing and nothing is left.
 bool NextMessage(AudioInput* input, Message* message) {
-  LockGuard guard(input->lock);
-  while (input->messageCount == 0 && !input->closing) input->posted.Wait(input->lock);
-  if (input->messageCount == 0) return false;
-  *message = input->messages[input->firstMessage];
-  input->firstMessage = (input->firstMessage + 1) % kMessageCapacity;
-  --input->messageCount;
-  return true;
+  for (;;) {
+    {
+      CriticalSectionGuard guard(input->lock);
+      if (input->messageCount > 0) {
+        *message = input->messages[input->firstMessage];
+        input->firstMessage = (input->firstMessage + 1) % kMessageCapacity;
+        --input->messageCount;
+        return true;
+      }
+      if (input->closing) return false;
+    }
+    WaitForSingleObject(input->posted, INFINITE);
+  }
 }
 
 DWORD WINAPI DeliveryThread(void* parameter) {
@@ -91,18 +118,42 @@ DWORD WINAPI DeliveryThread(void* parameter) {
 
 void EndDeliveryThread(AudioInput* input) {
   {
-    LockGuard guard(input->lock);
+    CriticalSectionGuard guard(input->lock);
     input->closing = true;
-    input->posted.WakeAll();
   }
+  SetEvent(input->posted);
   WaitForSingleObject(input->deliveryThread, INFINITE);
   CloseHandle(input->deliveryThread);
+}
+
+AudioInput* NewInput(AudioInputCallback callback, uintptr_t instance) {
+  AudioInput* input = new (std::nothrow) AudioInput;
+  if (input == nullptr) return nullptr;
+  input->callback = callback;
+  input->instance = instance;
+  InitializeCriticalSection(&input->lock);
+  input->posted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (input->posted != nullptr) {
+    input->deliveryThread = CreateThread(nullptr, 0, DeliveryThread, input, 0, nullptr);
+    if (input->deliveryThread != nullptr) return input;
+    CloseHandle(input->posted);
+  }
+  DeleteCriticalSection(&input->lock);
+  delete input;
+  return nullptr;
+}
+
+void DeleteInput(AudioInput* input) {
+  EndDeliveryThread(input);  // delivers what the service posted before it closed, then ends
+  CloseHandle(input->posted);
+  DeleteCriticalSection(&input->lock);
+  delete input;
 }
 
 // The header prepared for buffer, or null.
 WAVEHDR* HeaderOf(AudioInput* input, const AudioBuffer* buffer) {
   if (buffer == nullptr) return nullptr;
-  LockGuard guard(input->lock);
+  CriticalSectionGuard guard(input->lock);
   for (size_t i = 0; i < kMaxBuffers; ++i) {
     if (input->owners[i] == buffer) return &input->headers[i];
   }
@@ -111,7 +162,7 @@ WAVEHDR* HeaderOf(AudioInput* input, const AudioBuffer* buffer) {
 
 // A free header, now reserved for buffer, or null when all are taken.
 WAVEHDR* ClaimHeader(AudioInput* input, AudioBuffer* buffer) {
-  LockGuard guard(input->lock);
+  CriticalSectionGuard guard(input->lock);
   for (size_t i = 0; i < kMaxBuffers; ++i) {
     if (input->owners[i] == nullptr) {
       input->owners[i] = buffer;
@@ -122,12 +173,12 @@ WAVEHDR* ClaimHeader(AudioInput* input, AudioBuffer* buffer) {
 }
 
 void ReleaseHeader(AudioInput* input, WAVEHDR* header) {
-  LockGuard guard(input->lock);
+  CriticalSectionGuard guard(input->lock);
   input->owners[header - input->headers] = nullptr;
 }
 
 bool HoldsQueuedBuffer(AudioInput* input) {
-  LockGuard guard(input->lock);
+  CriticalSectionGuard guard(input->lock);
   for (size_t i = 0; i < kMaxBuffers; ++i) {
     if (input->owners[i] != nullptr && (input->headers[i].dwFlags & WHDR_INQUEUE)) return true;
   }
@@ -140,15 +191,8 @@ int AudioInputOpen(AudioInputHandle* input, const AudioFormat& format, AudioInpu
                    uintptr_t instance) {
   if (input == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
   *input = nullptr;
-  AudioInput* opened = new (std::nothrow) AudioInput;
+  AudioInput* opened = NewInput(callback, instance);
   if (opened == nullptr) return MMSYSERR_NOMEM;
-  opened->callback = callback;
-  opened->instance = instance;
-  opened->deliveryThread = CreateThread(nullptr, 0, DeliveryThread, opened, 0, nullptr);
-  if (opened->deliveryThread == nullptr) {
-    delete opened;
-    return MMSYSERR_NOMEM;
-  }
   WAVEFORMATEX wave{format.formatTag,        format.channels,
                     format.samplesPerSecond, format.averageBytesPerSecond,
                     format.blockAlign,       format.bitsPerSample,
@@ -157,8 +201,7 @@ int AudioInputOpen(AudioInputHandle* input, const AudioFormat& format, AudioInpu
       waveInOpen(&opened->device, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(&WaveInProc),
                  reinterpret_cast<DWORD_PTR>(opened), CALLBACK_FUNCTION);
   if (result != MMSYSERR_NOERROR) {
-    EndDeliveryThread(opened);
-    delete opened;
+    DeleteInput(opened);
     return result;
   }
   *input = opened;
@@ -212,13 +255,27 @@ int AudioInputUnprepareBuffer(AudioInputHandle input, AudioBuffer* buffer) {
 
 int AudioInputClose(AudioInputHandle input) {
   if (input == nullptr) return MMSYSERR_INVALHANDLE;
-  // Windows refuses to close an input that still holds a buffer; Wine closes it and never
-  // hands the buffer back. Refused here on both, so the input stays open for a reset.
-  if (HoldsQueuedBuffer(input)) return WAVERR_STILLPLAYING;
+  // Windows refuses to close an input that still holds a buffer, and Wine closes it without
+  // ever handing the buffer back; either way the caller's buffer would stay with the service.
+  // So a buffer still queued (the caller's reset failed, or it made none) is reclaimed here:
+  // reset, tried again while the service keeps it, and the hand-back awaited.
+  for (DWORD waited = 0; HoldsQueuedBuffer(input) && waited < kHandBackMilliseconds;
+       waited += kHandBackPollMilliseconds) {
+    waveInReset(input->device);
+    Sleep(kHandBackPollMilliseconds);
+  }
+  for (size_t i = 0; i < kMaxBuffers; ++i) {
+    AudioBuffer* buffer;
+    {
+      CriticalSectionGuard guard(input->lock);
+      buffer = input->owners[i];
+    }
+    if (buffer != nullptr) AudioInputUnprepareBuffer(input, buffer);
+  }
+  // Still refused: the service holds the input and may call WaveInProc with it, so it is kept.
   const MMRESULT result = waveInClose(input->device);
   if (result != MMSYSERR_NOERROR) return result;
-  EndDeliveryThread(input);  // delivers what the service posted before it closed, then ends
-  delete input;
+  DeleteInput(input);
   return MMSYSERR_NOERROR;
 }
 

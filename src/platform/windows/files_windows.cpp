@@ -84,6 +84,13 @@ bool File::Rewind() {
   return IsOpen() && SetFilePointerEx(Native(handle_), LARGE_INTEGER{}, nullptr, FILE_BEGIN);
 }
 
+bool File::Truncate(int64_t size) {
+  LARGE_INTEGER position;
+  position.QuadPart = size;
+  return IsOpen() && SetFilePointerEx(Native(handle_), position, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(Native(handle_));
+}
+
 bool File::Close() {
   if (!IsOpen()) return true;
   const bool kept = CloseHandle(Native(handle_));

@@ -81,6 +81,12 @@ CallCounts Calls() {
   return TheBackend().calls;
 }
 
+void WaitForCalls(bool (*done)(const CallCounts&)) {
+  Backend& backend = TheBackend();
+  std::unique_lock<std::mutex> lock(backend.mutex);
+  backend.changed.wait(lock, [&] { return done(backend.calls); });
+}
+
 std::vector<std::string> Events() {
   std::lock_guard<std::mutex> guard(TheBackend().mutex);
   return TheBackend().events;
@@ -125,10 +131,17 @@ void ReleaseRequeue() {
 int AudioInputOpen(AudioInputHandle* handle, const AudioFormat&, AudioInputCallback callback,
                    uintptr_t instance) {
   Backend& backend = TheBackend();
+  *handle = nullptr;
+  std::chrono::milliseconds delay;
   {
     std::lock_guard<std::mutex> guard(backend.mutex);
     ++backend.calls.open;
-    *handle = nullptr;
+    backend.changed.notify_all();
+    delay = backend.plan.openDelay;
+  }
+  std::this_thread::sleep_for(delay);
+  {
+    std::lock_guard<std::mutex> guard(backend.mutex);
     if (backend.plan.openResult != 0) return backend.plan.openResult;
     backend.input = new AudioInput{callback, instance};
     backend.queued = nullptr;
@@ -183,9 +196,16 @@ int AudioInputStart(AudioInputHandle) {
 int AudioInputStop(AudioInputHandle) {
   Backend& backend = TheBackend();
   uint32_t stopBytes;
+  std::chrono::milliseconds delay;
   {
     std::lock_guard<std::mutex> guard(backend.mutex);
     ++backend.calls.stop;
+    backend.changed.notify_all();
+    delay = backend.plan.stopDelay;
+  }
+  std::this_thread::sleep_for(delay);
+  {
+    std::lock_guard<std::mutex> guard(backend.mutex);
     backend.events.push_back("stop");
     const bool handsBack = backend.capturing && !backend.plan.stopKeepsBuffer;
     backend.capturing = false;
@@ -211,6 +231,7 @@ int AudioInputReset(AudioInputHandle) {
 
 int AudioInputClose(AudioInputHandle input) {
   Backend& backend = TheBackend();
+  HandBack(0);  // a buffer still queued comes back first, as from every backend
   {
     std::lock_guard<std::mutex> guard(backend.mutex);
     ++backend.calls.close;

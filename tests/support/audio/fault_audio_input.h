@@ -4,6 +4,7 @@
 // own, as a real input's do. One input at a time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ struct Plan {
   int resetResult = 0;
   uint32_t stopBytes = 0;        // how full the buffer is that a stop hands back
   bool stopKeepsBuffer = false;  // a stop that leaves the buffer queued, for reset to return
+  // A slow device: open and stop return this long after they are counted.
+  std::chrono::milliseconds openDelay{0};
+  std::chrono::milliseconds stopDelay{0};
 };
 
 struct CallCounts {
@@ -26,6 +30,8 @@ struct CallCounts {
 // Sets what the next calls do and clears the counts, the event log and the signal counter.
 void SetPlan(const Plan& plan);
 CallCounts Calls();
+// Waits until the calls counted satisfy done (for a test that acts while one is under way).
+void WaitForCalls(bool (*done)(const CallCounts&));
 // The order of what happened: "requeued", "stop", "reset", "delivered" (a hand-back ended).
 std::vector<std::string> Events();
 

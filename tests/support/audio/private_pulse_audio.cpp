@@ -1,11 +1,15 @@
 #include "support/audio/private_pulse_audio.h"
 
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 namespace quorel::test {
@@ -75,6 +79,38 @@ bool StartCounterSignalInput(const std::string& folder, uint32_t signalSeconds) 
 void StopCounterSignalInput(const std::string& folder) {
   int status = 0;
   RunScript("stop '" + folder + "/pulse'", &status);
+}
+
+namespace {
+
+// The daemon's runtime folder, which StartCounterSignalInput put in the environment.
+std::string DaemonFolder() {
+  const char* folder = getenv("XDG_RUNTIME_DIR");
+  return folder != nullptr ? folder : "";
+}
+
+// Gone, or a zombie that nobody has reaped yet.
+bool HasEnded(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/stat");
+  std::string pidField, name, state;
+  return !(status >> pidField >> name >> state) || state == "Z";
+}
+
+}  // namespace
+
+bool KillCounterSignalDaemon() {
+  pid_t pid = 0;
+  if (!(std::ifstream(DaemonFolder() + "/pid") >> pid) || pid <= 0 || kill(pid, SIGKILL) != 0) {
+    return false;
+  }
+  while (!HasEnded(pid)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return true;
+}
+
+bool RestartCounterSignalDaemon() {
+  const std::string folder = std::filesystem::path(DaemonFolder()).parent_path();
+  StopCounterSignalInput(folder);
+  return StartCounterSignalInput(folder, kTestSignalSeconds);
 }
 
 void PrivatePulseAudio::SetUp() {

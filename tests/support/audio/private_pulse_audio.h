@@ -20,6 +20,12 @@ bool StartCounterSignalInput(const std::string& folder, uint32_t signalSeconds);
 // Stops the daemon that StartCounterSignalInput started in folder.
 void StopCounterSignalInput(const std::string& folder);
 
+// Kills the daemon that serves this process (SIGKILL, by the pid it was started with), as when
+// a sound server crashes, and waits until it is gone; false when there was none.
+bool KillCounterSignalDaemon();
+// Starts that daemon again in the same folder, with the same signal.
+bool RestartCounterSignalDaemon();
+
 // A test environment of the above for the whole test program.
 class PrivatePulseAudio : public ::testing::Environment {
  public:
