@@ -18,12 +18,14 @@ sudo=""
 
 # The Windows DLL: mingw-w64 (its default win32 thread model), widl, and Wine to test it.
 windows_packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64)
-# ARM Linux: the cross compilers, the user-mode emulator that runs the tests, and the libraries
-# the library and its tests link, for each target architecture (multiarch); the emulator loads
-# the target's C++ runtime from there too.
+# ARM Linux: the cross compilers, the user-mode emulator that runs the tests, and for each
+# target architecture (multiarch) the libraries the library and its tests link, the C++ runtime
+# the emulated programs load, and ALSA's PulseAudio plugin that their capture goes through.
 arm_architectures=(arm64 armhf)
 arm_packages=(crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user)
-arm_target_packages=(libcurl4-openssl-dev libssl-dev libasound2-dev libgtest-dev libstdc++6)
+arm_target_packages=(
+  libcurl4-openssl-dev libssl-dev libasound2-dev libasound2-plugins libgtest-dev libstdc++6
+)
 case "${1:-}" in
 --windows) packages+=("${windows_packages[@]}") ;;
 --arm)
