@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds the library and its Linux test suite for 64-bit ARM (build-arm64/) and 32-bit
 # ARM (build-armhf/) and runs each suite under qemu-user: the real capture through the private
-# PulseAudio daemon and the uploads to the test TLS servers, as on x86_64. The service and the
-# tool are left out (their recogniser and its model are not installed for ARM), and so is the
-# install test, which builds consumers with the host's compiler. -D options go to both builds.
+# PulseAudio daemon and the uploads to the test TLS servers, as on x86_64. Left out: the service
+# (its recogniser and model are not installed for ARM), the tool (whose tests need the service)
+# and the install test (it builds consumers with the host's compiler). -D options go to both.
 # Each run ends with ctest's summary; the script fails when a test of either fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."

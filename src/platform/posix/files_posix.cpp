@@ -13,7 +13,8 @@
 namespace quorel {
 
 // The build defines _FILE_OFFSET_BITS=64: with a 32-bit off_t (32-bit Linux otherwise) open
-// refuses a file of 2 GiB or more and fstat cannot give its size.
+// refuses a file of 2 GiB or more, fstat cannot give its size, and a recording's last bytes
+// before its 2 GiB limit could not be written.
 static_assert(sizeof(off_t) == 8, "files need 64-bit offsets");
 
 namespace {
