@@ -84,7 +84,7 @@ class ServerProcess {
             ? Certificates().otherCa
             : Certificates().localhost;
     options.erase(std::remove(options.begin(), options.end(), "--untrusted"), options.end());
-    std::vector<std::string> command{QUOREL_TLS_TEST_SERVER_PROGRAM,
+    std::vector<std::string> command{QUOREL_TLS_TEST_SERVER_COMMAND,
                                      "--port",
                                      std::to_string(QUOREL_TEST_SERVICE_PORT),
                                      "--certificate",
@@ -102,7 +102,7 @@ class ServerProcess {
       std::vector<char*> arguments;
       for (std::string& word : command) arguments.push_back(word.data());
       arguments.push_back(nullptr);
-      execv(arguments[0], arguments.data());
+      execvp(arguments[0], arguments.data());
       _exit(127);
     }
     close(output[1]);

@@ -12,6 +12,11 @@
 
 namespace quorel {
 
+// The build defines _FILE_OFFSET_BITS=64: with a 32-bit off_t (32-bit Linux otherwise) open
+// refuses a file of 2 GiB or more, fstat cannot give its size, and a recording's last bytes
+// before its 2 GiB limit could not be written.
+static_assert(sizeof(off_t) == 8, "files need 64-bit offsets");
+
 namespace {
 
 int OpenPath(const char16_t* path, int flags) {
@@ -24,7 +29,9 @@ int OpenPath(const char16_t* path, int flags) {
   return fd;
 }
 
-int Descriptor(intptr_t handle) { return static_cast<int>(handle); }
+int Descriptor(intptr_t handle) {
+  return static_cast<int>(handle);
+}
 
 }  // namespace
 
@@ -68,7 +75,9 @@ size_t File::Write(const void* data, size_t count) {
   return written;
 }
 
-bool File::Rewind() { return IsOpen() && lseek(Descriptor(handle_), 0, SEEK_SET) == 0; }
+bool File::Rewind() {
+  return IsOpen() && lseek(Descriptor(handle_), 0, SEEK_SET) == 0;
+}
 
 bool File::Truncate(int64_t size) {
   return IsOpen() && ftruncate(Descriptor(handle_), size) == 0 &&

@@ -231,7 +231,7 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
          Set(easy, CURLOPT_FOLLOWLOCATION, 0L) &&
          Set(easy, CURLOPT_USERAGENT, connection.session->agentName.c_str()) &&
          Set(easy, CURLOPT_NOSIGNAL, 1L) &&
-         Set(easy, CURLOPT_CONNECTTIMEOUT_MS, long{connection.connectTimeoutMs}) &&
+         Set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connection.connectTimeoutMs)) &&
          Set(easy, CURLOPT_EXPECT_100_TIMEOUT_MS, 0L) &&
          // An answer that comes before the body is complete (an error page) is stored like
          // any other; libcurl would otherwise stop sending and report the upload as done.

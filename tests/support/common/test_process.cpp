@@ -2,6 +2,9 @@
 
 #include <dirent.h>
 
+#include <chrono>
+#include <thread>
+
 namespace quorel::test {
 
 namespace {
@@ -21,8 +24,26 @@ size_t OpenDescriptorCount() {
   return EntryCount("/proc/self/fd");
 }
 
+// A thread that was joined can still be listed for a few milliseconds: under qemu-user the
+// emulator ends its own host thread after the guest's pthread_join has returned (in most joins).
+// So the count is the one that has held still for kStillFor.
 size_t ThreadCount() {
-  return EntryCount("/proc/self/task");
+  using namespace std::chrono;
+  constexpr auto kStillFor = milliseconds(100);
+  constexpr auto kAtMost = seconds(5);
+  size_t count = EntryCount("/proc/self/task");
+  const auto start = steady_clock::now();
+  auto changed = start;
+  for (auto now = start; now - changed < kStillFor && now - start < kAtMost;
+       now = steady_clock::now()) {
+    std::this_thread::sleep_for(milliseconds(5));
+    const size_t latest = EntryCount("/proc/self/task");
+    if (latest != count) {
+      count = latest;
+      changed = steady_clock::now();
+    }
+  }
+  return count;
 }
 
 std::u16string Utf16(const std::string& ascii) {

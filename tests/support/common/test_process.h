@@ -7,6 +7,7 @@
 namespace quorel::test {
 
 size_t OpenDescriptorCount();
+// Threads of this process, once any that were just joined have gone.
 size_t ThreadCount();
 
 // An ASCII path or key as the library receives it.
