@@ -213,15 +213,42 @@ TEST(ServiceLifetime, MakesItsAuthorityOnceAndKeepsIt) {
 }
 
 TEST(ServiceLifetime, RefusesToStartWithoutKeysOrWithABrokenGrammar) {
-  ServiceProcess keyless({});
-  EXPECT_FALSE(keyless.Running());
-  EXPECT_EQ(keyless.Stop(), 2);
-  const std::string grammar = MakeTemporaryFolder() + "/broken.gram";
-  std::ofstream(grammar) << "#JSGF V1.0; grammar broken; public <x> = ( oops ;\n";
-  ServiceProcess broken({"--key", "K1", "--grammar", grammar});
-  EXPECT_FALSE(broken.Running());
-  EXPECT_EQ(broken.Stop(), 1);
-  EXPECT_NE(broken.Output().find("grammar"), std::string::npos) << broken.Output();
+  for (const std::vector<std::string>& keys :
+       {std::vector<std::string>{}, std::vector<std::string>{"--key", ""}}) {
+    ServiceProcess keyless(keys);
+    EXPECT_FALSE(keyless.Running());
+    EXPECT_EQ(keyless.Stop(), 2) << keyless.Output();
+  }
+  const std::string folder = MakeTemporaryFolder();
+  const struct {
+    const char* name;
+    const char* text;  // nullptr: no such file
+    const char* message;
+  } kGrammars[] = {
+      {"missing.gram", nullptr, "cannot read the grammar file %: No such file or directory"},
+      {"syntax.gram", "#JSGF V1.0;\ngrammar g;\npublic <x> = ( turn on ;\n",
+       "the grammar % has a syntax error at line 3 near ';'"},
+      {"stray.gram", "#JSGF V1.0;\ngrammar g;\npublic <x> = turn on;\n~\n",
+       "the grammar % holds text that is not JSGF: ~"},
+      {"word.gram", "#JSGF V1.0;\ngrammar g;\npublic <x> = turn on the zqxblort;\n",
+       "the grammar % uses the word 'zqxblort', which is not in the dictionary "},
+  };
+  for (const auto& grammar : kGrammars) {
+    const std::string path = folder + "/" + grammar.name;
+    if (grammar.text != nullptr) std::ofstream(path) << grammar.text;
+    ServiceProcess broken({"--key", "K1", "--grammar", path});
+    EXPECT_FALSE(broken.Running());
+    EXPECT_EQ(broken.Stop(), 1);
+    const std::string output = broken.Output();
+    std::string message = grammar.message;
+    message.replace(message.find('%'), 1, path);
+    EXPECT_NE(output.find("quorel-service: " + message), std::string::npos) << output;
+    // Nothing of the recogniser's own output reaches either stream.
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+      EXPECT_EQ(line.rfind("quorel-service: ", 0), 0u) << line;
+    }
+  }
 }
 
 }  // namespace
