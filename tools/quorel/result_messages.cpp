@@ -48,11 +48,7 @@ std::string DescribeSpeechResult(int32_t code) {
       return WithCode("the request could not be set up (is the key too long or not valid text?)",
                       code);
     case QUOREL_SPEECH_BEGIN_FAILED:
-      return WithCode(
-          "the service could not be reached: its name did not resolve, the "
-          "connection was refused, or TLS or its certificate failed (is the service "
-          "running?)",
-          code);
+      return WithCode("the service could not be reached", code);
     case QUOREL_SPEECH_HEAD_SEND_FAILED:
       return WithCode("sending the start of the request body failed", code);
     case QUOREL_SPEECH_AUDIO_READ_FAILED:
