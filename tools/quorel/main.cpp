@@ -1,13 +1,7 @@
 // quorel: record the default audio input, send a recording to the recognition service, or both.
-#include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "VantrelQuorelSpeech.h"
@@ -15,6 +9,7 @@
 #include "result_messages.h"
 #include "service_answer.h"
 #include "service_reachability.h"
+#include "tool_files.h"
 #include "tool_options.h"
 #include "utf16_text.h"
 
@@ -39,61 +34,6 @@ ServiceEndpoint BuiltInServiceEndpoint() {
 int Complain(int exitCode, const std::string& message) {
   std::fprintf(stderr, "quorel: %s\n", message.c_str());
   return exitCode;
-}
-
-// A temporary file that is removed again unless kept.
-class ScratchFile {
- public:
-  explicit ScratchFile(const char* suffix) {
-    const char* base = getenv("TMPDIR");
-    path_ =
-        std::string(base != nullptr && base[0] != 0 ? base : "/tmp") + "/quorel-XXXXXX" + suffix;
-    const int fd = mkstemps(path_.data(), static_cast<int>(std::string(suffix).size()));
-    if (fd < 0) {
-      path_.clear();
-    } else {
-      close(fd);
-    }
-  }
-  ~ScratchFile() {
-    if (!path_.empty()) unlink(path_.c_str());
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-bool ReadWhole(const std::string& path, std::string* text) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::ostringstream content;
-  content << file.rdbuf();
-  *text = content.str();
-  return true;
-}
-
-bool CopyStream(FILE* from, FILE* to) {
-  char buffer[65536];
-  size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, from)) > 0) {
-    if (std::fwrite(buffer, 1, count, to) != count) return false;
-  }
-  return !std::ferror(from) && std::fflush(to) == 0;
-}
-
-// Empty when path can be written (an existing file is left untouched), else why not.
-std::string WhyNotWritable(const std::string& path) {
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
-  bool made = false;
-  if (fd < 0 && errno == ENOENT) {
-    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    made = fd >= 0;
-  }
-  if (fd < 0) return std::strerror(errno);
-  close(fd);
-  if (made) unlink(path.c_str());
-  return "";
 }
 
 // Converts for the library, or explains why it cannot.
