@@ -35,7 +35,8 @@ void KeepFirstError(void*, err_lvl_t level, const char* format, ...) {
 }
 
 // The grammar's lexer echoes text it cannot match to standard output, which is the service's
-// log; while loading, that goes to a file instead, whose content tells of such text.
+// log; while the first decoder loads, that goes to a file instead, whose content tells of such
+// text. It is used only before the service serves, while no other thread writes to stdout.
 class StdoutCapture {
  public:
   StdoutCapture() {
