@@ -8,7 +8,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <regex>
 
 namespace quorel::service {
 
@@ -27,8 +26,12 @@ void KeepFirstError(void*, err_lvl_t level, const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, arguments);
   va_end(arguments);
   // Drop the 'ERROR: "file.c", line N: ' that names the recogniser's own source.
-  static const std::regex origin("^[A-Z]+: \"[^\"]*\", line [0-9]+: ");
-  firstRecogniserError = std::regex_replace(text, origin, "");
+  firstRecogniserError = text;
+  const size_t origin = firstRecogniserError.find("\", line ");
+  const size_t message = firstRecogniserError.find(": ", origin == std::string::npos ? 0 : origin);
+  if (origin != std::string::npos && message != std::string::npos) {
+    firstRecogniserError.erase(0, message + 2);
+  }
   while (!firstRecogniserError.empty() && firstRecogniserError.back() == '\n') {
     firstRecogniserError.pop_back();
   }
@@ -72,19 +75,30 @@ class StdoutCapture {
   int saved_ = -1;
 };
 
+// The text in message between before and the last after that follows it, if both are there.
+bool FindBetween(const std::string& message, const char* before, const char* after,
+                 std::string* found) {
+  const size_t start = message.find(before);
+  if (start == std::string::npos) return false;
+  const size_t from = start + std::strlen(before);
+  const size_t end = message.rfind(after);
+  if (end == std::string::npos || end < from) return false;
+  *found = message.substr(from, end - from);
+  return true;
+}
+
 // Why the first decoder could not be made, in the words of the service's start-up message.
 std::string DescribeLoadFailure(const RecogniserSettings& settings, const std::string& error) {
   const std::string& grammar = settings.grammarFile;
-  std::smatch found;
-  static const std::regex syntax("syntax error at line ([0-9]+) current token '(.*)'");
-  if (!grammar.empty() && std::regex_search(error, found, syntax)) {
-    return "the grammar " + grammar + " has a syntax error at line " + found[1].str() +
-           (found[2].length() == 0 ? " (at the end of the file)"
-                                   : " near '" + found[2].str() + "'");
+  std::string line, token, word;
+  if (!grammar.empty() && FindBetween(error, "syntax error at line ", " current token", &line) &&
+      FindBetween(error, "current token '", "'", &token)) {
+    return "the grammar " + grammar + " has a syntax error at line " + line +
+           (token.empty() ? " (at the end of the file)" : " near '" + token + "'");
   }
-  static const std::regex unknownWord("The word '(.*)' is missing in the dictionary");
-  if (!grammar.empty() && std::regex_search(error, found, unknownWord)) {
-    return "the grammar " + grammar + " uses the word '" + found[1].str() +
+  if (!grammar.empty() &&
+      FindBetween(error, "The word '", "' is missing in the dictionary", &word)) {
+    return "the grammar " + grammar + " uses the word '" + word +
            "', which is not in the dictionary " + settings.modelFolder + "/cmudict-en-us.dict";
   }
   return "PocketSphinx could not load the model in " + settings.modelFolder +
