@@ -260,9 +260,10 @@ TEST_F(ToolSending, ExplainsAMissingFileAnAnswerPathAndWhatStandsBeforeTheServic
   }
   // A label over 63 characters fails to resolve without asking any name server.
   const std::string unknownHost = std::string(70, 'x') + ".invalid";
-  EXPECT_EQ(
-      tool::DiagnoseUnreachable({unknownHost, 443, "", false}),
-      "the host name " + unknownHost + " does not resolve (Name or service not known), port 443");
+  const std::string unresolvable = tool::DiagnoseUnreachable({unknownHost, 443, "", false});
+  const std::string expected =
+      "the host name " + unknownHost + " does not resolve (Name or service not known), port 443";
+  EXPECT_EQ(unresolvable.substr(0, expected.size()), expected);  // a proxy note may follow
 }
 
 TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -104,15 +105,7 @@ std::string Handshake(int socket, const ServiceEndpoint& endpoint) {
          (error != 0 ? ERR_reason_error_string(error) : "the connection closed") + ")";
 }
 
-}  // namespace
-
-std::string DescribeServiceEndpoint(const ServiceEndpoint& endpoint) {
-  return "service: https://" + endpoint.host + ":" + std::to_string(endpoint.port) +
-         "/\ntrust store: " + TrustStoreName(endpoint) +
-         (endpoint.acceptMismatchedNames ? "\ncertificate names: not checked" : "") + "\n";
-}
-
-std::string DiagnoseUnreachable(const ServiceEndpoint& endpoint) {
+std::string DiagnoseDirectly(const ServiceEndpoint& endpoint) {
   const std::string where = endpoint.host + " port " + std::to_string(endpoint.port);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -131,6 +124,29 @@ std::string DiagnoseUnreachable(const ServiceEndpoint& endpoint) {
   problem = Handshake(*socket, endpoint);
   if (!problem.empty()) return where + " " + problem;
   return where + " answers and is trusted now: the failure may have passed, try again";
+}
+
+// The library honours the usual proxy variables; this check goes direct, so it says so.
+std::string ProxyNote() {
+  for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    const char* proxy = std::getenv(name);
+    if (proxy != nullptr && proxy[0] != 0) {
+      return std::string(" (checked directly; the library goes through the proxy ") + proxy + ")";
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string DescribeServiceEndpoint(const ServiceEndpoint& endpoint) {
+  return "service: https://" + endpoint.host + ":" + std::to_string(endpoint.port) +
+         "/\ntrust store: " + TrustStoreName(endpoint) +
+         (endpoint.acceptMismatchedNames ? "\ncertificate names: not checked" : "") + "\n";
+}
+
+std::string DiagnoseUnreachable(const ServiceEndpoint& endpoint) {
+  return DiagnoseDirectly(endpoint) + ProxyNote();
 }
 
 }  // namespace quorel::tool
