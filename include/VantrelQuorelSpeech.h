@@ -9,6 +9,13 @@
 
 #include <stdint.h>
 
+/* The version of the library this header belongs to. */
+#define QUOREL_VERSION_MAJOR 1
+#define QUOREL_VERSION_MINOR 0
+#define QUOREL_VERSION_PATCH 0
+#define QUOREL_VERSION_TWEAK 1
+#define QUOREL_VERSION_STRING "1.0.0.1"
+
 #if defined(_WIN32)
 #include <wchar.h>
 typedef wchar_t QuorelChar;
@@ -49,6 +56,58 @@ typedef char16_t QuorelChar;
 #define QUOREL_SPEECH_TAIL_SEND_FAILED 9      /* sending the envelope tail failed */
 #define QUOREL_SPEECH_NO_ANSWER 10            /* the request went out whole but no complete answer came */
 #define QUOREL_SPEECH_RESPONSE_WRITE_FAILED 11 /* the response file could not be created or written */
+
+/* Short English texts for the result codes, in the header alone (the library exports only its
+ * three functions). Codes of Start and of QuorelSpeech overlap, hence one function for each. */
+static inline const char* QuorelStartResultText(int32_t code) {
+  switch (code) {
+    case QUOREL_SUCCESS:
+      return "recording";
+    case QUOREL_START_INPUT_OPEN_FAILED:
+      return "the default audio input could not be opened for 16 kHz mono 16-bit capture";
+    case QUOREL_START_BUFFER_QUEUE_FAILED:
+      return "the audio input refused the capture buffer";
+    case QUOREL_START_CAPTURE_FAILED:
+      return "the audio input could not start capturing";
+    case QUOREL_START_FILE_CREATE_FAILED:
+      return "the WAV file could not be created";
+    case QUOREL_START_ALREADY_RECORDING:
+      return "a recording is already running";
+    default:
+      return "unknown result of starting a recording";
+  }
+}
+
+static inline const char* QuorelSpeechResultText(int32_t code) {
+  switch (code) {
+    case QUOREL_SUCCESS:
+      return "the audio was sent and the answer stored";
+    case QUOREL_SPEECH_AUDIO_OPEN_FAILED:
+      return "the audio file could not be opened";
+    case QUOREL_SPEECH_SESSION_FAILED:
+      return "the internet session could not be set up";
+    case QUOREL_SPEECH_CONNECTION_FAILED:
+      return "the connection to the service could not be set up";
+    case QUOREL_SPEECH_REQUEST_FAILED:
+      return "the request could not be set up";
+    case QUOREL_SPEECH_BEGIN_FAILED:
+      return "the service could not be reached";
+    case QUOREL_SPEECH_HEAD_SEND_FAILED:
+      return "sending the start of the request body failed";
+    case QUOREL_SPEECH_AUDIO_READ_FAILED:
+      return "reading the audio file failed, or it is too large";
+    case QUOREL_SPEECH_AUDIO_SEND_FAILED:
+      return "sending the audio failed";
+    case QUOREL_SPEECH_TAIL_SEND_FAILED:
+      return "sending the end of the request body failed";
+    case QUOREL_SPEECH_NO_ANSWER:
+      return "the request was sent but no complete answer came back";
+    case QUOREL_SPEECH_RESPONSE_WRITE_FAILED:
+      return "the answer could not be written to the response file";
+    default:
+      return "unknown result of sending speech";
+  }
+}
 
 #ifdef __cplusplus
 extern "C" {

@@ -158,6 +158,7 @@ player_group=$!
 start_server() {
   local name=$1 certificate=$2
   shift 2
+  : >"$work/servers/$name.out"  # there before the server runs, for the polling below
   "$server" --certificate "$certs/$certificate.crt" --key "$certs/$certificate.key" "$@" \
     >"$work/servers/$name.out" 2>&1 &
   server_pids+=($!)

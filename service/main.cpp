@@ -59,8 +59,9 @@ int Run(const ServiceOptions& options, sigset_t stopSignals) {
   HttpsService service({options.port, options.workers, options.maxBodyBytes}, certificates, keys,
                        *recogniser);
   if (!service.Bind(&problem)) return Fail(problem);
-  std::printf("quorel-service: listening on https://%s:%d/ (%s)\n", kListenAddress, service.Port(),
-              options.grammarFile.empty() ? "free speech" : "grammar");
+  std::printf(
+      "quorel-service: listening on https://%s:%d/ (%s)\n", kListenAddress, service.Port(),
+      options.grammarFile.empty() ? "free speech" : ("grammar " + options.grammarFile).c_str());
   std::fflush(stdout);
 
   // A stop can arrive before the server has begun to listen, when stopping does nothing yet, so

@@ -24,7 +24,10 @@ struct RecogniserSettings {
 
 class Recogniser {
  public:
-  // Loads the first decoder now, so a missing model or a broken grammar stops the start.
+  // Loads the first decoder now, so a missing model or a broken grammar stops the start, with a
+  // problem that says which: an unreadable grammar file, a syntax error and its line, text that
+  // is not JSGF, a word missing from the dictionary. Call it before other threads write to
+  // stdout, which it borrows meanwhile.
   static std::unique_ptr<Recogniser> Create(const RecogniserSettings& settings,
                                             std::string* problem);
   ~Recogniser();

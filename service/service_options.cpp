@@ -69,6 +69,10 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
     if (option == -1) break;
     switch (option) {
       case 'k':
+        if (optarg[0] == 0) {
+          *problem = "--key takes a key that is not empty";
+          return false;
+        }
         options->keys.emplace_back(optarg);
         break;
       case kKeysFile:

@@ -1,6 +1,7 @@
 #include "end_to_end/child_process.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,16 +13,23 @@
 
 namespace quorel::test {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, bool errorOnTerminal) {
   const std::string folder = MakeTemporaryFolder();
   outPath_ = folder + "/out";
   errPath_ = folder + "/err";
   int inputPipe[2];
   if (folder.empty() || pipe2(inputPipe, O_CLOEXEC) != 0) return;
+  int terminal = -1, terminalSide = -1;
+  if (errorOnTerminal && openpty(&terminal, &terminalSide, nullptr, nullptr, nullptr) != 0) {
+    close(inputPipe[0]);
+    close(inputPipe[1]);
+    return;
+  }
   pid_ = fork();
   if (pid_ == 0) {
     const int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err =
+        errorOnTerminal ? terminalSide : open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(inputPipe[0], STDIN_FILENO);
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
@@ -34,6 +42,18 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
   }
   close(inputPipe[0]);
   input_ = inputPipe[1];
+  if (errorOnTerminal) {
+    close(terminalSide);
+    // Read as it comes, so the child never blocks on a full terminal; ends when the child has
+    // closed its side (EIO).
+    terminalReader_ = std::thread([terminal, path = errPath_] {
+      std::ofstream copy(path, std::ios::binary);
+      char buffer[4096];
+      ssize_t count;
+      while ((count = read(terminal, buffer, sizeof buffer)) > 0) copy.write(buffer, count);
+      close(terminal);
+    });
+  }
 }
 
 ChildProcess::~ChildProcess() {
@@ -66,6 +86,7 @@ ChildResult ChildProcess::Finish() {
   int status = 0;
   if (waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   pid_ = -1;
+  if (terminalReader_.joinable()) terminalReader_.join();
   result.out = ReadWholeFile(outPath_);
   result.err = ReadWholeFile(errPath_);
   return result;

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quorel::test {
@@ -18,8 +19,9 @@ struct ChildResult {
 class ChildProcess {
  public:
   // Starts arguments[0] with the rest as its arguments. Its standard input is a pipe that this
-  // object holds open until CloseInput or Finish.
-  explicit ChildProcess(const std::vector<std::string>& arguments);
+  // object holds open until CloseInput or Finish. errorOnTerminal makes its standard error a
+  // terminal (a pseudo-terminal whose output is collected as err).
+  explicit ChildProcess(const std::vector<std::string>& arguments, bool errorOnTerminal = false);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -35,6 +37,7 @@ class ChildProcess {
   int input_ = -1;
   std::string outPath_;
   std::string errPath_;
+  std::thread terminalReader_;  // copies the terminal's output to errPath_
 };
 
 ChildResult RunChild(const std::vector<std::string>& arguments);

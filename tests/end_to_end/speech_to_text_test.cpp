@@ -55,6 +55,7 @@ class SpeechToText : public testing::Test {
 TEST_F(SpeechToText, AGrammarGivesTheSpokenWordsExactly) {
   ServiceProcess service = StartService({"--grammar", QUOREL_TEST_GRAMMAR});
   ASSERT_TRUE(service.Running()) << service.Output();
+  EXPECT_NE(service.Output().find("(grammar " QUOREL_TEST_GRAMMAR ")"), std::string::npos);
   for (const char* command : {"turn on the light", "open the door", "close the window"}) {
     EXPECT_EQ(Listen(command), command);
   }

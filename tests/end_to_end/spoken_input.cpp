@@ -30,11 +30,11 @@ void SpokenInput::TearDown() {
 }
 
 ChildResult SpokenInput::Hear(const std::string& sentence, const std::string& wavePath,
-                              const std::vector<std::string>& command) {
+                              const std::vector<std::string>& command, bool errorOnTerminal) {
   std::vector<std::string> arguments{"bash",  QUOREL_SPOKEN_INPUT_SCRIPT, "hear", folder_, sentence,
                                      wavePath};
   arguments.insert(arguments.end(), command.begin(), command.end());
-  return RunChild(arguments);
+  return ChildProcess(arguments, errorOnTerminal).Finish();
 }
 
 }  // namespace quorel::test

@@ -17,9 +17,9 @@ class SpokenInput : public testing::Environment {
   void TearDown() override;
 
   // Runs command (which records into wavePath), speaks sentence once the recording has begun
-  // and ends the recording with SIGINT; the command's result.
+  // and ends the recording with SIGINT; the command's result. errorOnTerminal: as ChildProcess.
   static ChildResult Hear(const std::string& sentence, const std::string& wavePath,
-                          const std::vector<std::string>& command);
+                          const std::vector<std::string>& command, bool errorOnTerminal = false);
 
  private:
   static std::string folder_;

@@ -1,9 +1,12 @@
 // The quorel tool as a user runs it: exit codes, messages, recordings ended every way.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -15,11 +18,26 @@
 #include "result_messages.h"
 #include "service/service_process.h"
 #include "service/wave_builder.h"
+#include "service_reachability.h"
 
 namespace quorel::test {
 namespace {
 
 const std::string kTool = QUOREL_TOOL_UNDER_TEST;
+const std::string kPort = std::to_string(QUOREL_END_TO_END_SERVICE_PORT);
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// Whether folder holds nothing (the tool's temporary files are gone).
+bool IsEmptyFolder(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  int entries = 0;
+  while (dir != nullptr && readdir(dir) != nullptr) ++entries;
+  if (dir != nullptr) closedir(dir);
+  return dir != nullptr && entries == 2;  // . and ..
+}
 
 uint32_t Le32(const std::string& bytes, size_t at) {
   uint32_t value = 0;
@@ -83,7 +101,10 @@ TEST(ToolCommandLine, AnswersHelpVersionAndWrongUsage) {
   const ChildResult help = RunChild({kTool, "--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);
-  EXPECT_EQ(RunChild({kTool, "--version"}).exitCode, 0);
+  const ChildResult version = RunChild({kTool, "--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "quorel " QUOREL_VERSION_TEXT "\nservice: https://localhost:" + kPort +
+                             "/\ntrust store: " QUOREL_TEST_SERVICE_STATE "/authority.pem\n");
   for (const std::vector<std::string>& wrong : {std::vector<std::string>{},
                                                 {"transcribe"},
                                                 {"record"},
@@ -103,10 +124,60 @@ TEST(ToolCommandLine, AnswersHelpVersionAndWrongUsage) {
   }
 }
 
-TEST(ToolRecording, ExplainsAFileThatCannotBeCreated) {
-  const ChildResult result = RunChild({kTool, "record", "/nonexistent-folder/x.wav"});
-  EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.err.find("(result code 4)"), std::string::npos) << result.err;
+TEST(ToolRecording, ExplainsAFailedStartAndLeavesNoFileBehind) {
+  const ChildResult uncreatable = RunChild({kTool, "record", "/nonexistent-folder/x.wav"});
+  EXPECT_EQ(uncreatable.exitCode, 1);
+  EXPECT_NE(uncreatable.err.find("(result code 4)"), std::string::npos) << uncreatable.err;
+  // With its sound server out of reach, the default input cannot be opened.
+  const std::string wave = MakeTemporaryFolder() + "/never.wav";
+  const ChildResult noInput =
+      RunChild({"env", "PULSE_SERVER=unix:/nonexistent", kTool, "record", wave});
+  EXPECT_EQ(noInput.exitCode, 1);
+  EXPECT_TRUE(Contains(noInput.err, "(result code 1)")) << noInput.err;
+  EXPECT_NE(access(wave.c_str(), F_OK), 0) << "the empty WAV was left behind";
+}
+
+TEST(ToolRecording, DashWritesTheFinishedWaveToStandardOutput) {
+  const std::string scratch = MakeTemporaryFolder();
+  const ChildResult result =
+      RunChild({"env", "TMPDIR=" + scratch, kTool, "record", "-", "--seconds", "3"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  const std::string wave = MakeTemporaryFolder() + "/from-stdout.wav";
+  std::ofstream(wave, std::ios::binary) << result.out;
+  const uint32_t dataBytes = ExpectFinishedWave(wave);
+  EXPECT_GT(dataBytes, 0u);
+  EXPECT_TRUE(Contains(result.err, ReportedBytes(dataBytes) + " (")) << result.err;
+  EXPECT_TRUE(IsEmptyFolder(scratch));
+}
+
+// Speech moves the level on the terminal's meter at least ten times within a second, which a
+// level read from the file (written once a second) cannot do.
+TEST(ToolRecording, TheMeterFollowsTheInputTenTimesASecond) {
+  const std::string wave = MakeTemporaryFolder() + "/metered.wav";
+  const ChildResult result =
+      SpokenInput::Hear("how are you today my friend", wave, {kTool, "record", wave}, true);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  std::vector<std::pair<double, std::string>> frames;  // elapsed seconds, level shown
+  size_t at = 0;
+  while ((at = result.err.find('\r', at)) != std::string::npos) {
+    double elapsed = 0;
+    char level[8] = {};
+    if (std::sscanf(result.err.c_str() + ++at, "%lf s [%*[#.]] %7s dBFS", &elapsed, level) == 2) {
+      frames.emplace_back(elapsed, level);
+    }
+  }
+  ASSERT_GT(frames.size(), 20u) << result.err;
+  EXPECT_TRUE(Contains(result.err, "KiB")) << "no file size";
+  int mostChangesInASecond = 0;
+  for (size_t first = 0; first < frames.size(); ++first) {
+    int changes = 0;
+    for (size_t i = first + 1; i < frames.size() && frames[i].first < frames[first].first + 1;
+         ++i) {
+      changes += frames[i].second != frames[i - 1].second;
+    }
+    mostChangesInASecond = std::max(mostChangesInASecond, changes);
+  }
+  EXPECT_GE(mostChangesInASecond, 10);
 }
 
 TEST(ToolRecording, SigintEndsTheRecordingWithAFinishedHeader) {
@@ -161,13 +232,38 @@ class ToolSending : public testing::Test {
   const std::string wave_ = folder_ + "/silence.wav";
 };
 
-TEST_F(ToolSending, ExplainsAMissingFileAndAnAbsentService) {
+TEST_F(ToolSending, ExplainsAMissingFileAnAnswerPathAndWhatStandsBeforeTheService) {
   const ChildResult missing = RunChild({kTool, "send", folder_ + "/none.wav", "--key", "K"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("(result code 1)"), std::string::npos) << missing.err;
-  const ChildResult absent = Send("K");  // nothing listens on the test service's port
-  EXPECT_EQ(absent.exitCode, 1);
-  EXPECT_NE(absent.err.find("(result code 5)"), std::string::npos) << absent.err;
+  // Checked before anything is sent: nothing listens, so an upload would have failed with 5.
+  const ChildResult unwritable = Send("K", {"--out", "/no/such/dir/x.json"});
+  EXPECT_EQ(unwritable.exitCode, 4);
+  EXPECT_EQ(
+      unwritable.err,
+      "quorel: cannot write the answer file /no/such/dir/x.json: No such file or directory\n");
+
+  const std::string where = "localhost port " + kPort + " ";
+  const ChildResult refused = Send("K");  // nothing listens on the test service's port
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(Contains(refused.err, "(result code 5): " + where + "refused the connection"))
+      << refused.err;
+  EXPECT_EQ(ServiceProcess({"--init"}, QUOREL_TEST_SERVICE_STATE).Stop(), 0);  // the trusted one
+  {
+    ServiceProcess stranger({"--key", "K", "--port", kPort});  // an authority the tool distrusts
+    ASSERT_TRUE(stranger.Running()) << stranger.Output();
+    const ChildResult untrusted = Send("K");
+    EXPECT_EQ(untrusted.exitCode, 1);
+    EXPECT_TRUE(Contains(untrusted.err, where + "presents a certificate that is not trusted"))
+        << untrusted.err;
+    EXPECT_TRUE(Contains(untrusted.err, QUOREL_TEST_SERVICE_STATE "/authority.pem"));
+  }
+  // A label over 63 characters fails to resolve without asking any name server.
+  const std::string unknownHost = std::string(70, 'x') + ".invalid";
+  const std::string unresolvable = tool::DiagnoseUnreachable({unknownHost, 443, "", false});
+  const std::string expected =
+      "the host name " + unknownHost + " does not resolve (Name or service not known), port 443";
+  EXPECT_EQ(unresolvable.substr(0, expected.size()), expected);  // a proxy note may follow
 }
 
 TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {
@@ -187,6 +283,19 @@ TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {
   EXPECT_EQ(refused.exitCode, 3);
   EXPECT_NE(refused.err.find("403 unknown_key"), std::string::npos) << refused.err;
   EXPECT_EQ(nlohmann::json::parse(ReadWholeFile(answer))["error"]["status"], 403);
+
+  const std::string scratch = MakeTemporaryFolder();
+  ChildProcess fromInput({"env", "TMPDIR=" + scratch, kTool, "send", "-", "--key", "K1"});
+  fromInput.WriteInput(ReadWholeFile(wave_));
+  const ChildResult piped = fromInput.Finish();
+  EXPECT_EQ(piped.exitCode, 0) << piped.err;
+  EXPECT_TRUE(nlohmann::json::parse(piped.out).contains("transcript")) << piped.out;
+  EXPECT_TRUE(IsEmptyFolder(scratch));
+
+  // The private source is silent while nobody speaks: no transcript, as the help says.
+  const ChildResult silent = RunChild({kTool, "listen", "--key", "K1", "--seconds", "3"});
+  EXPECT_EQ(silent.exitCode, 3) << silent.out << silent.err;
+  EXPECT_TRUE(Contains(silent.err, "quorel: no speech was heard")) << silent.err;
 }
 
 }  // namespace

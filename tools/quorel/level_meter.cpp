@@ -32,10 +32,14 @@ double NewestPeakDbfs(const std::string& wavePath) {
         static_cast<unsigned char>(bytes[i]) | (static_cast<unsigned char>(bytes[i + 1]) << 8)));
     peak = std::max(peak, std::abs(static_cast<int>(sample)));
   }
+  return PeakToDbfs(peak);
+}
+
+double PeakToDbfs(int peak) {
   return peak == 0 ? -std::numeric_limits<double>::infinity() : 20 * std::log10(peak / 32768.0);
 }
 
-std::string MeterLine(double elapsedSeconds, double peakDbfs) {
+std::string MeterLine(double elapsedSeconds, double peakDbfs, long long fileBytes) {
   const double clamped = std::max(kMeterFloorDbfs, std::min(0.0, peakDbfs));
   const int filled = static_cast<int>(std::lround((1 - clamped / kMeterFloorDbfs) * kMeterWidth));
   char level[16];
@@ -44,10 +48,10 @@ std::string MeterLine(double elapsedSeconds, double peakDbfs) {
   } else {
     std::snprintf(level, sizeof level, "%5.0f dBFS", peakDbfs);
   }
-  char line[96];
-  std::snprintf(line, sizeof line, "%6.1f s  [%s%s] %s", elapsedSeconds,
+  char line[128];
+  std::snprintf(line, sizeof line, "%6.1f s  [%s%s] %s %8.1f KiB", elapsedSeconds,
                 std::string(filled, '#').c_str(), std::string(kMeterWidth - filled, '.').c_str(),
-                level);
+                level, fileBytes / 1024.0);
   return line;
 }
 

@@ -1,5 +1,6 @@
-// The terminal line shown while recording: elapsed time and the input level. The level comes
-// from the newest audio in the growing WAV file, which the library extends once a second.
+// The terminal line shown while recording: elapsed time, the input level and the file's size.
+// Without a live level (live_level.h), the level comes from the newest audio in the growing WAV
+// file, which the library extends once a second.
 #pragma once
 
 #include <string>
@@ -10,7 +11,10 @@ namespace quorel::tool {
 // silence or when no audio has arrived yet.
 double NewestPeakDbfs(const std::string& wavePath);
 
-// "  3.2 s  [##########..........]  -24 dBFS"
-std::string MeterLine(double elapsedSeconds, double peakDbfs);
+// A sample's magnitude (0 to 32768) in dB below full scale; -inf for 0.
+double PeakToDbfs(int peak);
+
+// "  3.2 s  [##########..........]  -24 dBFS   96.0 KiB"
+std::string MeterLine(double elapsedSeconds, double peakDbfs, long long fileBytes);
 
 }  // namespace quorel::tool

@@ -1,16 +1,15 @@
 // quorel: record the default audio input, send a recording to the recognition service, or both.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "VantrelQuorelSpeech.h"
 #include "recording.h"
 #include "result_messages.h"
 #include "service_answer.h"
+#include "service_reachability.h"
+#include "tool_files.h"
 #include "tool_options.h"
 #include "utf16_text.h"
 
@@ -24,41 +23,17 @@ constexpr int kExitUsage = 2;
 constexpr int kExitServiceRefused = 3;
 constexpr int kExitOwnFileFailed = 4;
 
+constexpr char kStandardStream[] = "-";  // standard output for record, standard input for send
+
+// The service the library was built for, as its build told the tool's.
+ServiceEndpoint BuiltInServiceEndpoint() {
+  return {QUOREL_TOOL_SERVICE_HOST, QUOREL_TOOL_SERVICE_PORT, QUOREL_TOOL_CA_FILE,
+          QUOREL_TOOL_ACCEPT_MISMATCHED_NAMES != 0};
+}
+
 int Complain(int exitCode, const std::string& message) {
   std::fprintf(stderr, "quorel: %s\n", message.c_str());
   return exitCode;
-}
-
-// A temporary file that is removed again unless kept.
-class ScratchFile {
- public:
-  explicit ScratchFile(const char* suffix) {
-    const char* base = getenv("TMPDIR");
-    path_ =
-        std::string(base != nullptr && base[0] != 0 ? base : "/tmp") + "/quorel-XXXXXX" + suffix;
-    const int fd = mkstemps(path_.data(), static_cast<int>(std::string(suffix).size()));
-    if (fd < 0) {
-      path_.clear();
-    } else {
-      close(fd);
-    }
-  }
-  ~ScratchFile() {
-    if (!path_.empty()) unlink(path_.c_str());
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-bool ReadWhole(const std::string& path, std::string* text) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::ostringstream content;
-  content << file.rdbuf();
-  *text = content.str();
-  return true;
 }
 
 // Converts for the library, or explains why it cannot.
@@ -73,21 +48,36 @@ const QuorelChar* LibraryText(const std::u16string& text) {
 }
 
 // report receives the bytes and seconds recorded: the result of record, a note for listen.
-int RunRecord(const std::string& path, double seconds, FILE* report) {
+int RunRecord(const std::string& path, const std::string& shownName, double seconds, FILE* report) {
   std::u16string libraryPath;
   if (!ToLibraryText(path, "file name", &libraryPath)) return kExitUsage;
   const bool onTerminal = isatty(STDERR_FILENO) == 1;
-  const RecordingResult result = Record(libraryPath, path, seconds, onTerminal);
+  const RecordingResult result = Record(libraryPath, path, shownName, seconds, onTerminal);
   if (result.startCode != QUOREL_SUCCESS) {
     return Complain(kExitLibraryFailed, "cannot record: " + DescribeStartResult(result.startCode));
   }
   std::fprintf(report, "recorded %d bytes (%.2f s) to %s\n", result.dataBytes, result.Seconds(),
-               path.c_str());
+               shownName.c_str());
   return kExitDone;
 }
 
-// Sends audioPath and leaves the answer in answerPath.
-int Send(const std::string& audioPath, const std::string& key, const std::string& answerPath) {
+// record -: the finished WAV goes to standard output, its report to standard error.
+int RunRecordToStandardOutput(double seconds) {
+  ScratchFile scratch(".wav");
+  if (scratch.Path().empty()) return Complain(kExitOwnFileFailed, "cannot make a temporary file");
+  if (const int recorded = RunRecord(scratch.Path(), "standard output", seconds, stderr)) {
+    return recorded;
+  }
+  FILE* wave = std::fopen(scratch.Path().c_str(), "rb");
+  const bool copied = wave != nullptr && CopyStream(wave, stdout);
+  if (wave != nullptr) std::fclose(wave);
+  return copied ? kExitDone
+                : Complain(kExitOwnFileFailed, "cannot write the recording to standard output");
+}
+
+// Sends audioPath (called shownName in messages) and leaves the answer in answerPath.
+int Send(const std::string& audioPath, const std::string& shownName, const std::string& key,
+         const std::string& answerPath) {
   std::u16string audio, libraryKey, answer;
   if (!ToLibraryText(audioPath, "audio file name", &audio) ||
       !ToLibraryText(key, "key", &libraryKey) ||
@@ -96,9 +86,14 @@ int Send(const std::string& audioPath, const std::string& key, const std::string
   }
   const int32_t code =
       QuorelSpeech(LibraryText(audio), LibraryText(libraryKey), LibraryText(answer));
+  if (code == QUOREL_SPEECH_BEGIN_FAILED) {
+    return Complain(kExitLibraryFailed, "cannot send " + shownName + ": " +
+                                            DescribeSpeechResult(code) + ": " +
+                                            DiagnoseUnreachable(BuiltInServiceEndpoint()));
+  }
   if (code != QUOREL_SUCCESS) {
     return Complain(kExitLibraryFailed,
-                    "cannot send " + audioPath + ": " + DescribeSpeechResult(code));
+                    "cannot send " + shownName + ": " + DescribeSpeechResult(code));
   }
   return kExitDone;
 }
@@ -118,11 +113,32 @@ int ReadAnswer(const std::string& answerPath, std::string* text, ServiceAnswer* 
   return kExitDone;
 }
 
+// The answer file given with --out must be writable before anything is recorded or sent.
+int CheckAnswerPath(const ToolOptions& options) {
+  if (options.answerPath.empty()) return kExitDone;
+  const std::string why = WhyNotWritable(options.answerPath);
+  return why.empty() ? kExitDone
+                     : Complain(kExitOwnFileFailed,
+                                "cannot write the answer file " + options.answerPath + ": " + why);
+}
+
 int RunSend(const ToolOptions& options) {
+  if (const int unwritable = CheckAnswerPath(options)) return unwritable;
   ScratchFile scratch(".json");
   const std::string answerPath = options.answerPath.empty() ? scratch.Path() : options.answerPath;
   if (answerPath.empty()) return Complain(kExitOwnFileFailed, "cannot make a temporary file");
-  if (const int sent = Send(options.audioPath, options.key, answerPath)) return sent;
+  // send -: standard input is spooled to a file, since the library sends a file.
+  const bool fromInput = options.audioPath == kStandardStream;
+  ScratchFile spool(".wav");
+  if (fromInput) {
+    FILE* file = spool.Path().empty() ? nullptr : std::fopen(spool.Path().c_str(), "wb");
+    const bool copied = file != nullptr && CopyStream(stdin, file);
+    if ((file != nullptr && std::fclose(file) != 0) || !copied)
+      return Complain(kExitOwnFileFailed, "cannot store standard input for sending");
+  }
+  const std::string audioPath = fromInput ? spool.Path() : options.audioPath;
+  const std::string shownName = fromInput ? "standard input" : options.audioPath;
+  if (const int sent = Send(audioPath, shownName, options.key, answerPath)) return sent;
   std::string text;
   ServiceAnswer answer;
   const int verdict = ReadAnswer(answerPath, &text, &answer);
@@ -143,11 +159,13 @@ int RunListen(const ToolOptions& options) {
   if (wavePath.empty() || answerPath.empty()) {
     return Complain(kExitOwnFileFailed, "cannot make a temporary file");
   }
-  if (const int recorded = RunRecord(wavePath, options.seconds, stderr)) return recorded;
-  if (const int sent = Send(wavePath, options.key, answerPath)) return sent;
+  if (const int unwritable = CheckAnswerPath(options)) return unwritable;
+  if (const int recorded = RunRecord(wavePath, wavePath, options.seconds, stderr)) return recorded;
+  if (const int sent = Send(wavePath, wavePath, options.key, answerPath)) return sent;
   std::string text;
   ServiceAnswer answer;
   if (const int verdict = ReadAnswer(answerPath, &text, &answer)) return verdict;
+  if (answer.transcript.empty()) return Complain(kExitServiceRefused, "no speech was heard");
   std::printf("%s\n", answer.transcript.c_str());
   return kExitDone;
 }
@@ -166,10 +184,12 @@ int main(int argc, char** argv) {
       std::fputs(kToolUsage, stdout);
       return kExitDone;
     case Command::kVersion:
-      std::printf("quorel %s\n", QUOREL_VERSION);
+      std::printf("quorel %s\n%s", QUOREL_VERSION,
+                  DescribeServiceEndpoint(BuiltInServiceEndpoint()).c_str());
       return kExitDone;
     case Command::kRecord:
-      return RunRecord(options.audioPath, options.seconds, stdout);
+      if (options.audioPath == kStandardStream) return RunRecordToStandardOutput(options.seconds);
+      return RunRecord(options.audioPath, options.audioPath, options.seconds, stdout);
     case Command::kSend:
       return RunSend(options);
     case Command::kListen:

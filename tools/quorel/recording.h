@@ -13,8 +13,10 @@ struct RecordingResult {
   double Seconds() const { return dataBytes / 32000.0; }
 };
 
-// seconds <= 0: until Enter or a signal. showMeter draws elapsed time and level on stderr.
-RecordingResult Record(const std::u16string& path, const std::string& displayPath, double seconds,
-                       bool showMeter);
+// Records into filePath (libraryPath is the same name in UTF-16). seconds <= 0: until Enter or
+// a signal. showMeter draws elapsed time, level and size on stderr, naming the recording
+// shownName. When recording never began, the file the library made is removed again.
+RecordingResult Record(const std::u16string& libraryPath, const std::string& filePath,
+                       const std::string& shownName, double seconds, bool showMeter);
 
 }  // namespace quorel::tool

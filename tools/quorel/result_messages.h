@@ -1,4 +1,5 @@
-// Plain words for the library's result codes.
+// Plain words for the library's result codes: the header's texts, a hint where the tool has one,
+// and the code.
 #pragma once
 
 #include <cstdint>
