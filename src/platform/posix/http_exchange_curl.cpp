@@ -20,7 +20,7 @@
 #include <string>
 
 #include "common/utf16.h"
-#include "platform/http_exchange.h"
+#include "platform/http_backend.h"
 
 namespace quorel {
 
@@ -247,11 +247,11 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
          Set(easy, CURLOPT_HEADERDATA, &request);
 }
 
-}  // namespace
+void CloseRequest(HttpRequest* request);
 
 // The set-up steps allocate; running out of memory fails the step like any other failure.
 
-HttpSession* HttpOpenSession(const char16_t* agentName) {
+HttpSession* OpenSession(const char16_t* agentName) {
   char agent[256];
   if (!Utf16ToUtf8(agentName, agent, sizeof agent)) return nullptr;
   try {
@@ -270,7 +270,7 @@ HttpSession* HttpOpenSession(const char16_t* agentName) {
   }
 }
 
-HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
+HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
   char host[1024];
   if (session == nullptr || endpoint.hostName == nullptr ||
       !Utf16ToUtf8(endpoint.hostName, host, sizeof host) || host[0] == 0) {
@@ -292,20 +292,20 @@ HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) 
   }
 }
 
-HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {
+HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const char* target) {
   if (connection == nullptr || verb == nullptr || target == nullptr) return nullptr;
   HttpRequest* request = new (std::nothrow) HttpRequest;
   if (request == nullptr) return nullptr;
   request->connection = connection;
   request->easy = curl_easy_init();
   if (request->easy == nullptr || !Configure(*request, verb, target)) {
-    HttpClose(request);
+    CloseRequest(request);
     return nullptr;
   }
   return request;
 }
 
-bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
+bool AddHeaders(HttpRequest* request, const char16_t* headerBlock) {
   char block[8192];
   if (request == nullptr || request->inMulti || !Utf16ToUtf8(headerBlock, block, sizeof block)) {
     return false;
@@ -325,7 +325,7 @@ bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
   return Set(request->easy, CURLOPT_HTTPHEADER, request->headers);
 }
 
-bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
+bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
   if (request == nullptr || request->inMulti) return false;
   request->declaredLength = totalLength;
   if (!Set(request->easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{totalLength}) ||
@@ -337,7 +337,7 @@ bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
   return Drive(*request, [request] { return request->bodyWanted; });
 }
 
-bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
+bool Write(HttpRequest* request, const void* data, uint32_t count) {
   if (request == nullptr || !request->inMulti || request->done) return false;
   if (count == 0) return true;
   const curl_off_t sentAfter = request->handedOver + count;
@@ -354,18 +354,18 @@ bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
   return sent;
 }
 
-bool HttpEndRequest(HttpRequest* request) {
+bool EndRequest(HttpRequest* request) {
   if (request == nullptr || !request->inMulti || request->handedOver != request->declaredLength) {
     return false;
   }
   return Drive(*request, [request] { return request->answerStarted; });
 }
 
-bool HttpEarlyAnswer(HttpRequest* request) {
+bool EarlyAnswer(HttpRequest* request) {
   return request != nullptr && request->answerStarted;
 }
 
-HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
+HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   *count = 0;
   if (request == nullptr || !request->answerStarted || capacity == 0) {
     return HttpReadResult::kFailed;
@@ -392,7 +392,7 @@ HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, u
   return ended ? HttpReadResult::kEnd : HttpReadResult::kFailed;
 }
 
-void HttpClose(HttpRequest* request) {
+void CloseRequest(HttpRequest* request) {
   if (request == nullptr) return;
   if (request->inMulti)
     curl_multi_remove_handle(request->connection->session->multi, request->easy);
@@ -401,15 +401,21 @@ void HttpClose(HttpRequest* request) {
   delete request;
 }
 
-void HttpClose(HttpConnection* connection) {
+void CloseConnection(HttpConnection* connection) {
   delete connection;
 }
 
-void HttpClose(HttpSession* session) {
+void CloseSession(HttpSession* session) {
   if (session == nullptr) return;
   curl_multi_cleanup(session->multi);
   curl_global_cleanup();
   delete session;
 }
+
+}  // namespace
+
+const HttpBackend kHttpBackend = {OpenSession,  Connect,      OpenRequest,     AddHeaders,
+                                  BeginRequest, Write,        EndRequest,      EarlyAnswer,
+                                  Read,         CloseRequest, CloseConnection, CloseSession};
 
 }  // namespace quorel

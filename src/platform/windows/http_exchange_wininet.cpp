@@ -13,7 +13,7 @@
 #include <new>
 #include <string>
 
-#include "platform/http_exchange.h"
+#include "platform/http_backend.h"
 #include "platform/windows/certificate_chain.h"
 
 namespace quorel {
@@ -40,7 +40,7 @@ namespace {
 
 // Over TLS on a kept-alive connection, no redirects followed, no authentication attempted;
 // every certificate error fails. Dates are not ignored up front: WinINet's flag for them acts on
-// the whole chain, and only the leaf's may be overlooked (HttpBeginRequest).
+// the whole chain, and only the leaf's may be overlooked (BeginRequest).
 constexpr DWORD kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION |
                                 INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_AUTH |
                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
@@ -113,9 +113,7 @@ bool EndWithFinalAnswer(HttpRequest* request) {
          QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status >= 200;
 }
 
-}  // namespace
-
-HttpSession* HttpOpenSession(const char16_t* agentName) {
+HttpSession* OpenSession(const char16_t* agentName) {
   // Straight to the host. A named proxy without a name (INTERNET_OPEN_TYPE_PROXY, no proxy)
   // is refused with ERROR_INVALID_PARAMETER, and the system's proxy settings could carry the
   // request and the key to a host nobody chose.
@@ -126,7 +124,7 @@ HttpSession* HttpOpenSession(const char16_t* agentName) {
   return session;
 }
 
-HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
+HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
   if (session == nullptr) return nullptr;
   HINTERNET handle = InternetConnectW(session->handle, Wide(endpoint.hostName), endpoint.port, L"",
                                       L"", INTERNET_SERVICE_HTTP, 0, 0);
@@ -137,7 +135,7 @@ HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) 
   return connection;
 }
 
-HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {
+HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const char* target) {
   std::wstring wideVerb, wideTarget;
   if (connection == nullptr || !Widen(verb, &wideVerb) || !Widen(target, &wideTarget)) {
     return nullptr;
@@ -158,7 +156,7 @@ HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const
   return request;
 }
 
-bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
+bool AddHeaders(HttpRequest* request, const char16_t* headerBlock) {
   if (request == nullptr || headerBlock == nullptr) return false;
   // Line by line, each replacing a value WinINet holds already (the Accept line that the
   // accepted-types list made): added as one block, such a field would go out twice. WinINet
@@ -178,7 +176,7 @@ bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
   return allAdded;
 }
 
-bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
+bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
   if (request == nullptr) return false;
   INTERNET_BUFFERSW begin{};
   begin.dwStructSize = sizeof begin;
@@ -194,7 +192,7 @@ bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
 
 // The body stays within its declared length: WinINet would send the excess as the start of a
 // next request, or wait for the bytes missing at the end.
-bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
+bool Write(HttpRequest* request, const void* data, uint32_t count) {
   if (request == nullptr || count > request->declaredLength - request->bodyBytesWritten) {
     return false;
   }
@@ -205,18 +203,18 @@ bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
   return true;
 }
 
-bool HttpEndRequest(HttpRequest* request) {
+bool EndRequest(HttpRequest* request) {
   if (request == nullptr || request->bodyBytesWritten != request->declaredLength) return false;
   return EndWithFinalAnswer(request);
 }
 
 // WinINet reads nothing while the body goes out: an answer sent before the server stopped
 // reading waits in the connection, and ending the request reads it.
-bool HttpEarlyAnswer(HttpRequest* request) {
+bool EarlyAnswer(HttpRequest* request) {
   return request != nullptr && EndWithFinalAnswer(request);
 }
 
-HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
+HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   *count = 0;
   if (request == nullptr || capacity == 0) return HttpReadResult::kFailed;
   DWORD got = 0;
@@ -227,22 +225,28 @@ HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, u
   return IsBodyShort(request) ? HttpReadResult::kFailed : HttpReadResult::kEnd;
 }
 
-void HttpClose(HttpRequest* request) {
+void CloseRequest(HttpRequest* request) {
   if (request == nullptr) return;
   InternetCloseHandle(request->handle);
   delete request;
 }
 
-void HttpClose(HttpConnection* connection) {
+void CloseConnection(HttpConnection* connection) {
   if (connection == nullptr) return;
   InternetCloseHandle(connection->handle);
   delete connection;
 }
 
-void HttpClose(HttpSession* session) {
+void CloseSession(HttpSession* session) {
   if (session == nullptr) return;
   InternetCloseHandle(session->handle);
   delete session;
 }
+
+}  // namespace
+
+const HttpBackend kHttpBackend = {OpenSession,  Connect,      OpenRequest,     AddHeaders,
+                                  BeginRequest, Write,        EndRequest,      EarlyAnswer,
+                                  Read,         CloseRequest, CloseConnection, CloseSession};
 
 }  // namespace quorel

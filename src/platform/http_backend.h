@@ -1,0 +1,32 @@
+// The table of functions an HTTP backend fills in, one entry per function of http_exchange.h,
+// which calls through it. Each backend file defines kHttpBackend, and the build links one.
+#pragma once
+
+#include "platform/http_exchange.h"
+
+namespace quorel {
+
+struct HttpBackend {
+  HttpSession* (*openSession)(const char16_t* agentName);
+  HttpConnection* (*connect)(HttpSession* session, const HttpEndpoint& endpoint);
+  HttpRequest* (*openRequest)(HttpConnection* connection, const char* verb, const char* target);
+  bool (*addHeaders)(HttpRequest* request, const char16_t* headerBlock);
+  bool (*beginRequest)(HttpRequest* request, uint32_t totalLength);
+  bool (*write)(HttpRequest* request, const void* data, uint32_t count);
+  bool (*endRequest)(HttpRequest* request);
+  bool (*earlyAnswer)(HttpRequest* request);
+  HttpReadResult (*read)(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count);
+  void (*closeRequest)(HttpRequest* request);
+  void (*closeConnection)(HttpConnection* connection);
+  void (*closeSession)(HttpSession* session);
+};
+
+// The backend of the build: libcurl's on Linux, WinINet's on Windows.
+extern const HttpBackend kHttpBackend;
+
+// The table the exchange calls through: kHttpBackend's entries, unless a test has put in one
+// of its own that wraps the backend's (to act between two writes, or to fail one step) and
+// puts the backend's back afterwards.
+HttpBackend& HttpBackendInUse();
+
+}  // namespace quorel
