@@ -7,10 +7,10 @@
 namespace quorel {
 
 struct HttpBackend {
-  HttpSession* (*openSession)(const char16_t* agentName);
+  HttpSession* (*openSession)(const char* agentName);
   HttpConnection* (*connect)(HttpSession* session, const HttpEndpoint& endpoint);
   HttpRequest* (*openRequest)(HttpConnection* connection, const char* verb, const char* target);
-  bool (*addHeaders)(HttpRequest* request, const char16_t* headerBlock);
+  bool (*addHeaders)(HttpRequest* request, const char* headerBlock);
   bool (*beginRequest)(HttpRequest* request, uint32_t totalLength);
   bool (*write)(HttpRequest* request, const void* data, uint32_t count);
   bool (*endRequest)(HttpRequest* request);

@@ -10,7 +10,7 @@ HttpBackend& HttpBackendInUse() {
   return inUse;
 }
 
-HttpSession* HttpOpenSession(const char16_t* agentName) {
+HttpSession* HttpOpenSession(const char* agentName) {
   return HttpBackendInUse().openSession(agentName);
 }
 
@@ -22,7 +22,7 @@ HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const
   return HttpBackendInUse().openRequest(connection, verb, target);
 }
 
-bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
+bool HttpAddHeaders(HttpRequest* request, const char* headerBlock) {
   return HttpBackendInUse().addHeaders(request, headerBlock);
 }
 

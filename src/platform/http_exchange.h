@@ -24,14 +24,14 @@ struct HttpConnection;
 struct HttpRequest;
 
 // Set-up only; each returns null on failure.
-HttpSession* HttpOpenSession(const char16_t* agentName);
+HttpSession* HttpOpenSession(const char* agentName);
 HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint);
 HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target);
 
 // Header lines separated by CR LF; where the client has a value of its own for a field given
 // here, the given value is the one sent. False when a line could not be added (out of memory,
 // refused by the client): the request must not be begun then.
-bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock);
+bool HttpAddHeaders(HttpRequest* request, const char* headerBlock);
 // Reaches the host, completes TLS and the certificate check and sends the headers declaring
 // totalLength body bytes.
 bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength);

@@ -16,7 +16,7 @@ bool WriteAfterCheckpoint(HttpRequest* request, const void* data, uint32_t count
   return kHttpBackend.write(request, data, count);
 }
 
-bool RefuseHeaders(HttpRequest*, const char16_t*) {
+bool RefuseHeaders(HttpRequest*, const char*) {
   return false;
 }
 

@@ -251,12 +251,10 @@ void CloseRequest(HttpRequest* request);
 
 // The set-up steps allocate; running out of memory fails the step like any other failure.
 
-HttpSession* OpenSession(const char16_t* agentName) {
-  char agent[256];
-  if (!Utf16ToUtf8(agentName, agent, sizeof agent)) return nullptr;
+HttpSession* OpenSession(const char* agentName) {
   try {
     auto session = std::make_unique<HttpSession>();
-    session->agentName = agent;
+    session->agentName = agentName;
     // Reference-counted, and safe to call from several threads in libcurl 7.84 and later.
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
     session->multi = curl_multi_init();
@@ -305,11 +303,11 @@ HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const cha
   return request;
 }
 
-bool AddHeaders(HttpRequest* request, const char16_t* headerBlock) {
+bool AddHeaders(HttpRequest* request, const char* headerBlock) {
   char block[8192];
-  if (request == nullptr || request->inMulti || !Utf16ToUtf8(headerBlock, block, sizeof block)) {
-    return false;
-  }
+  const size_t length = std::strlen(headerBlock);
+  if (request == nullptr || request->inMulti || length >= sizeof block) return false;
+  std::memcpy(block, headerBlock, length + 1);
   // A line without a colon is passed on too; libcurl leaves such a line out of the request.
   for (char* line = block; *line != 0;) {
     char* end = std::strstr(line, "\r\n");

@@ -57,7 +57,8 @@ const wchar_t* Wide(const char16_t* text) {
   return reinterpret_cast<const wchar_t*>(text);
 }
 
-// The verb and target are ASCII; UTF-8 is read strictly so that nothing else slips through.
+// The portable code hands over its texts as UTF-8 (the verb, target, header block and agent
+// name are ASCII); they are read strictly so that nothing else slips through.
 bool Widen(const char* text, std::wstring* wide) {
   const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
   if (units <= 0) return false;
@@ -113,11 +114,14 @@ bool EndWithFinalAnswer(HttpRequest* request) {
          QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status >= 200;
 }
 
-HttpSession* OpenSession(const char16_t* agentName) {
+HttpSession* OpenSession(const char* agentName) {
+  std::wstring wideAgent;
+  if (!Widen(agentName, &wideAgent)) return nullptr;
   // Straight to the host. A named proxy without a name (INTERNET_OPEN_TYPE_PROXY, no proxy)
   // is refused with ERROR_INVALID_PARAMETER, and the system's proxy settings could carry the
   // request and the key to a host nobody chose.
-  HINTERNET handle = InternetOpenW(Wide(agentName), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  HINTERNET handle =
+      InternetOpenW(wideAgent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   if (handle == nullptr) return nullptr;
   HttpSession* session = new (std::nothrow) HttpSession{handle};
   if (session == nullptr) InternetCloseHandle(handle);
@@ -156,13 +160,14 @@ HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const cha
   return request;
 }
 
-bool AddHeaders(HttpRequest* request, const char16_t* headerBlock) {
-  if (request == nullptr || headerBlock == nullptr) return false;
+bool AddHeaders(HttpRequest* request, const char* headerBlock) {
+  std::wstring wideBlock;
+  if (request == nullptr || headerBlock == nullptr || !Widen(headerBlock, &wideBlock)) return false;
   // Line by line, each replacing a value WinINet holds already (the Accept line that the
   // accepted-types list made): added as one block, such a field would go out twice. WinINet
   // also judges a line without a colon; its verdict on such a line does not count.
   bool allAdded = true;
-  const wchar_t* line = Wide(headerBlock);
+  const wchar_t* line = wideBlock.c_str();
   while (*line != 0) {
     const wchar_t* end = wcsstr(line, L"\r\n");
     const size_t length = end != nullptr ? static_cast<size_t>(end - line) : wcslen(line);
