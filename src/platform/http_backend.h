@@ -1,5 +1,9 @@
 // The table of functions an HTTP backend fills in, one entry per function of http_exchange.h,
 // which calls through it. Each backend file defines kHttpBackend, and the build links one.
+// Each entry keeps the guarantees of http_exchange.h and does only what is its own: before
+// it is called, the handles and texts it gets have been checked to be present, the host name
+// to be non-empty and a read's capacity to be non-zero (with its count set to 0 already), and
+// closing a null handle never reaches the backend.
 #pragma once
 
 #include "platform/http_exchange.h"

@@ -1,4 +1,5 @@
-// The exchange's functions, the same on every system: each calls the backend's entry.
+// The exchange's functions, the same on every system: each checks its arguments once, for
+// every backend, and calls the backend's entry.
 #include "platform/http_exchange.h"
 
 #include "platform/http_backend.h"
@@ -11,51 +12,59 @@ HttpBackend& HttpBackendInUse() {
 }
 
 HttpSession* HttpOpenSession(const char* agentName) {
+  if (agentName == nullptr) return nullptr;
   return HttpBackendInUse().openSession(agentName);
 }
 
 HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
+  if (session == nullptr || endpoint.hostName == nullptr || endpoint.hostName[0] == 0) {
+    return nullptr;
+  }
   return HttpBackendInUse().connect(session, endpoint);
 }
 
 HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {
+  if (connection == nullptr || verb == nullptr || target == nullptr) return nullptr;
   return HttpBackendInUse().openRequest(connection, verb, target);
 }
 
 bool HttpAddHeaders(HttpRequest* request, const char* headerBlock) {
-  return HttpBackendInUse().addHeaders(request, headerBlock);
+  return request != nullptr && headerBlock != nullptr &&
+         HttpBackendInUse().addHeaders(request, headerBlock);
 }
 
 bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
-  return HttpBackendInUse().beginRequest(request, totalLength);
+  return request != nullptr && HttpBackendInUse().beginRequest(request, totalLength);
 }
 
 bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
-  return HttpBackendInUse().write(request, data, count);
+  return request != nullptr && HttpBackendInUse().write(request, data, count);
 }
 
 bool HttpEndRequest(HttpRequest* request) {
-  return HttpBackendInUse().endRequest(request);
+  return request != nullptr && HttpBackendInUse().endRequest(request);
 }
 
 bool HttpEarlyAnswer(HttpRequest* request) {
-  return HttpBackendInUse().earlyAnswer(request);
+  return request != nullptr && HttpBackendInUse().earlyAnswer(request);
 }
 
 HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
+  *count = 0;
+  if (request == nullptr || capacity == 0) return HttpReadResult::kFailed;
   return HttpBackendInUse().read(request, buffer, capacity, count);
 }
 
 void HttpClose(HttpRequest* request) {
-  HttpBackendInUse().closeRequest(request);
+  if (request != nullptr) HttpBackendInUse().closeRequest(request);
 }
 
 void HttpClose(HttpConnection* connection) {
-  HttpBackendInUse().closeConnection(connection);
+  if (connection != nullptr) HttpBackendInUse().closeConnection(connection);
 }
 
 void HttpClose(HttpSession* session) {
-  HttpBackendInUse().closeSession(session);
+  if (session != nullptr) HttpBackendInUse().closeSession(session);
 }
 
 }  // namespace quorel

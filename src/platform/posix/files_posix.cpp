@@ -16,7 +16,7 @@ namespace {
 
 int OpenPath(const char16_t* path, int flags) {
   char native[PATH_MAX];
-  if (path == nullptr || !Utf16ToUtf8(path, native, sizeof native) || native[0] == 0) return -1;
+  if (!Utf16ToUtf8(path, native, sizeof native)) return -1;
   int fd;
   do {
     fd = open(native, flags | O_CLOEXEC, 0666);
@@ -24,20 +24,15 @@ int OpenPath(const char16_t* path, int flags) {
   return fd;
 }
 
-int Descriptor(intptr_t handle) { return static_cast<int>(handle); }
+int Descriptor(intptr_t handle) {
+  return static_cast<int>(handle);
+}
 
 }  // namespace
 
-bool File::Create(const char16_t* path) {
-  Close();
-  handle_ = OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC);
-  return IsOpen();
-}
-
-bool File::OpenForReading(const char16_t* path) {
-  Close();
-  handle_ = OpenPath(path, O_RDONLY);
-  return IsOpen();
+intptr_t File::OpenChecked(const char16_t* path, Access access) {
+  return OpenPath(path,
+                  access == Access::kCreateForWriting ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY);
 }
 
 int64_t File::Size() const {
@@ -68,7 +63,9 @@ size_t File::Write(const void* data, size_t count) {
   return written;
 }
 
-bool File::Rewind() { return IsOpen() && lseek(Descriptor(handle_), 0, SEEK_SET) == 0; }
+bool File::Rewind() {
+  return IsOpen() && lseek(Descriptor(handle_), 0, SEEK_SET) == 0;
+}
 
 bool File::Close() {
   if (!IsOpen()) return true;

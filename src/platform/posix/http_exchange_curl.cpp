@@ -270,10 +270,7 @@ HttpSession* OpenSession(const char* agentName) {
 
 HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
   char host[1024];
-  if (session == nullptr || endpoint.hostName == nullptr ||
-      !Utf16ToUtf8(endpoint.hostName, host, sizeof host) || host[0] == 0) {
-    return nullptr;
-  }
+  if (!Utf16ToUtf8(endpoint.hostName, host, sizeof host)) return nullptr;
   try {
     const bool literalIpv6 = std::strchr(host, ':') != nullptr;
     auto connection = std::make_unique<HttpConnection>();
@@ -291,7 +288,6 @@ HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
 }
 
 HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const char* target) {
-  if (connection == nullptr || verb == nullptr || target == nullptr) return nullptr;
   HttpRequest* request = new (std::nothrow) HttpRequest;
   if (request == nullptr) return nullptr;
   request->connection = connection;
@@ -306,7 +302,7 @@ HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const cha
 bool AddHeaders(HttpRequest* request, const char* headerBlock) {
   char block[8192];
   const size_t length = std::strlen(headerBlock);
-  if (request == nullptr || request->inMulti || length >= sizeof block) return false;
+  if (request->inMulti || length >= sizeof block) return false;
   std::memcpy(block, headerBlock, length + 1);
   // A line without a colon is passed on too; libcurl leaves such a line out of the request.
   for (char* line = block; *line != 0;) {
@@ -324,7 +320,7 @@ bool AddHeaders(HttpRequest* request, const char* headerBlock) {
 }
 
 bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
-  if (request == nullptr || request->inMulti) return false;
+  if (request->inMulti) return false;
   request->declaredLength = totalLength;
   if (!Set(request->easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{totalLength}) ||
       curl_multi_add_handle(request->connection->session->multi, request->easy) != CURLM_OK) {
@@ -336,7 +332,7 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
 }
 
 bool Write(HttpRequest* request, const void* data, uint32_t count) {
-  if (request == nullptr || !request->inMulti || request->done) return false;
+  if (!request->inMulti || request->done) return false;
   if (count == 0) return true;
   const curl_off_t sentAfter = request->handedOver + count;
   if (sentAfter > request->declaredLength) return false;
@@ -353,21 +349,16 @@ bool Write(HttpRequest* request, const void* data, uint32_t count) {
 }
 
 bool EndRequest(HttpRequest* request) {
-  if (request == nullptr || !request->inMulti || request->handedOver != request->declaredLength) {
-    return false;
-  }
+  if (!request->inMulti || request->handedOver != request->declaredLength) return false;
   return Drive(*request, [request] { return request->answerStarted; });
 }
 
 bool EarlyAnswer(HttpRequest* request) {
-  return request != nullptr && request->answerStarted;
+  return request->answerStarted;
 }
 
 HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
-  *count = 0;
-  if (request == nullptr || !request->answerStarted || capacity == 0) {
-    return HttpReadResult::kFailed;
-  }
+  if (!request->answerStarted) return HttpReadResult::kFailed;
   if (request->answerOffset == request->answerLength && !request->done &&
       !AnswerComplete(*request)) {
     request->answerOffset = 0;
@@ -391,7 +382,6 @@ HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint3
 }
 
 void CloseRequest(HttpRequest* request) {
-  if (request == nullptr) return;
   if (request->inMulti)
     curl_multi_remove_handle(request->connection->session->multi, request->easy);
   if (request->easy != nullptr) curl_easy_cleanup(request->easy);
@@ -404,7 +394,6 @@ void CloseConnection(HttpConnection* connection) {
 }
 
 void CloseSession(HttpSession* session) {
-  if (session == nullptr) return;
   curl_multi_cleanup(session->multi);
   curl_global_cleanup();
   delete session;

@@ -129,7 +129,6 @@ HttpSession* OpenSession(const char* agentName) {
 }
 
 HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
-  if (session == nullptr) return nullptr;
   HINTERNET handle = InternetConnectW(session->handle, Wide(endpoint.hostName), endpoint.port, L"",
                                       L"", INTERNET_SERVICE_HTTP, 0, 0);
   if (handle == nullptr) return nullptr;
@@ -141,9 +140,7 @@ HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
 
 HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const char* target) {
   std::wstring wideVerb, wideTarget;
-  if (connection == nullptr || !Widen(verb, &wideVerb) || !Widen(target, &wideTarget)) {
-    return nullptr;
-  }
+  if (!Widen(verb, &wideVerb) || !Widen(target, &wideTarget)) return nullptr;
   const DWORD flags =
       kRequestFlags |
       (connection->acceptMismatchedNames ? INTERNET_FLAG_IGNORE_CERT_CN_INVALID : 0);
@@ -162,7 +159,7 @@ HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const cha
 
 bool AddHeaders(HttpRequest* request, const char* headerBlock) {
   std::wstring wideBlock;
-  if (request == nullptr || headerBlock == nullptr || !Widen(headerBlock, &wideBlock)) return false;
+  if (!Widen(headerBlock, &wideBlock)) return false;
   // Line by line, each replacing a value WinINet holds already (the Accept line that the
   // accepted-types list made): added as one block, such a field would go out twice. WinINet
   // also judges a line without a colon; its verdict on such a line does not count.
@@ -182,7 +179,6 @@ bool AddHeaders(HttpRequest* request, const char* headerBlock) {
 }
 
 bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
-  if (request == nullptr) return false;
   INTERNET_BUFFERSW begin{};
   begin.dwStructSize = sizeof begin;
   begin.dwBufferTotal = totalLength;
@@ -198,9 +194,7 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
 // The body stays within its declared length: WinINet would send the excess as the start of a
 // next request, or wait for the bytes missing at the end.
 bool Write(HttpRequest* request, const void* data, uint32_t count) {
-  if (request == nullptr || count > request->declaredLength - request->bodyBytesWritten) {
-    return false;
-  }
+  if (count > request->declaredLength - request->bodyBytesWritten) return false;
   if (count == 0) return true;
   DWORD written = 0;
   if (!InternetWriteFile(request->handle, data, count, &written) || written != count) return false;
@@ -209,19 +203,16 @@ bool Write(HttpRequest* request, const void* data, uint32_t count) {
 }
 
 bool EndRequest(HttpRequest* request) {
-  if (request == nullptr || request->bodyBytesWritten != request->declaredLength) return false;
-  return EndWithFinalAnswer(request);
+  return request->bodyBytesWritten == request->declaredLength && EndWithFinalAnswer(request);
 }
 
 // WinINet reads nothing while the body goes out: an answer sent before the server stopped
 // reading waits in the connection, and ending the request reads it.
 bool EarlyAnswer(HttpRequest* request) {
-  return request != nullptr && EndWithFinalAnswer(request);
+  return EndWithFinalAnswer(request);
 }
 
 HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
-  *count = 0;
-  if (request == nullptr || capacity == 0) return HttpReadResult::kFailed;
   DWORD got = 0;
   if (!InternetReadFile(request->handle, buffer, capacity, &got)) return HttpReadResult::kFailed;
   request->bodyBytesRead += got;
@@ -231,19 +222,16 @@ HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint3
 }
 
 void CloseRequest(HttpRequest* request) {
-  if (request == nullptr) return;
   InternetCloseHandle(request->handle);
   delete request;
 }
 
 void CloseConnection(HttpConnection* connection) {
-  if (connection == nullptr) return;
   InternetCloseHandle(connection->handle);
   delete connection;
 }
 
 void CloseSession(HttpSession* session) {
-  if (session == nullptr) return;
   InternetCloseHandle(session->handle);
   delete session;
 }
