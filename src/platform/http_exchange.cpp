@@ -6,6 +6,12 @@
 
 namespace quorel {
 
+const HttpBackend kHttpBackend = {
+    http_backend::OpenSession,  http_backend::Connect,         http_backend::OpenRequest,
+    http_backend::AddHeaders,   http_backend::BeginRequest,    http_backend::Write,
+    http_backend::EndRequest,   http_backend::EarlyAnswer,     http_backend::Read,
+    http_backend::CloseRequest, http_backend::CloseConnection, http_backend::CloseSession};
+
 HttpBackend& HttpBackendInUse() {
   static HttpBackend inUse = kHttpBackend;
   return inUse;

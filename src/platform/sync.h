@@ -1,5 +1,5 @@
-// A lock and a condition for state shared with a platform callback thread. Each system's
-// classes (sync_posix.h, sync_windows.h) have the same members.
+// A lock and a condition for state shared with a platform callback thread. Each system gives
+// their storage (sync_posix.h, sync_windows.h) and their functions.
 //
 // What every backend guarantees:
 // - Both are constant-initialised and need no destruction, so a static instance costs
@@ -18,6 +18,32 @@
 #endif
 
 namespace quorel {
+
+class Lock {
+ public:
+  constexpr Lock() = default;
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  void Acquire();
+  void Release();
+
+ private:
+  friend class Condition;
+  NativeLock native_ = kUnusedNativeLock;
+};
+
+class Condition {
+ public:
+  constexpr Condition() = default;
+  Condition(const Condition&) = delete;
+  Condition& operator=(const Condition&) = delete;
+  // Releases lock while waiting and holds it again on return; may return spuriously.
+  void Wait(Lock& lock);
+  void WakeAll();
+
+ private:
+  NativeCondition native_ = kUnusedNativeCondition;
+};
 
 class LockGuard {
  public:

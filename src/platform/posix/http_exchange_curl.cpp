@@ -247,7 +247,9 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
          Set(easy, CURLOPT_HEADERDATA, &request);
 }
 
-void CloseRequest(HttpRequest* request);
+}  // namespace
+
+namespace http_backend {
 
 // The set-up steps allocate; running out of memory fails the step like any other failure.
 
@@ -399,10 +401,6 @@ void CloseSession(HttpSession* session) {
   delete session;
 }
 
-}  // namespace
-
-const HttpBackend kHttpBackend = {OpenSession,  Connect,      OpenRequest,     AddHeaders,
-                                  BeginRequest, Write,        EndRequest,      EarlyAnswer,
-                                  Read,         CloseRequest, CloseConnection, CloseSession};
+}  // namespace http_backend
 
 }  // namespace quorel

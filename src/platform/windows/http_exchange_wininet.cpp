@@ -114,6 +114,10 @@ bool EndWithFinalAnswer(HttpRequest* request) {
          QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status >= 200;
 }
 
+}  // namespace
+
+namespace http_backend {
+
 HttpSession* OpenSession(const char* agentName) {
   std::wstring wideAgent;
   if (!Widen(agentName, &wideAgent)) return nullptr;
@@ -236,10 +240,6 @@ void CloseSession(HttpSession* session) {
   delete session;
 }
 
-}  // namespace
-
-const HttpBackend kHttpBackend = {OpenSession,  Connect,      OpenRequest,     AddHeaders,
-                                  BeginRequest, Write,        EndRequest,      EarlyAnswer,
-                                  Read,         CloseRequest, CloseConnection, CloseSession};
+}  // namespace http_backend
 
 }  // namespace quorel
