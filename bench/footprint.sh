@@ -10,7 +10,7 @@ cmake -S . -B build >/dev/null
 cmake --build build -j2 --target quorel_bench_footprint VantrelQuorelSpeechTestService \
   quorel-tls-test-server >/dev/null
 port=$(grep -E '^QUOREL_TEST_SERVICE_PORT:' build/CMakeCache.txt | cut -d= -f2)
-library=$(find build/tests -name 'libVantrelQuorelSpeechTestService.so' | head -1)
+library=build/tests/upload/library/libVantrelQuorelSpeech.so
 ca_file=build/tests/upload/test-service-ca.crt
 server_program=build/tests/support/tls/quorel-tls-test-server
 

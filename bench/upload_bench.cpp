@@ -23,12 +23,6 @@ using quorel::bench::Median;
 using quorel::bench::ProcessCost;
 using quorel::bench::RunMeasured;
 
-std::string Narrow(const char16_t* units) {
-  std::string text;
-  for (; *units != 0; ++units) text += static_cast<char>(*units);
-  return text;
-}
-
 void WritePattern(const std::string& path, size_t size) {
   std::ofstream file(path, std::ios::binary);
   std::string block(1 << 16, 0);
@@ -60,7 +54,7 @@ std::vector<std::string> PrepareCurlRequest(const std::string& audio, size_t siz
     out.write(tail.bytes, tail.length);
   }
   std::vector<std::string> headers;
-  std::istringstream lines(Narrow(block.Units()));
+  std::istringstream lines(block.Bytes());
   for (std::string line; std::getline(lines, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.find(':') == std::string::npos) continue;

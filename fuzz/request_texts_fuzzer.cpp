@@ -20,13 +20,15 @@ void Require(bool condition, const char* what) {
   std::abort();
 }
 
-std::string Narrow(const char16_t* units) {
-  std::string text;
-  for (; *units != 0; ++units) {
-    Require(*units < 0x80, "a text holds a unit outside ASCII");
-    text += static_cast<char>(*units);
+// A text's bytes up to its terminator, which must come at its length.
+template <size_t kCapacity>
+std::string Ascii(const FixedText<kCapacity>& text) {
+  const std::string bytes = text.Bytes();
+  Require(bytes.size() == text.Length(), "a text's length misses its terminator");
+  for (const char byte : bytes) {
+    Require(static_cast<unsigned char>(byte) < 0x80, "a text holds a byte outside ASCII");
   }
-  return text;
+  return bytes;
 }
 
 // The key as UTF-8, decoded independently of the library; false for unpaired surrogates.
@@ -95,7 +97,7 @@ void CheckToken(const LocalTime& time, const BoundaryToken& token) {
                 time.month, time.dayOfWeek, time.day, time.hour, time.minute, time.second,
                 time.milliseconds);
   Require(!token.Overflowed() && token.Length() < kBoundaryTokenCapacity, "token capacity");
-  Require(Narrow(token.Units()) == expected, "token differs from the clock fields");
+  Require(Ascii(token) == expected, "token differs from the clock fields");
 }
 
 void CheckTarget(const std::u16string& key, const RequestTarget& target, bool made) {
@@ -107,23 +109,18 @@ void CheckTarget(const std::u16string& key, const RequestTarget& target, bool ma
   Require(made == (valid && expected.size() < kRequestTargetCapacity),
           "the target was refused or made against the key");
   if (!made) return;
-  const std::string text = Narrow(target.Units());
+  const std::string text = Ascii(target);
   for (const char unit : text) {
     Require(unit > 0x20 && unit < 0x7F, "a raw control, space or DEL in the target");
   }
   Require(text == expected, "the target does not carry the key as encoded");
-
-  char bytes[kRequestTargetCapacity];
-  uint32_t length = 0;
-  Require(ToAsciiBytes(target.Units(), bytes, sizeof bytes, length), "target bytes");
-  Require(length == target.Length() && bytes[length] == 0 && text == bytes, "target bytes");
 }
 
 void CheckEnvelopeAndHeaders(const BoundaryToken& token, int64_t fileSize) {
   EnvelopeBytes head;
   EnvelopeBytes tail;
   MakeEnvelope(token, head, tail);
-  const std::string tokenText = Narrow(token.Units());
+  const std::string tokenText = Ascii(token);
   Require(head.length < kEnvelopeCapacity && head.bytes[head.length] == 0, "head capacity");
   Require(tail.length < kEnvelopeCapacity && tail.bytes[tail.length] == 0, "tail capacity");
   const std::string headText(head.bytes, head.length);
@@ -143,7 +140,7 @@ void CheckEnvelopeAndHeaders(const BoundaryToken& token, int64_t fileSize) {
   HeaderBlock block;
   Require(MakeHeaderBlock(u"localhost", length, token, block), "header block refused");
   Require(block.Length() < kHeaderBlockCapacity, "header block capacity");
-  const std::string text = Narrow(block.Units());
+  const std::string text = Ascii(block);
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\r') Require(i + 1 < text.size() && text[i + 1] == '\n', "lone CR");
     if (text[i] == '\n') Require(i > 0 && text[i - 1] == '\r', "lone LF");

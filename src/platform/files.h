@@ -1,5 +1,18 @@
 // Files named by UTF-16 paths: the WAV file the recorder writes, the audio file the upload
-// reads and the response file it writes.
+// reads and the response file it writes. The opening is checked here once (files.cpp); each
+// system's backend does the rest.
+//
+// What every backend guarantees:
+// - A path that is null, empty or not valid UTF-16 names no file: it is refused before the
+//   backend sees it, even where the system would accept such a name.
+// - Create gives a file open for writing only, emptied if it existed; OpenForReading an
+//   existing file open for reading only, which other readers may open too. Neither handle is
+//   inherited by a child process.
+// - Writes are unbuffered: a count reported as written is a count the system has taken, and
+//   fewer than asked means the rest was refused. Reads and writes that a signal interrupts
+//   are carried on, not failed.
+// - A closed File fails every call but Close, which succeeds; Close always releases the handle.
+// - One File is used by one thread at a time.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +29,9 @@ class File {
 
   // Creates the file, or empties an existing one, for writing. Fails for a path the platform
   // cannot name (a missing folder, no permission, an unpaired surrogate).
-  bool Create(const char16_t* path);
+  bool Create(const char16_t* path) { return Open(path, Access::kCreateForWriting); }
   // Opens an existing file for reading; other readers may open it too.
-  bool OpenForReading(const char16_t* path);
+  bool OpenForReading(const char16_t* path) { return Open(path, Access::kExistingForReading); }
   bool IsOpen() const { return handle_ != kClosed; }
   // Size in bytes, or -1 when it cannot be taken.
   int64_t Size() const;
@@ -35,7 +48,13 @@ class File {
   bool Close();
 
  private:
+  enum class Access { kCreateForWriting, kExistingForReading };
   static constexpr intptr_t kClosed = -1;
+
+  bool Open(const char16_t* path, Access access);
+  // The backend's part of Open, for a path already checked: the handle, or kClosed.
+  static intptr_t OpenChecked(const char16_t* path, Access access);
+
   intptr_t handle_ = kClosed;
 };
 

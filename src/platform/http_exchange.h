@@ -1,8 +1,27 @@
 // One HTTPS request, push-shaped as the upload sends it: set up session, connection and request
-// objects (no network contact), add the header block, begin (connect, TLS, certificate check,
-// headers with the declared body length), write the body piece by piece, end, then read the
-// answer body in pieces. Each backend carries the caller's writes to the wire as they come and
-// never holds the whole body.
+// objects, add the header block, begin, write the body piece by piece, end, then read the
+// answer body in pieces. The functions here check their arguments and call the backend of the
+// build through its table (platform/http_backend.h).
+//
+// What every backend guarantees:
+// - Set-up (session, connection, request) makes no network contact. Reaching the host, TLS and
+//   the certificate check all happen in HttpBeginRequest, so each of their failures is its
+//   failure.
+// - The certificate must chain to a trusted root (caFile's roots where one is given, else the
+//   system's) and name the host unless acceptMismatchedNames; only the leaf's validity dates
+//   are overlooked, as devices often run with a wrong clock.
+// - Texts are UTF-8 (the endpoint's host name UTF-16), zero-terminated, and go out byte for
+//   byte; a backend whose client wants UTF-16 converts them itself.
+// - The body goes out with the declared length and no chunked coding, each write carried to
+//   the wire without the whole body ever being held; no more than the declared length is
+//   sent, and the request cannot be ended short of it.
+// - No redirect is followed and no authentication attempted; the answer of any status is
+//   read, but an interim (1xx) one is never taken for the answer.
+// - Reaching the host gives up after connectTimeoutMs, and every later wait after
+//   stallTimeoutMs without a byte moving either way.
+// - Closing releases everything an object holds, whatever state it is in.
+// - Uploads on different sessions may run on different threads at once; the objects of one
+//   session are used by one thread at a time.
 #pragma once
 
 #include <cstdint>
@@ -23,15 +42,15 @@ struct HttpSession;
 struct HttpConnection;
 struct HttpRequest;
 
-// Set-up only; each returns null on failure.
-HttpSession* HttpOpenSession(const char16_t* agentName);
+// Set-up only; each returns null on failure (running out of memory included).
+HttpSession* HttpOpenSession(const char* agentName);
 HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint);
 HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target);
 
 // Header lines separated by CR LF; where the client has a value of its own for a field given
 // here, the given value is the one sent. False when a line could not be added (out of memory,
 // refused by the client): the request must not be begun then.
-bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock);
+bool HttpAddHeaders(HttpRequest* request, const char* headerBlock);
 // Reaches the host, completes TLS and the certificate check and sends the headers declaring
 // totalLength body bytes.
 bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength);

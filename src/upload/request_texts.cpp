@@ -1,5 +1,7 @@
 #include "upload/request_texts.h"
 
+#include <cstring>
+
 #include "common/utf16.h"
 
 namespace quorel {
@@ -35,21 +37,35 @@ bool MustBePercentEncoded(uint8_t octet) {
   return false;
 }
 
-template <size_t kCapacity>
-void AppendOctet(FixedText<kCapacity>& text, uint8_t octet) {
+void AppendPercentEncoded(RequestTarget& target, uint8_t octet) {
   if (!MustBePercentEncoded(octet)) {
-    text.Append(octet);
+    target.Append(static_cast<char>(octet));
     return;
   }
   constexpr char kHexDigits[] = "0123456789ABCDEF";
-  text.Append(u'%');
-  text.Append(static_cast<char16_t>(kHexDigits[octet >> 4]));
-  text.Append(static_cast<char16_t>(kHexDigits[octet & 0x0F]));
+  target.Append('%');
+  target.Append(kHexDigits[octet >> 4]);
+  target.Append(kHexDigits[octet & 0x0F]);
 }
 
-void ToEnvelopeBytes(const EnvelopeText& text, EnvelopeBytes& bytes) {
-  // The envelope holds only ASCII (fixed texts and digits) and always fits its capacity.
-  ToAsciiBytes(text.Units(), bytes.bytes, sizeof bytes.bytes, bytes.length);
+// Hands each octet of text's UTF-8 form to take; false for text that is not valid UTF-16.
+template <typename Take>
+bool ForEachUtf8Octet(const char16_t* text, Take take) {
+  for (size_t index = 0; text[index] != 0;) {
+    const int32_t codePoint = NextCodePoint(text, index);
+    if (codePoint == kInvalidCodePoint) return false;
+    char encoded[4];
+    const size_t length = EncodeUtf8(codePoint, encoded);
+    for (size_t i = 0; i < length; ++i) take(static_cast<uint8_t>(encoded[i]));
+  }
+  return true;
+}
+
+// The envelope holds only fixed texts and digits and always fits its capacity.
+template <size_t kCapacity>
+void CopyEnvelope(const FixedText<kCapacity>& text, EnvelopeBytes& bytes) {
+  std::memcpy(bytes.bytes, text.Bytes(), text.Length() + 1);
+  bytes.length = static_cast<uint32_t>(text.Length());
 }
 
 }  // namespace
@@ -64,29 +80,23 @@ void MakeBoundaryToken(const LocalTime& time, BoundaryToken& token) {
 
 bool MakeRequestTarget(const char16_t* key, RequestTarget& target) {
   if (key == nullptr) return false;
-  target.AppendAscii(kTargetBeforeKey);
-  for (size_t index = 0; key[index] != 0 && !target.Overflowed();) {
-    const int32_t codePoint = NextCodePoint(key, index);
-    if (codePoint == kInvalidCodePoint) return false;
-    char encoded[4];
-    const size_t length = EncodeUtf8(codePoint, encoded);
-    for (size_t i = 0; i < length; ++i) AppendOctet(target, static_cast<uint8_t>(encoded[i]));
-  }
-  return !target.Overflowed();
+  target.Append(kTargetBeforeKey);
+  return ForEachUtf8Octet(key, [&target](uint8_t octet) { AppendPercentEncoded(target, octet); }) &&
+         !target.Overflowed();
 }
 
 void MakeEnvelope(const BoundaryToken& token, EnvelopeBytes& head, EnvelopeBytes& tail) {
-  EnvelopeText headText;
-  headText.AppendAscii(kHeadBeforeToken);
-  headText.AppendUtf16(token.Units());
-  headText.AppendAscii(kHeadAfterToken);
-  ToEnvelopeBytes(headText, head);
+  FixedText<kEnvelopeCapacity> headText;
+  headText.Append(kHeadBeforeToken);
+  headText.Append(token.Bytes());
+  headText.Append(kHeadAfterToken);
+  CopyEnvelope(headText, head);
 
-  EnvelopeText tailText;
-  tailText.AppendAscii(kTailBeforeToken);
-  tailText.AppendUtf16(token.Units());
-  tailText.AppendAscii(kTailAfterToken);
-  ToEnvelopeBytes(tailText, tail);
+  FixedText<kEnvelopeCapacity> tailText;
+  tailText.Append(kTailBeforeToken);
+  tailText.Append(token.Bytes());
+  tailText.Append(kTailAfterToken);
+  CopyEnvelope(tailText, tail);
 }
 
 bool ContentLength(uint32_t headLength, int64_t fileSize, uint32_t tailLength, uint32_t& length) {
@@ -99,25 +109,16 @@ bool ContentLength(uint32_t headLength, int64_t fileSize, uint32_t tailLength, u
 
 bool MakeHeaderBlock(const char16_t* hostName, uint32_t contentLength, const BoundaryToken& token,
                      HeaderBlock& block) {
-  block.AppendAscii(kHostLine);
-  block.AppendUtf16(hostName);
-  block.AppendAscii(kHeaderLinesBeforeLength);
-  block.AppendDecimal(contentLength, 1);
-  block.AppendAscii(kHeaderLinesBeforeToken);
-  block.AppendUtf16(token.Units());
-  return !block.Overflowed();
-}
-
-bool ToAsciiBytes(const char16_t* text, char* out, size_t capacity, uint32_t& length) {
-  size_t count = 0;
-  for (; text[count] != 0; ++count) {
-    if (text[count] >= 0x80 || count + 1 >= capacity) return false;
-    out[count] = static_cast<char>(text[count]);
+  block.Append(kHostLine);
+  if (!ForEachUtf8Octet(hostName,
+                        [&block](uint8_t octet) { block.Append(static_cast<char>(octet)); })) {
+    return false;
   }
-  if (capacity == 0) return false;
-  out[count] = 0;
-  length = static_cast<uint32_t>(count);
-  return true;
+  block.Append(kHeaderLinesBeforeLength);
+  block.AppendDecimal(contentLength, 1);
+  block.Append(kHeaderLinesBeforeToken);
+  block.Append(token.Bytes());
+  return !block.Overflowed();
 }
 
 }  // namespace quorel

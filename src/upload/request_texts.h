@@ -1,6 +1,7 @@
 // Every text an upload sends, and the declared body length: boundary token, request target,
-// multipart envelope, header block and the session's agent name. Texts are built as UTF-16 in
-// buffers of fixed capacity; the envelope is then converted to the bytes that go on the wire.
+// multipart envelope, header block and the session's agent name. Each is built as the bytes
+// that go on the wire, in a buffer of fixed capacity; only the key and the host name arrive as
+// UTF-16, and go in as UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -16,14 +17,13 @@ constexpr size_t kRequestTargetCapacity = 200;
 constexpr size_t kEnvelopeCapacity = 1000;
 constexpr size_t kHeaderBlockCapacity = 2000;
 
-inline constexpr char16_t kAgentName[] = u"Vantrel - Quorel. Voice Upload";
+inline constexpr char kAgentName[] = "Vantrel - Quorel. Voice Upload";
 
 using BoundaryToken = FixedText<kBoundaryTokenCapacity>;
 using RequestTarget = FixedText<kRequestTargetCapacity>;
-using EnvelopeText = FixedText<kEnvelopeCapacity>;
 using HeaderBlock = FixedText<kHeaderBlockCapacity>;
 
-// Single-byte text as sent, with its length without the terminator.
+// Envelope text as sent, with its length without the terminator.
 struct EnvelopeBytes {
   char bytes[kEnvelopeCapacity];
   uint32_t length;
@@ -46,12 +46,9 @@ void MakeEnvelope(const BoundaryToken& token, EnvelopeBytes& head, EnvelopeBytes
 // that the declared length must fit (or the size is negative).
 bool ContentLength(uint32_t headLength, int64_t fileSize, uint32_t tailLength, uint32_t& length);
 
-// Seven lines joined by CR LF, the last without one; false when the host name leaves no room.
+// Seven lines joined by CR LF, the last without one; false when the host name leaves no room
+// or is not valid UTF-16.
 bool MakeHeaderBlock(const char16_t* hostName, uint32_t contentLength, const BoundaryToken& token,
                      HeaderBlock& block);
-
-// Converts ASCII UTF-16 text to its bytes, zero-terminated within capacity; false for a unit
-// outside ASCII or a text that does not fit.
-bool ToAsciiBytes(const char16_t* text, char* out, size_t capacity, uint32_t& length);
 
 }  // namespace quorel

@@ -94,17 +94,12 @@ int32_t UploadSpeech(const HttpEndpoint& endpoint, const char16_t* audioPath, co
   if (!session) return QUOREL_SPEECH_SESSION_FAILED;
 
   RequestTarget target;
-  char targetBytes[kRequestTargetCapacity];
-  uint32_t targetLength = 0;
-  if (!MakeRequestTarget(key, target) ||
-      !ToAsciiBytes(target.Units(), targetBytes, sizeof targetBytes, targetLength)) {
-    return QUOREL_SPEECH_REQUEST_FAILED;
-  }
+  if (!MakeRequestTarget(key, target)) return QUOREL_SPEECH_REQUEST_FAILED;
 
   const HttpConnectionHandle connection(HttpConnect(session.Get(), endpoint));
   if (!connection) return QUOREL_SPEECH_CONNECTION_FAILED;
 
-  const HttpRequestHandle request(HttpOpenRequest(connection.Get(), "POST", targetBytes));
+  const HttpRequestHandle request(HttpOpenRequest(connection.Get(), "POST", target.Bytes()));
   if (!request) return QUOREL_SPEECH_REQUEST_FAILED;
 
   EnvelopeBytes head;
@@ -119,7 +114,7 @@ int32_t UploadSpeech(const HttpEndpoint& endpoint, const char16_t* audioPath, co
   // A request without its header block would reach the service unlabelled: never sent.
   HeaderBlock headerBlock;
   if (!MakeHeaderBlock(endpoint.hostName, contentLength, token, headerBlock) ||
-      !HttpAddHeaders(request.Get(), headerBlock.Units())) {
+      !HttpAddHeaders(request.Get(), headerBlock.Bytes())) {
     return QUOREL_SPEECH_REQUEST_FAILED;
   }
 

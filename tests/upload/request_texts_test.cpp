@@ -10,23 +10,17 @@ namespace {
 
 constexpr char kTargetPrefix[] = "/speech-api/v2/recognize?output=json&lang=en-us&key=";
 
-std::string Narrow(const char16_t* text) {
-  std::string bytes;
-  for (; *text != 0; ++text) bytes += static_cast<char>(*text);
-  return bytes;
-}
-
 std::string Token(const LocalTime& time) {
   BoundaryToken token;
   MakeBoundaryToken(time, token);
-  return Narrow(token.Units());
+  return token.Bytes();
 }
 
 // The encoded target's key part, or "<rejected>".
 std::string KeyInTarget(const char16_t* key) {
   RequestTarget target;
   if (!MakeRequestTarget(key, target)) return "<rejected>";
-  const std::string text = Narrow(target.Units());
+  const std::string text = target.Bytes();
   EXPECT_EQ(text.compare(0, sizeof kTargetPrefix - 1, kTargetPrefix), 0);
   return text.substr(sizeof kTargetPrefix - 1);
 }
@@ -67,12 +61,12 @@ TEST(RequestTarget, RejectsKeysThatAreMissingInvalidOrTooLong) {
   EXPECT_EQ(KeyInTarget(loneHigh), "<rejected>");
   EXPECT_EQ(KeyInTarget(loneLow), "<rejected>");
 
-  // The text before the key takes 52 of the 200 units, the terminator one.
+  // The text before the key takes 52 of the 200 bytes, the terminator one.
   EXPECT_EQ(sizeof kTargetPrefix - 1, 52u);
   const std::u16string longest(147, u'k');
   EXPECT_EQ(KeyInTarget(longest.c_str()), std::string(147, 'k'));
   EXPECT_EQ(KeyInTarget((longest + u"k").c_str()), "<rejected>");
-  // The limit holds for the key as encoded: 49 blanks take 147 units, 50 do not fit.
+  // The limit holds for the key as encoded: 49 blanks take 147 bytes, 50 do not fit.
   EXPECT_EQ(KeyInTarget(std::u16string(49, u' ').c_str()).size(), 147u);
   EXPECT_EQ(KeyInTarget(std::u16string(50, u' ').c_str()), "<rejected>");
 }
@@ -109,7 +103,7 @@ TEST(HeaderBlock, JoinsSevenLinesWithTheBoundaryOnALineOfItsOwn) {
   MakeBoundaryToken({2015, 4, 6, 25, 18, 44, 7, 123}, token);
   HeaderBlock block;
   ASSERT_TRUE(MakeHeaderBlock(u"localhost", 32123, token, block));
-  EXPECT_EQ(Narrow(block.Units()),
+  EXPECT_EQ(std::string(block.Bytes()),
             "Host: localhost\r\n"
             "Accept: */*\r\n"
             "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like "
@@ -125,15 +119,6 @@ TEST(HeaderBlock, RejectsAHostNameThatLeavesNoRoom) {
   MakeBoundaryToken({2015, 4, 6, 25, 18, 44, 7, 123}, token);
   HeaderBlock block;
   EXPECT_FALSE(MakeHeaderBlock(std::u16string(1900, u'h').c_str(), 123, token, block));
-}
-
-TEST(AsciiBytes, RefusesUnitsOutsideAscii) {
-  char out[8];
-  uint32_t length = 0;
-  ASSERT_TRUE(ToAsciiBytes(u"abc", out, sizeof out, length));
-  EXPECT_EQ(std::string(out, length), "abc");
-  EXPECT_FALSE(ToAsciiBytes(u"\u00e9", out, sizeof out, length));
-  EXPECT_FALSE(ToAsciiBytes(u"12345678", out, sizeof out, length));
 }
 
 }  // namespace

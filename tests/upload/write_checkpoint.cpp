@@ -2,47 +2,34 @@
 
 #include <cstdint>
 
-#include "platform/http_exchange.h"
+#include "platform/http_backend.h"
 
 namespace quorel::test {
 namespace {
 
 WriteCheckpoint checkpoint;
 size_t nextWrite = 0;
-bool headerSetUpFails = false;
+
+bool WriteAfterCheckpoint(HttpRequest* request, const void* data, uint32_t count) {
+  if (checkpoint) checkpoint(nextWrite);
+  ++nextWrite;
+  return kHttpBackend.write(request, data, count);
+}
+
+bool RefuseHeaders(HttpRequest*, const char*) {
+  return false;
+}
 
 }  // namespace
 
 void SetWriteCheckpoint(WriteCheckpoint replacement) {
   checkpoint = std::move(replacement);
   nextWrite = 0;
+  HttpBackendInUse().write = checkpoint ? WriteAfterCheckpoint : kHttpBackend.write;
 }
 
 void SetHeaderSetUpFails(bool fails) {
-  headerSetUpFails = fails;
+  HttpBackendInUse().addHeaders = fails ? RefuseHeaders : kHttpBackend.addHeaders;
 }
 
 }  // namespace quorel::test
-
-// The mangled names of quorel::HttpWrite(HttpRequest*, const void*, uint32_t) and
-// quorel::HttpAddHeaders(HttpRequest*, const char16_t*).
-extern "C" bool __real__ZN6quorel9HttpWriteEPNS_11HttpRequestEPKvj(quorel::HttpRequest* request,
-                                                                   const void* data,
-                                                                   uint32_t count);
-extern "C" bool __real__ZN6quorel14HttpAddHeadersEPNS_11HttpRequestEPKDs(
-    quorel::HttpRequest* request, const char16_t* headerBlock);
-
-extern "C" bool __wrap__ZN6quorel9HttpWriteEPNS_11HttpRequestEPKvj(quorel::HttpRequest* request,
-                                                                   const void* data,
-                                                                   uint32_t count) {
-  using quorel::test::checkpoint;
-  if (checkpoint) checkpoint(quorel::test::nextWrite);
-  ++quorel::test::nextWrite;
-  return __real__ZN6quorel9HttpWriteEPNS_11HttpRequestEPKvj(request, data, count);
-}
-
-extern "C" bool __wrap__ZN6quorel14HttpAddHeadersEPNS_11HttpRequestEPKDs(
-    quorel::HttpRequest* request, const char16_t* headerBlock) {
-  if (quorel::test::headerSetUpFails) return false;
-  return __real__ZN6quorel14HttpAddHeadersEPNS_11HttpRequestEPKDs(request, headerBlock);
-}

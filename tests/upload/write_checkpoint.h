@@ -1,9 +1,8 @@
 // Lets a test act just before each body write of an upload (0: the envelope head, then the
-// file's chunks, then the tail), by wrapping quorel::HttpWrite at link time (--wrap); the real
-// write follows unchanged. It pins where a connection loss or a change of the file falls among
-// the writes, which timing alone could not. quorel::HttpAddHeaders is wrapped the same way, so
-// that a test can make the header set-up fail as an allocation failure would.
-// Link with the options of quorel_wrap_http_exchange (tests/CMakeLists.txt).
+// file's chunks, then the tail); the backend's write follows unchanged. It pins where a
+// connection loss or a change of the file falls among the writes, which timing alone could
+// not. The header set-up can be made to fail the same way, as an allocation failure would.
+// Both put an entry of their own into the exchange's table (platform/http_backend.h).
 #pragma once
 
 #include <cstddef>

@@ -225,11 +225,11 @@ QUOREL_CASE(UploadFailure, NoCompleteAnswerReturns10) {
 QUOREL_CASE(HttpExchange, TheBodyStaysWithinItsDeclaredLength) {
   const HttpEndpoint endpoint{u"localhost", ServerPort("EMPTY"),   "",
                               false,        kTestConnectTimeoutMs, kTestStallTimeoutMs};
-  HttpSession* session = HttpOpenSession(u"agent");
+  HttpSession* session = HttpOpenSession("agent");
   HttpConnection* connection = HttpConnect(session, endpoint);
   HttpRequest* request = HttpOpenRequest(connection, "POST", "/");
   REQUIRE(request != nullptr);
-  CHECK(HttpAddHeaders(request, u"Content-Type: text/plain\r\nboundary=--1"));
+  CHECK(HttpAddHeaders(request, "Content-Type: text/plain\r\nboundary=--1"));
   REQUIRE(HttpBeginRequest(request, 10));
   CHECK(HttpWrite(request, "123456", 6));
   CHECK(HttpWrite(request, "", 0));

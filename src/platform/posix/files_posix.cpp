@@ -21,7 +21,7 @@ namespace {
 
 int OpenPath(const char16_t* path, int flags) {
   char native[PATH_MAX];
-  if (path == nullptr || !Utf16ToUtf8(path, native, sizeof native) || native[0] == 0) return -1;
+  if (!Utf16ToUtf8(path, native, sizeof native)) return -1;
   int fd;
   do {
     fd = open(native, flags | O_CLOEXEC, 0666);
@@ -35,16 +35,9 @@ int Descriptor(intptr_t handle) {
 
 }  // namespace
 
-bool File::Create(const char16_t* path) {
-  Close();
-  handle_ = OpenPath(path, O_WRONLY | O_CREAT | O_TRUNC);
-  return IsOpen();
-}
-
-bool File::OpenForReading(const char16_t* path) {
-  Close();
-  handle_ = OpenPath(path, O_RDONLY);
-  return IsOpen();
+intptr_t File::OpenChecked(const char16_t* path, Access access) {
+  return OpenPath(path,
+                  access == Access::kCreateForWriting ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY);
 }
 
 int64_t File::Size() const {

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "common/utf16.h"
-#include "platform/http_exchange.h"
+#include "platform/http_backend.h"
 
 namespace quorel {
 
@@ -249,14 +249,14 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
 
 }  // namespace
 
+namespace http_backend {
+
 // The set-up steps allocate; running out of memory fails the step like any other failure.
 
-HttpSession* HttpOpenSession(const char16_t* agentName) {
-  char agent[256];
-  if (!Utf16ToUtf8(agentName, agent, sizeof agent)) return nullptr;
+HttpSession* OpenSession(const char* agentName) {
   try {
     auto session = std::make_unique<HttpSession>();
-    session->agentName = agent;
+    session->agentName = agentName;
     // Reference-counted, and safe to call from several threads in libcurl 7.84 and later.
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return nullptr;
     session->multi = curl_multi_init();
@@ -270,12 +270,9 @@ HttpSession* HttpOpenSession(const char16_t* agentName) {
   }
 }
 
-HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
+HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
   char host[1024];
-  if (session == nullptr || endpoint.hostName == nullptr ||
-      !Utf16ToUtf8(endpoint.hostName, host, sizeof host) || host[0] == 0) {
-    return nullptr;
-  }
+  if (!Utf16ToUtf8(endpoint.hostName, host, sizeof host)) return nullptr;
   try {
     const bool literalIpv6 = std::strchr(host, ':') != nullptr;
     auto connection = std::make_unique<HttpConnection>();
@@ -292,24 +289,23 @@ HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) 
   }
 }
 
-HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {
-  if (connection == nullptr || verb == nullptr || target == nullptr) return nullptr;
+HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const char* target) {
   HttpRequest* request = new (std::nothrow) HttpRequest;
   if (request == nullptr) return nullptr;
   request->connection = connection;
   request->easy = curl_easy_init();
   if (request->easy == nullptr || !Configure(*request, verb, target)) {
-    HttpClose(request);
+    CloseRequest(request);
     return nullptr;
   }
   return request;
 }
 
-bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
+bool AddHeaders(HttpRequest* request, const char* headerBlock) {
   char block[8192];
-  if (request == nullptr || request->inMulti || !Utf16ToUtf8(headerBlock, block, sizeof block)) {
-    return false;
-  }
+  const size_t length = std::strlen(headerBlock);
+  if (request->inMulti || length >= sizeof block) return false;
+  std::memcpy(block, headerBlock, length + 1);
   // A line without a colon is passed on too; libcurl leaves such a line out of the request.
   for (char* line = block; *line != 0;) {
     char* end = std::strstr(line, "\r\n");
@@ -325,8 +321,8 @@ bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
   return Set(request->easy, CURLOPT_HTTPHEADER, request->headers);
 }
 
-bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
-  if (request == nullptr || request->inMulti) return false;
+bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
+  if (request->inMulti) return false;
   request->declaredLength = totalLength;
   if (!Set(request->easy, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t{totalLength}) ||
       curl_multi_add_handle(request->connection->session->multi, request->easy) != CURLM_OK) {
@@ -337,8 +333,8 @@ bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
   return Drive(*request, [request] { return request->bodyWanted; });
 }
 
-bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
-  if (request == nullptr || !request->inMulti || request->done) return false;
+bool Write(HttpRequest* request, const void* data, uint32_t count) {
+  if (!request->inMulti || request->done) return false;
   if (count == 0) return true;
   const curl_off_t sentAfter = request->handedOver + count;
   if (sentAfter > request->declaredLength) return false;
@@ -354,22 +350,17 @@ bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
   return sent;
 }
 
-bool HttpEndRequest(HttpRequest* request) {
-  if (request == nullptr || !request->inMulti || request->handedOver != request->declaredLength) {
-    return false;
-  }
+bool EndRequest(HttpRequest* request) {
+  if (!request->inMulti || request->handedOver != request->declaredLength) return false;
   return Drive(*request, [request] { return request->answerStarted; });
 }
 
-bool HttpEarlyAnswer(HttpRequest* request) {
-  return request != nullptr && request->answerStarted;
+bool EarlyAnswer(HttpRequest* request) {
+  return request->answerStarted;
 }
 
-HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
-  *count = 0;
-  if (request == nullptr || !request->answerStarted || capacity == 0) {
-    return HttpReadResult::kFailed;
-  }
+HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
+  if (!request->answerStarted) return HttpReadResult::kFailed;
   if (request->answerOffset == request->answerLength && !request->done &&
       !AnswerComplete(*request)) {
     request->answerOffset = 0;
@@ -392,8 +383,7 @@ HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, u
   return ended ? HttpReadResult::kEnd : HttpReadResult::kFailed;
 }
 
-void HttpClose(HttpRequest* request) {
-  if (request == nullptr) return;
+void CloseRequest(HttpRequest* request) {
   if (request->inMulti)
     curl_multi_remove_handle(request->connection->session->multi, request->easy);
   if (request->easy != nullptr) curl_easy_cleanup(request->easy);
@@ -401,15 +391,16 @@ void HttpClose(HttpRequest* request) {
   delete request;
 }
 
-void HttpClose(HttpConnection* connection) {
+void CloseConnection(HttpConnection* connection) {
   delete connection;
 }
 
-void HttpClose(HttpSession* session) {
-  if (session == nullptr) return;
+void CloseSession(HttpSession* session) {
   curl_multi_cleanup(session->multi);
   curl_global_cleanup();
   delete session;
 }
+
+}  // namespace http_backend
 
 }  // namespace quorel

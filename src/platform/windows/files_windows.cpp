@@ -2,25 +2,13 @@
 // count reported as written is a count the file really holds.
 #include <windows.h>
 
-#include "common/utf16.h"
 #include "platform/files.h"
 
 namespace quorel {
 
 namespace {
 
-// NTFS would accept an unpaired surrogate in a name; such a name cannot be shown or typed
-// anywhere else, so it is refused as on every other system.
-bool IsNameablePath(const char16_t* path) {
-  if (path == nullptr || path[0] == 0) return false;
-  for (size_t index = 0; path[index] != 0;) {
-    if (NextCodePoint(path, index) == kInvalidCodePoint) return false;
-  }
-  return true;
-}
-
 intptr_t OpenPath(const char16_t* path, DWORD access, DWORD sharing, DWORD disposition) {
-  if (!IsNameablePath(path)) return reinterpret_cast<intptr_t>(INVALID_HANDLE_VALUE);
   return reinterpret_cast<intptr_t>(CreateFileW(reinterpret_cast<const wchar_t*>(path), access,
                                                 sharing, nullptr, disposition,
                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -38,16 +26,10 @@ DWORD ClampedCount(size_t count) {
 
 }  // namespace
 
-bool File::Create(const char16_t* path) {
-  Close();
-  handle_ = OpenPath(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
-  return IsOpen();
-}
-
-bool File::OpenForReading(const char16_t* path) {
-  Close();
-  handle_ = OpenPath(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-  return IsOpen();
+intptr_t File::OpenChecked(const char16_t* path, Access access) {
+  return access == Access::kCreateForWriting
+             ? OpenPath(path, GENERIC_WRITE, 0, CREATE_ALWAYS)
+             : OpenPath(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
 }
 
 int64_t File::Size() const {

@@ -13,7 +13,7 @@
 #include <new>
 #include <string>
 
-#include "platform/http_exchange.h"
+#include "platform/http_backend.h"
 #include "platform/windows/certificate_chain.h"
 
 namespace quorel {
@@ -40,7 +40,7 @@ namespace {
 
 // Over TLS on a kept-alive connection, no redirects followed, no authentication attempted;
 // every certificate error fails. Dates are not ignored up front: WinINet's flag for them acts on
-// the whole chain, and only the leaf's may be overlooked (HttpBeginRequest).
+// the whole chain, and only the leaf's may be overlooked (BeginRequest).
 constexpr DWORD kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION |
                                 INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_AUTH |
                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
@@ -57,7 +57,8 @@ const wchar_t* Wide(const char16_t* text) {
   return reinterpret_cast<const wchar_t*>(text);
 }
 
-// The verb and target are ASCII; UTF-8 is read strictly so that nothing else slips through.
+// The portable code hands over its texts as UTF-8 (the verb, target, header block and agent
+// name are ASCII); they are read strictly so that nothing else slips through.
 bool Widen(const char* text, std::wstring* wide) {
   const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
   if (units <= 0) return false;
@@ -115,19 +116,23 @@ bool EndWithFinalAnswer(HttpRequest* request) {
 
 }  // namespace
 
-HttpSession* HttpOpenSession(const char16_t* agentName) {
+namespace http_backend {
+
+HttpSession* OpenSession(const char* agentName) {
+  std::wstring wideAgent;
+  if (!Widen(agentName, &wideAgent)) return nullptr;
   // Straight to the host. A named proxy without a name (INTERNET_OPEN_TYPE_PROXY, no proxy)
   // is refused with ERROR_INVALID_PARAMETER, and the system's proxy settings could carry the
   // request and the key to a host nobody chose.
-  HINTERNET handle = InternetOpenW(Wide(agentName), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  HINTERNET handle =
+      InternetOpenW(wideAgent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   if (handle == nullptr) return nullptr;
   HttpSession* session = new (std::nothrow) HttpSession{handle};
   if (session == nullptr) InternetCloseHandle(handle);
   return session;
 }
 
-HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
-  if (session == nullptr) return nullptr;
+HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
   HINTERNET handle = InternetConnectW(session->handle, Wide(endpoint.hostName), endpoint.port, L"",
                                       L"", INTERNET_SERVICE_HTTP, 0, 0);
   if (handle == nullptr) return nullptr;
@@ -137,11 +142,9 @@ HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) 
   return connection;
 }
 
-HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {
+HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const char* target) {
   std::wstring wideVerb, wideTarget;
-  if (connection == nullptr || !Widen(verb, &wideVerb) || !Widen(target, &wideTarget)) {
-    return nullptr;
-  }
+  if (!Widen(verb, &wideVerb) || !Widen(target, &wideTarget)) return nullptr;
   const DWORD flags =
       kRequestFlags |
       (connection->acceptMismatchedNames ? INTERNET_FLAG_IGNORE_CERT_CN_INVALID : 0);
@@ -158,13 +161,14 @@ HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const
   return request;
 }
 
-bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
-  if (request == nullptr || headerBlock == nullptr) return false;
+bool AddHeaders(HttpRequest* request, const char* headerBlock) {
+  std::wstring wideBlock;
+  if (!Widen(headerBlock, &wideBlock)) return false;
   // Line by line, each replacing a value WinINet holds already (the Accept line that the
   // accepted-types list made): added as one block, such a field would go out twice. WinINet
   // also judges a line without a colon; its verdict on such a line does not count.
   bool allAdded = true;
-  const wchar_t* line = Wide(headerBlock);
+  const wchar_t* line = wideBlock.c_str();
   while (*line != 0) {
     const wchar_t* end = wcsstr(line, L"\r\n");
     const size_t length = end != nullptr ? static_cast<size_t>(end - line) : wcslen(line);
@@ -178,8 +182,7 @@ bool HttpAddHeaders(HttpRequest* request, const char16_t* headerBlock) {
   return allAdded;
 }
 
-bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
-  if (request == nullptr) return false;
+bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
   INTERNET_BUFFERSW begin{};
   begin.dwStructSize = sizeof begin;
   begin.dwBufferTotal = totalLength;
@@ -194,10 +197,8 @@ bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
 
 // The body stays within its declared length: WinINet would send the excess as the start of a
 // next request, or wait for the bytes missing at the end.
-bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
-  if (request == nullptr || count > request->declaredLength - request->bodyBytesWritten) {
-    return false;
-  }
+bool Write(HttpRequest* request, const void* data, uint32_t count) {
+  if (count > request->declaredLength - request->bodyBytesWritten) return false;
   if (count == 0) return true;
   DWORD written = 0;
   if (!InternetWriteFile(request->handle, data, count, &written) || written != count) return false;
@@ -205,20 +206,17 @@ bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
   return true;
 }
 
-bool HttpEndRequest(HttpRequest* request) {
-  if (request == nullptr || request->bodyBytesWritten != request->declaredLength) return false;
-  return EndWithFinalAnswer(request);
+bool EndRequest(HttpRequest* request) {
+  return request->bodyBytesWritten == request->declaredLength && EndWithFinalAnswer(request);
 }
 
 // WinINet reads nothing while the body goes out: an answer sent before the server stopped
 // reading waits in the connection, and ending the request reads it.
-bool HttpEarlyAnswer(HttpRequest* request) {
-  return request != nullptr && EndWithFinalAnswer(request);
+bool EarlyAnswer(HttpRequest* request) {
+  return EndWithFinalAnswer(request);
 }
 
-HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
-  *count = 0;
-  if (request == nullptr || capacity == 0) return HttpReadResult::kFailed;
+HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   DWORD got = 0;
   if (!InternetReadFile(request->handle, buffer, capacity, &got)) return HttpReadResult::kFailed;
   request->bodyBytesRead += got;
@@ -227,22 +225,21 @@ HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, u
   return IsBodyShort(request) ? HttpReadResult::kFailed : HttpReadResult::kEnd;
 }
 
-void HttpClose(HttpRequest* request) {
-  if (request == nullptr) return;
+void CloseRequest(HttpRequest* request) {
   InternetCloseHandle(request->handle);
   delete request;
 }
 
-void HttpClose(HttpConnection* connection) {
-  if (connection == nullptr) return;
+void CloseConnection(HttpConnection* connection) {
   InternetCloseHandle(connection->handle);
   delete connection;
 }
 
-void HttpClose(HttpSession* session) {
-  if (session == nullptr) return;
+void CloseSession(HttpSession* session) {
   InternetCloseHandle(session->handle);
   delete session;
 }
+
+}  // namespace http_backend
 
 }  // namespace quorel

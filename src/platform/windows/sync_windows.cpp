@@ -18,20 +18,19 @@ CONDITION_VARIABLE* AsConditionVariable(void** word) {
 }  // namespace
 
 void Lock::Acquire() {
-  AcquireSRWLockExclusive(AsSrwLock(&srwLock_));
+  AcquireSRWLockExclusive(AsSrwLock(&native_));
 }
 
 void Lock::Release() {
-  ReleaseSRWLockExclusive(AsSrwLock(&srwLock_));
+  ReleaseSRWLockExclusive(AsSrwLock(&native_));
 }
 
 void Condition::Wait(Lock& lock) {
-  SleepConditionVariableSRW(AsConditionVariable(&conditionVariable_), AsSrwLock(&lock.srwLock_),
-                            INFINITE, 0);
+  SleepConditionVariableSRW(AsConditionVariable(&native_), AsSrwLock(&lock.native_), INFINITE, 0);
 }
 
 void Condition::WakeAll() {
-  WakeAllConditionVariable(AsConditionVariable(&conditionVariable_));
+  WakeAllConditionVariable(AsConditionVariable(&native_));
 }
 
 }  // namespace quorel
