@@ -117,8 +117,10 @@ bool HttpsService::Bind(std::string* problem) {
   if (!error) acceptor.listen(kListenBacklog, error);
   if (error) {
     *problem = "cannot listen on " + std::string(kListenAddress) + ":" +
-               std::to_string(settings_.port) + ": " + error.message() +
-               (error == net::error::address_in_use ? " (another program serves this port)" : "");
+               std::to_string(settings_.port) + ": " +
+               (error == net::error::address_in_use
+                    ? std::string("the port is taken (is another service running on it?)")
+                    : error.message());
     return false;
   }
   port_ = acceptor.local_endpoint().port();

@@ -23,6 +23,25 @@ struct HttpCall {
 
 HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call);
 
+// A TLS connection (handshake done on construction) that sends bytes as they are, for requests
+// no HTTP client would make.
+class RawTlsConnection {
+ public:
+  RawTlsConnection(int port, const std::string& authorityFile);
+  ~RawTlsConnection();
+  RawTlsConnection(const RawTlsConnection&) = delete;
+  RawTlsConnection& operator=(const RawTlsConnection&) = delete;
+
+  bool Open() const { return open_; }
+  bool Send(const std::string& bytes);
+  // All the service sends until it closes the connection.
+  std::string ReadToEnd();
+
+ private:
+  void* curl_;  // CURL
+  bool open_ = false;
+};
+
 // Connects over TLS, sends bytes as they are and closes without waiting for an answer.
 bool SendRawAndHangUp(int port, const std::string& authorityFile, const std::string& bytes);
 
