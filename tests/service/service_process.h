@@ -20,6 +20,7 @@ class ServiceProcess {
 
   bool Running() const { return port_ > 0; }
   int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
   const std::string& AuthorityFile() const { return authorityFile_; }
   // True while the process has not exited.
   bool Alive() const;
