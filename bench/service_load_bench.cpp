@@ -262,6 +262,7 @@ void StopPhase() {
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::printf("| measure | result |\n|---|---|\n");
   SlowClientPhase(rounds);
   FloodPhase();

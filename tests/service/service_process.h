@@ -4,7 +4,9 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quorel::test {
@@ -26,7 +28,7 @@ class ServiceProcess {
   bool Alive() const;
   // Sends signal, then waits for the exit status (-1 if it did not exit normally).
   int Stop(int signal = SIGTERM);
-  // What it printed after starting.
+  // What it has printed so far; everything once it has exited.
   std::string Output();
 
  private:
@@ -34,7 +36,10 @@ class ServiceProcess {
   int output_ = -1;
   int port_ = 0;
   std::string authorityFile_;
-  std::string early_;
+  // Read on as it comes, so that a service that logs a lot never waits on a full pipe.
+  std::thread reader_;
+  std::mutex mutex_;
+  std::string printed_;
 };
 
 // A new empty folder under $TMPDIR (or /tmp), removed with its contents when the test process
