@@ -129,8 +129,7 @@ void ServiceConnection::ReadBody() {
   phase_ = Phase::kBody;
   bodyParser_.emplace(std::move(*headParser_));
   headParser_.reset();
-  windowBytes_ = 0;
-  beast::get_lowest_layer(stream_).expires_after(kBodyWindow);
+  StartBodyWindow();
   if (bodyParser_->is_done()) return Recognise();
   http::async_read_some(stream_, buffer_, *bodyParser_,
                         [self = shared_from_this()](error_code error, size_t count) {
@@ -150,16 +149,24 @@ void ServiceConnection::OnBody(error_code error) {
   }
   if (error) return Abandon(400, "(client left in the body)");
   if (bodyParser_->is_done()) return Recognise();
-  // A new window starts once this one has brought its share.
+  // A new window starts once this one has brought its share. The stream's timer closes a read
+  // still waiting at the window's end; reads that each complete at once are checked here.
   if (windowBytes_ >= kMinBodyBytesPerWindow) {
-    windowBytes_ = 0;
-    beast::get_lowest_layer(stream_).expires_after(kBodyWindow);
+    StartBodyWindow();
+  } else if (std::chrono::steady_clock::now() >= deadline_) {
+    return Abandon(408, "(body slower than the minimum rate)");
   }
   http::async_read_some(stream_, buffer_, *bodyParser_,
                         [self = shared_from_this()](error_code error, size_t count) {
                           self->windowBytes_ += count;
                           self->OnBody(error);
                         });
+}
+
+void ServiceConnection::StartBodyWindow() {
+  windowBytes_ = 0;
+  deadline_ = std::chrono::steady_clock::now() + kBodyWindow;
+  beast::get_lowest_layer(stream_).expires_at(deadline_);
 }
 
 void ServiceConnection::Recognise() {
@@ -223,14 +230,16 @@ void ServiceConnection::OnAnswered(error_code error) {
   // closes too: closing with unread bytes would reset the connection under the answer.
   error_code ignored;
   beast::get_lowest_layer(stream_).socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
-  beast::get_lowest_layer(stream_).expires_after(kLingerTime);
+  deadline_ = std::chrono::steady_clock::now() + kLingerTime;
+  beast::get_lowest_layer(stream_).expires_at(deadline_);
   Linger();
 }
 
 void ServiceConnection::Linger() {
   beast::get_lowest_layer(stream_).async_read_some(
       net::buffer(scratch_), [self = shared_from_this()](error_code error, size_t) {
-        if (error) return self->Close();
+        // A client that keeps sending never lets a read wait for the timer.
+        if (error || std::chrono::steady_clock::now() >= self->deadline_) return self->Close();
         self->Linger();
       });
 }

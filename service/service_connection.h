@@ -8,6 +8,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -53,6 +54,7 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
   void OnHead(boost::beast::error_code error);
   void ReadBody();
   void OnBody(boost::beast::error_code error);
+  void StartBodyWindow();
   void Recognise();
   void AnswerError(int status);
   void Answer(int status, std::string json, const std::string& extraName = "",
@@ -72,6 +74,7 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
   std::optional<BodyParser> bodyParser_;
   boost::beast::http::response<boost::beast::http::string_body> answer_;
   size_t windowBytes_ = 0;
+  std::chrono::steady_clock::time_point deadline_;  // of the body window, or of lingering
   char scratch_[4096];
   LogEntry log_;
 };
