@@ -16,6 +16,8 @@ inline constexpr std::chrono::seconds kHeaderDeadline{10};
 // The body must bring at least kMinBodyBytesPerWindow in every window of kBodyWindow.
 inline constexpr std::chrono::seconds kBodyWindow{5};
 inline constexpr size_t kMinBodyBytesPerWindow = 8 * 1024;
+// At a stop, for a handshake under way to end so that the client can be answered 503.
+inline constexpr std::chrono::seconds kHandshakeGraceAtStop{2};
 // For the whole answer to leave.
 inline constexpr std::chrono::seconds kAnswerDeadline{10};
 // After an answer (perhaps given before the body was read), unread bytes are taken and dropped for

@@ -33,7 +33,7 @@ bool SameText(beast::string_view a, beast::string_view b) {
 
 ServiceConnection::ServiceConnection(net::ip::tcp::socket socket, net::ssl::context& tls,
                                      ConnectionHub& hub)
-    : stream_(std::move(socket), tls), hub_(hub) {
+    : stream_(std::move(socket), tls), hub_(hub), stopGrace_(stream_.get_executor()) {
   error_code error;
   const auto peer = beast::get_lowest_layer(stream_).socket().remote_endpoint(error);
   log_.peer = error ? "-" : peer.address().to_string() + ":" + std::to_string(peer.port());
@@ -49,7 +49,12 @@ void ServiceConnection::Start() {
 void ServiceConnection::Stop() {
   switch (phase_) {
     case Phase::kHandshake:
-      Close();  // nothing can be answered before TLS is up
+      // Nothing can be answered before TLS is up. A client whose handshake is under way (its
+      // side may be done, ours not yet) gets a moment to finish it and then its 503.
+      stopGrace_.expires_after(kHandshakeGraceAtStop);
+      stopGrace_.async_wait([self = shared_from_this()](error_code error) {
+        if (!error && self->phase_ == Phase::kHandshake) self->Close();
+      });
       break;
     case Phase::kHead:
     case Phase::kBody:
@@ -119,8 +124,8 @@ void ServiceConnection::OnHead(error_code error) {
   net::async_write(stream_, net::buffer(kContinue, sizeof kContinue - 1),
                    [self = shared_from_this()](error_code error, size_t) {
                      if (self->phase_ == Phase::kClosed) return;
-                     if (!error) return self->ReadBody();
                      if (self->hub_.stopping) return self->AnswerError(503);
+                     if (!error) return self->ReadBody();
                      self->Abandon(400, "(client left before the body)");
                    });
 }
@@ -149,6 +154,8 @@ void ServiceConnection::OnBody(error_code error) {
   }
   if (error) return Abandon(400, "(client left in the body)");
   if (bodyParser_->is_done()) return Recognise();
+  // A read that ended just before a stop's cancel was not cancelled.
+  if (hub_.stopping) return AnswerError(503);
   // A new window starts once this one has brought its share. The stream's timer closes a read
   // still waiting at the window's end; reads that each complete at once are checked here.
   if (windowBytes_ >= kMinBodyBytesPerWindow) {
@@ -254,6 +261,7 @@ void ServiceConnection::Abandon(int status, const std::string& why) {
 void ServiceConnection::Close() {
   if (phase_ == Phase::kClosed) return;
   phase_ = Phase::kClosed;
+  stopGrace_.cancel();
   beast::get_lowest_layer(stream_).close();
   hub_.closed(this);
 }

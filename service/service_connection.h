@@ -5,6 +5,7 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -40,7 +41,8 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
 
   void Start();
   // The service is stopping: a connection not yet waiting for recognition is answered 503 now
-  // (or closed, while TLS is not up); one waiting for recognition gets its answer when it comes.
+  // (or once its TLS handshake ends, closed if that takes long); one waiting for recognition
+  // gets its answer when it comes.
   void Stop();
 
  private:
@@ -68,6 +70,7 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
 
   Stream stream_;
   ConnectionHub& hub_;
+  boost::asio::steady_timer stopGrace_;
   Phase phase_ = Phase::kHandshake;
   boost::beast::flat_buffer buffer_;
   std::optional<HeadParser> headParser_;

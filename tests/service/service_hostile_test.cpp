@@ -247,7 +247,7 @@ TEST(ServiceLifetime, AnswersWhatItAcceptedWhenStopped) {
                               "Content-Length: 100000\r\n\r\n--T0\r\n"));
   EXPECT_EQ(service.Stop(), 0);
   const std::string answer = unfinished.ReadToEnd();
-  EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 503") << answer;
+  EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 503") << answer << service.Output();
   EXPECT_NE(answer.find("Retry-After: 1"), std::string::npos) << answer;
   EXPECT_NE(service.Output().find("stopped"), std::string::npos);
 }
