@@ -237,11 +237,11 @@ void StopPhase() {
             Call(service.process.Port(), service.process.AuthorityFile(), call);
         if (answer.status != 0) {
           ++answered;
-        } else if (OpenIdleTcp(service.process.Port()) < 0) {
-          ++refused;  // the listener is gone: this one was never accepted
-          return;
-        } else {
+        } else if (answer.tlsUp) {
           ++dropped;
+        } else {
+          ++refused;  // never accepted: the listener is gone
+          return;
         }
       }
     });

@@ -11,6 +11,7 @@ inline constexpr char kRecognizeTarget[] = "/speech-api/v2/recognize?output=json
 struct HttpAnswer {
   long status = 0;  // 0 when no answer came
   std::string body;
+  bool tlsUp = false;  // the service accepted the connection and finished the TLS handshake
 };
 
 struct HttpCall {
