@@ -26,6 +26,8 @@ inline constexpr std::chrono::seconds kLingerTime{2};
 
 // Request line and header fields together (nginx: 4 buffers of 8 kB); over it: 431.
 inline constexpr uint32_t kMaxHeaderBytes = 32 * 1024;
+// What one connection reads ahead; twice the header cap, so the cap is what a long head meets.
+inline constexpr size_t kReadBufferBytes = 2 * kMaxHeaderBytes;
 // The request target alone; over it: 414.
 inline constexpr size_t kMaxTargetBytes = 8 * 1024;
 

@@ -33,7 +33,10 @@ bool SameText(beast::string_view a, beast::string_view b) {
 
 ServiceConnection::ServiceConnection(net::ip::tcp::socket socket, net::ssl::context& tls,
                                      ConnectionHub& hub)
-    : stream_(std::move(socket), tls), hub_(hub), stopGrace_(stream_.get_executor()) {
+    : stream_(std::move(socket), tls),
+      hub_(hub),
+      stopGrace_(stream_.get_executor()),
+      buffer_(kReadBufferBytes) {
   error_code error;
   const auto peer = beast::get_lowest_layer(stream_).socket().remote_endpoint(error);
   log_.peer = error ? "-" : peer.address().to_string() + ":" + std::to_string(peer.port());
