@@ -25,10 +25,6 @@ bool IsHttpError(const error_code& error) {
   return error.category() == http::make_error_code(http::error::bad_target).category();
 }
 
-bool SameText(beast::string_view a, beast::string_view b) {
-  return beast::iequals(a, b);
-}
-
 }  // namespace
 
 ServiceConnection::ServiceConnection(net::ip::tcp::socket socket, net::ssl::context& tls,
@@ -120,10 +116,11 @@ void ServiceConnection::OnHead(error_code error) {
   }
   const SpeechRequest speech{
       head.method_string(), head.target(), head[http::field::content_type], {}};
-  if (std::optional<SpeechReply> refusal = RefuseSpeechHead(speech, hub_.keys)) {
-    return Answer(refusal->status, refusal->body, refusal->status == 405 ? "Allow" : "", "POST");
-  }
-  if (!SameText(head[http::field::expect], "100-continue")) return ReadBody();
+  // The refusal is decided now; a body on its way is read through and dropped, never stored,
+  // before it is given. libcurl 7.88, the library's HTTP layer, sends the body without waiting
+  // for "100 Continue" and loses an answer that comes while it is still sending.
+  refusal_ = RefuseSpeechHead(speech, hub_.keys);
+  if (refusal_ || !beast::iequals(head[http::field::expect], "100-continue")) return ReadBody();
   net::async_write(stream_, net::buffer(kContinue, sizeof kContinue - 1),
                    [self = shared_from_this()](error_code error, size_t) {
                      if (self->phase_ == Phase::kClosed) return;
@@ -156,6 +153,7 @@ void ServiceConnection::OnBody(error_code error) {
     return AnswerError(400);
   }
   if (error) return Abandon(400, "(client left in the body)");
+  if (refusal_) bodyParser_->get().body().clear();
   if (bodyParser_->is_done()) return Recognise();
   // A read that ended just before a stop's cancel was not cancelled.
   if (hub_.stopping) return AnswerError(503);
@@ -180,6 +178,10 @@ void ServiceConnection::StartBodyWindow() {
 }
 
 void ServiceConnection::Recognise() {
+  if (refusal_) {
+    return Answer(refusal_->status, std::move(refusal_->body),
+                  refusal_->status == 405 ? "Allow" : "", "POST");
+  }
   phase_ = Phase::kRecognising;
   beast::get_lowest_layer(stream_).expires_never();
   auto body = std::make_shared<std::string>(bodyParser_->release().body());
@@ -236,10 +238,10 @@ void ServiceConnection::OnAnswered(error_code error) {
   if (error) log_.note = "(answer not delivered: " + error.message() + ")";
   WriteLogLine(FormatLogLine(log_, std::time(nullptr)));
   if (error) return Close();
-  // Half-close, then take what the client still sends (a body not read, its TLS close) until it
-  // closes too: closing with unread bytes would reset the connection under the answer.
-  error_code ignored;
-  beast::get_lowest_layer(stream_).socket().shutdown(net::ip::tcp::socket::shutdown_send, ignored);
+  // Take what the client still sends (a body not read, its TLS close) until it closes: closing
+  // with unread bytes would reset the connection under the answer. Nothing tells it of the end
+  // before then, as a client still sending its body may take a TLS close or a TCP FIN for a
+  // failed transfer; the answer's Content-Length and "Connection: close" say it is complete.
   deadline_ = std::chrono::steady_clock::now() + kLingerTime;
   beast::get_lowest_layer(stream_).expires_at(deadline_);
   Linger();

@@ -1,6 +1,6 @@
 // One client connection, from accept to close, on the service's I/O thread: TLS handshake, the
-// head under a deadline and a size cap, the head's checks before any body is read, the body
-// under a minimum rate, recognition on the pool, the answer, and a lingering close.
+// head under a deadline and a size cap, the head's checks (a refused body is never stored), the
+// body under a minimum rate, recognition on the pool, the answer, and a lingering close.
 #pragma once
 
 #include <boost/asio/ip/tcp.hpp>
@@ -19,6 +19,7 @@
 #include "log_line.h"
 #include "recogniser.h"
 #include "recognition_pool.h"
+#include "speech_request.h"
 
 namespace quorel::service {
 
@@ -75,6 +76,7 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
   boost::beast::flat_buffer buffer_;
   std::optional<HeadParser> headParser_;
   std::optional<BodyParser> bodyParser_;
+  std::optional<SpeechReply> refusal_;  // decided from the head, given once the body has passed
   boost::beast::http::response<boost::beast::http::string_body> answer_;
   size_t windowBytes_ = 0;
   std::chrono::steady_clock::time_point deadline_;  // of the body window, or of lingering

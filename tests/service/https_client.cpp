@@ -42,6 +42,14 @@ CURL* OpenTo(int port, const std::string& authorityFile, const std::string& targ
   return curl;
 }
 
+// The service ends each answer with its Content-Length and leaves closing to the client.
+bool AnswerComplete(const std::string& received) {
+  const size_t end = received.find("\r\n\r\n");
+  const size_t length = received.find("Content-Length: ");
+  if (end == std::string::npos || length == std::string::npos || length > end) return false;
+  return received.size() - end - 4 >= std::stoul(received.substr(length + 16));
+}
+
 }  // namespace
 
 HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call) {
@@ -120,6 +128,7 @@ std::string RawTlsConnection::ReadToEnd() {
     }
     if (result != CURLE_OK || count == 0) break;
     received.append(buffer, count);
+    if (AnswerComplete(received)) break;
   }
   return received;
 }

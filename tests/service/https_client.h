@@ -35,7 +35,7 @@ class RawTlsConnection {
 
   bool Open() const { return open_; }
   bool Send(const std::string& bytes);
-  // All the service sends until it closes the connection.
+  // One answer, or all the service sends until it closes the connection.
   std::string ReadToEnd();
 
  private:
