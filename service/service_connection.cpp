@@ -135,7 +135,7 @@ void ServiceConnection::ReadBody() {
   bodyParser_.emplace(std::move(*headParser_));
   headParser_.reset();
   StartBodyWindow();
-  if (bodyParser_->is_done()) return Recognise();
+  if (bodyParser_->is_done()) return OnBodyComplete();
   http::async_read_some(stream_, buffer_, *bodyParser_,
                         [self = shared_from_this()](error_code error, size_t count) {
                           self->windowBytes_ += count;
@@ -154,7 +154,7 @@ void ServiceConnection::OnBody(error_code error) {
   }
   if (error) return Abandon(400, "(client left in the body)");
   if (refusal_) bodyParser_->get().body().clear();
-  if (bodyParser_->is_done()) return Recognise();
+  if (bodyParser_->is_done()) return OnBodyComplete();
   // A read that ended just before a stop's cancel was not cancelled.
   if (hub_.stopping) return AnswerError(503);
   // A new window starts once this one has brought its share. The stream's timer closes a read
@@ -177,7 +177,7 @@ void ServiceConnection::StartBodyWindow() {
   beast::get_lowest_layer(stream_).expires_at(deadline_);
 }
 
-void ServiceConnection::Recognise() {
+void ServiceConnection::OnBodyComplete() {
   if (refusal_) {
     return Answer(refusal_->status, std::move(refusal_->body),
                   refusal_->status == 405 ? "Allow" : "", "POST");

@@ -58,7 +58,8 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
   void ReadBody();
   void OnBody(boost::beast::error_code error);
   void StartBodyWindow();
-  void Recognise();
+  // The refusal decided from the head, or the body to recognition.
+  void OnBodyComplete();
   void AnswerError(int status);
   void Answer(int status, std::string json, const std::string& extraName = "",
               const std::string& extraValue = "");
