@@ -42,6 +42,9 @@ struct HttpsService::Loop {
         });
         return;
       }
+      // An answer leaves as more than one TLS record; Nagle's algorithm would hold the last
+      // one back for the client's delayed acknowledgement (40 ms).
+      socket.set_option(tcp::no_delay(true), error);
       auto connection = std::make_shared<ServiceConnection>(std::move(socket), tls, hub);
       open.emplace(connection.get(), connection);
       connection->Start();
