@@ -9,7 +9,7 @@ packages=(
   build-essential cmake pkg-config googletest libgtest-dev clang-format
   libasound2-dev alsa-utils pulseaudio pulseaudio-utils libasound2-plugins
   libcurl4-openssl-dev libssl-dev openssl curl
-  libcpp-httplib-dev libpocketsphinx-dev pocketsphinx-en-us nlohmann-json3-dev espeak-ng sox
+  libboost1.74-dev libpocketsphinx-dev pocketsphinx-en-us nlohmann-json3-dev espeak-ng sox
   clang libclang-rt-14-dev
 )
 

@@ -32,6 +32,8 @@ std::string ErrorAnswerForStatus(int status) {
       return ErrorAnswer(status, "not_found", "no such resource");
     case 405:
       return ErrorAnswer(status, "method_not_allowed", "only POST is served");
+    case 408:
+      return ErrorAnswer(status, "request_timeout", "the request did not arrive in time");
     case 413:
       return ErrorAnswer(status, "body_too_large", "the request body is over the service's limit");
     case 414:
@@ -39,6 +41,12 @@ std::string ErrorAnswerForStatus(int status) {
     case 415:
       return ErrorAnswer(status, "unsupported_media_type",
                          "the body must be sent as audio/l16 in a multipart envelope");
+    case 431:
+      return ErrorAnswer(status, "headers_too_large",
+                         "the request's header fields are over the service's limit");
+    case 503:
+      return ErrorAnswer(status, "service_busy",
+                         "the service is busy or stopping; try again shortly");
     default:
       return ErrorAnswer(
           status, status >= 500 ? "internal_error" : "request_refused",

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -150,6 +151,15 @@ bool PrepareCertificates(const std::string& stateFolder, ServiceCertificates* ce
   certificates->certificateFile = stateFolder + "/localhost.pem";
   certificates->keyFile = stateFolder + "/localhost-key.pem";
   certificates->created = false;
+  // The folder holds the private key: one that others can enter or change is not kept private.
+  struct stat folder;
+  if (stat(stateFolder.c_str(), &folder) == 0 && (folder.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(folder.st_mode & 07777));
+    *problem = "the state folder " + stateFolder + " is open to other users (mode " + mode +
+               "); make it private with: chmod 700 " + stateFolder;
+    return false;
+  }
   if (Exists(certificates->authorityFile) && Exists(certificates->certificateFile) &&
       Exists(certificates->keyFile)) {
     return true;

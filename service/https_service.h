@@ -1,8 +1,8 @@
-// The recognition service over HTTPS on 127.0.0.1: routes every request to the speech handler,
-// gives JSON for errors the HTTP layer finds itself, and logs one line per request.
+// The recognition service over HTTPS on 127.0.0.1. One I/O thread runs every connection on an
+// event loop, so a slow or idle client holds a socket and a few kilobytes, never a worker;
+// recognition runs on a bounded pool of its own. Each request is logged on one line.
 #pragma once
 
-#include <atomic>
 #include <memory>
 #include <string>
 
@@ -10,17 +10,13 @@
 #include "certificates.h"
 #include "recogniser.h"
 
-namespace httplib {
-class SSLServer;
-}
-
 namespace quorel::service {
 
 inline constexpr char kListenAddress[] = "127.0.0.1";
 
 struct HttpsSettings {
   int port = 0;  // 0: any free port
-  size_t workers = 4;
+  size_t recognitionWorkers = 1;
   size_t maxBodyBytes = 0;
 };
 
@@ -30,21 +26,22 @@ class HttpsService {
                const AccessKeys& keys, Recogniser& recogniser);
   ~HttpsService();
 
-  // Binds the port; false with the reason when the certificate or the port is unusable.
+  // Loads the certificate and listens; false with the reason when the certificate cannot be used
+  // or the port is taken. The port is never shared with another listener.
   bool Bind(std::string* problem);
   int Port() const { return port_; }
-  // Serves until Stop; requests in progress are completed first.
+  // Serves until Stop, then until every connection already accepted has its answer.
   void Serve();
-  // Safe from any thread; has no effect before Serve has begun listening.
+  // Safe from any thread, also before Serve: stops accepting, answers 503 to every request not
+  // yet waiting for recognition, lets those waiting have their transcript.
   void Stop();
 
  private:
-  void Route();
+  struct Loop;
 
   const HttpsSettings settings_;
-  const AccessKeys& keys_;
-  Recogniser& recogniser_;
-  std::unique_ptr<httplib::SSLServer> server_;
+  const ServiceCertificates certificates_;
+  std::unique_ptr<Loop> loop_;
   int port_ = 0;
 };
 

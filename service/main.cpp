@@ -3,9 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <future>
 #include <thread>
 
 #include "access_keys.h"
@@ -51,12 +49,12 @@ int Run(const ServiceOptions& options, sigset_t stopSignals) {
   AccessKeys keys;
   if (!CollectKeys(options, &keys, &problem)) return Fail(problem);
   const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  auto recogniser = Recogniser::Create(
-      {options.modelFolder, options.grammarFile, std::min(options.workers, size_t{cores})},
-      &problem);
+  const size_t decoders = std::min(options.workers, size_t{cores});
+  auto recogniser =
+      Recogniser::Create({options.modelFolder, options.grammarFile, decoders}, &problem);
   if (!recogniser) return Fail(problem);
 
-  HttpsService service({options.port, options.workers, options.maxBodyBytes}, certificates, keys,
+  HttpsService service({options.port, decoders, options.maxBodyBytes}, certificates, keys,
                        *recogniser);
   if (!service.Bind(&problem)) return Fail(problem);
   std::printf(
@@ -64,19 +62,12 @@ int Run(const ServiceOptions& options, sigset_t stopSignals) {
       options.grammarFile.empty() ? "free speech" : ("grammar " + options.grammarFile).c_str());
   std::fflush(stdout);
 
-  // A stop can arrive before the server has begun to listen, when stopping does nothing yet, so
-  // the signal thread repeats it until serving is over.
-  std::promise<void> served;
-  std::future<void> servedFuture = served.get_future();
   std::thread stopper([&] {
     int signal = 0;
     sigwait(&stopSignals, &signal);
-    do {
-      service.Stop();
-    } while (servedFuture.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready);
+    service.Stop();
   });
   service.Serve();
-  served.set_value();
   // Serving may also end without a signal; one sent to the stopper lets it finish.
   pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();

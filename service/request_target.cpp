@@ -1,6 +1,7 @@
 #include "request_target.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace quorel::service {
 
@@ -94,11 +95,18 @@ std::string EncodeKeyForTarget(std::string_view key) {
 }
 
 std::string RedactKey(std::string_view target) {
-  const size_t questionMark = target.find('?');
-  if (questionMark == std::string_view::npos) return std::string(target);
-  const size_t keyAt = FindKeyParameter(target.substr(questionMark + 1));
-  if (keyAt == std::string_view::npos) return std::string(target);
-  return std::string(target.substr(0, questionMark + 1 + keyAt + kKeyParameter.size())) + "***";
+  // Any spelling a client may have tried counts ("KEY=", ";key=", "&amp;key="): everything
+  // after the first "key", matched without regard to case, is masked.
+  constexpr std::string_view kName = "key";
+  const auto sameLetter = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  };
+  const auto found =
+      std::search(target.begin(), target.end(), kName.begin(), kName.end(), sameLetter);
+  if (found == target.end()) return std::string(target);
+  size_t kept = static_cast<size_t>(found - target.begin()) + kName.size();
+  if (kept < target.size() && target[kept] == '=') ++kept;
+  return std::string(target.substr(0, kept)) + "***";
 }
 
 }  // namespace quorel::service

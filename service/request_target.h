@@ -30,7 +30,7 @@ RequestTarget ParseRequestTarget(std::string_view target);
 // " < > \ ^ ` { | } percent-encoded; everything else as it is.
 std::string EncodeKeyForTarget(std::string_view key);
 
-// The target with the key's value replaced, for logs.
+// The target with the key masked, for logs, whatever form the client gave the parameter in.
 std::string RedactKey(std::string_view target);
 
 }  // namespace quorel::service

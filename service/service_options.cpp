@@ -23,7 +23,7 @@ const char kServiceUsage[] =
     "  -g, --grammar FILE     recognise only what the JSGF grammar in FILE allows\n"
     "      --model-dir DIR    the en-us model (default " QUOREL_MODEL_FOLDER
     ")\n"
-    "  -j, --threads N        serve N connections at once (default 4)\n"
+    "  -j, --threads N        recognise N requests at once, at most one per core (default 4)\n"
     "      --max-body BYTES   refuse larger request bodies with 413 (default 16777216)\n"
     "  -h, --help             show this help and exit\n"
     "  -V, --version          show the version and exit\n"

@@ -40,13 +40,12 @@ bool IsAudioL16(std::string_view contentType) {
   return true;
 }
 
-SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& keys,
-                                const RecogniseFunction& recognise) {
-  const RequestTarget target = ParseRequestTarget(request.target);
+std::optional<SpeechReply> RefuseSpeechHead(const SpeechRequest& head, const AccessKeys& keys) {
+  const RequestTarget target = ParseRequestTarget(head.target);
   if (target.verdict == TargetVerdict::kUnknownPath) {
     return Refuse(404, "not_found", target.problem);
   }
-  if (request.method != "POST") {
+  if (head.method != "POST") {
     return Refuse(405, "method_not_allowed", "only POST is served here");
   }
   if (target.verdict == TargetVerdict::kMalformedQuery) {
@@ -58,10 +57,14 @@ SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& 
   if (!keys.Accepts(target.wireKey)) {
     return Refuse(403, "unknown_key", "the access key is not one this service accepts");
   }
-  if (!IsAudioL16(request.contentType)) {
+  if (!IsAudioL16(head.contentType)) {
     return Refuse(415, "unsupported_media_type", "the body must be declared as audio/l16");
   }
-  const Envelope envelope = OpenEnvelope(request.body);
+  return std::nullopt;
+}
+
+SpeechReply AnswerSpeechBody(std::string_view body, const RecogniseFunction& recognise) {
+  const Envelope envelope = OpenEnvelope(body);
   if (!envelope.valid) return Refuse(400, "malformed_envelope", envelope.problem);
   const WaveAudio audio = CheckWave(envelope.part);
   if (audio.verdict == WaveVerdict::kUnsupported) {
@@ -76,6 +79,12 @@ SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& 
   }
   return {200, TranscriptAnswer(recognition.transcript, recognition.confidence,
                                 audio.DurationSeconds())};
+}
+
+SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& keys,
+                                const RecogniseFunction& recognise) {
+  if (std::optional<SpeechReply> refusal = RefuseSpeechHead(request, keys)) return *refusal;
+  return AnswerSpeechBody(request.body, recognise);
 }
 
 }  // namespace quorel::service

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +35,13 @@ struct SpeechReply {
 
 // The media type the library declares for the envelope.
 bool IsAudioL16(std::string_view contentType);
+
+// The answer from the head alone (path, method, query, key, media type), before any of the body
+// is read; nullopt when the body is wanted.
+std::optional<SpeechReply> RefuseSpeechHead(const SpeechRequest& head, const AccessKeys& keys);
+
+// The answer to a body whose head RefuseSpeechHead let through.
+SpeechReply AnswerSpeechBody(std::string_view body, const RecogniseFunction& recognise);
 
 SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& keys,
                                 const RecogniseFunction& recognise);

@@ -1,7 +1,9 @@
 #include "service/https_client.h"
 
 #include <curl/curl.h>
+#include <poll.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace quorel::test {
@@ -40,6 +42,14 @@ CURL* OpenTo(int port, const std::string& authorityFile, const std::string& targ
   return curl;
 }
 
+// The service ends each answer with its Content-Length and leaves closing to the client.
+bool AnswerComplete(const std::string& received) {
+  const size_t end = received.find("\r\n\r\n");
+  const size_t length = received.find("Content-Length: ");
+  if (end == std::string::npos || length == std::string::npos || length > end) return false;
+  return received.size() - end - 4 >= std::stoul(received.substr(length + 16));
+}
+
 }  // namespace
 
 HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call) {
@@ -70,27 +80,62 @@ HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call
   if (curl_easy_perform(curl) == CURLE_OK) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
   }
+  curl_off_t handshakeDone = 0;
+  curl_easy_getinfo(curl, CURLINFO_APPCONNECT_TIME_T, &handshakeDone);
+  answer.tlsUp = handshakeDone > 0;
   curl_slist_free_all(headers);
   curl_easy_cleanup(curl);
   return answer;
 }
 
-bool SendRawAndHangUp(int port, const std::string& authorityFile, const std::string& bytes) {
-  CURL* curl = OpenTo(port, authorityFile, "/");
-  if (curl == nullptr) return false;
-  curl_easy_setopt(curl, CURLOPT_CONNECT_ONLY, 1L);
-  bool sent = curl_easy_perform(curl) == CURLE_OK;
+RawTlsConnection::RawTlsConnection(int port, const std::string& authorityFile)
+    : curl_(OpenTo(port, authorityFile, "/")) {
+  if (curl_ == nullptr) return;
+  curl_easy_setopt(curl_, CURLOPT_CONNECT_ONLY, 1L);
+  open_ = curl_easy_perform(curl_) == CURLE_OK;
+}
+
+RawTlsConnection::~RawTlsConnection() {
+  curl_easy_cleanup(curl_);
+}
+
+bool RawTlsConnection::Send(const std::string& bytes) {
   size_t offset = 0;
-  while (sent && offset < bytes.size()) {
+  while (open_ && offset < bytes.size()) {
     size_t count = 0;
     const CURLcode result =
-        curl_easy_send(curl, bytes.data() + offset, bytes.size() - offset, &count);
+        curl_easy_send(curl_, bytes.data() + offset, bytes.size() - offset, &count);
     if (result == CURLE_AGAIN) continue;
-    sent = result == CURLE_OK;
+    if (result != CURLE_OK) return false;
     offset += count;
   }
-  curl_easy_cleanup(curl);
-  return sent;
+  return open_;
+}
+
+std::string RawTlsConnection::ReadToEnd() {
+  std::string received;
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  curl_easy_getinfo(curl_, CURLINFO_ACTIVESOCKET, &socket);
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(kGiveUpSeconds);
+  while (open_ && std::chrono::steady_clock::now() < giveUp) {
+    char buffer[4096];
+    size_t count = 0;
+    const CURLcode result = curl_easy_recv(curl_, buffer, sizeof buffer, &count);
+    if (result == CURLE_AGAIN) {
+      pollfd readable{socket, POLLIN, 0};
+      poll(&readable, 1, 100);
+      continue;
+    }
+    if (result != CURLE_OK || count == 0) break;
+    received.append(buffer, count);
+    if (AnswerComplete(received)) break;
+  }
+  return received;
+}
+
+bool SendRawAndHangUp(int port, const std::string& authorityFile, const std::string& bytes) {
+  RawTlsConnection connection(port, authorityFile);
+  return connection.Send(bytes);
 }
 
 }  // namespace quorel::test

@@ -11,6 +11,7 @@ inline constexpr char kRecognizeTarget[] = "/speech-api/v2/recognize?output=json
 struct HttpAnswer {
   long status = 0;  // 0 when no answer came
   std::string body;
+  bool tlsUp = false;  // the service accepted the connection and finished the TLS handshake
 };
 
 struct HttpCall {
@@ -22,6 +23,25 @@ struct HttpCall {
 };
 
 HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call);
+
+// A TLS connection (handshake done on construction) that sends bytes as they are, for requests
+// no HTTP client would make.
+class RawTlsConnection {
+ public:
+  RawTlsConnection(int port, const std::string& authorityFile);
+  ~RawTlsConnection();
+  RawTlsConnection(const RawTlsConnection&) = delete;
+  RawTlsConnection& operator=(const RawTlsConnection&) = delete;
+
+  bool Open() const { return open_; }
+  bool Send(const std::string& bytes);
+  // One answer, or all the service sends until it closes the connection.
+  std::string ReadToEnd();
+
+ private:
+  void* curl_;  // CURL
+  bool open_ = false;
+};
 
 // Connects over TLS, sends bytes as they are and closes without waiting for an answer.
 bool SendRawAndHangUp(int port, const std::string& authorityFile, const std::string& bytes);

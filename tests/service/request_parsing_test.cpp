@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "access_keys.h"
+#include "log_line.h"
 #include "multipart_envelope.h"
 #include "request_target.h"
 #include "service/wave_builder.h"
@@ -50,6 +51,18 @@ TEST(RequestTarget, EncodesKeysAsTheLibraryDoesAndRedactsThem) {
   EXPECT_EQ(EncodeKeyForTarget("\xc3\xa9&=%+"), "%C3%A9&=%+");
   EXPECT_EQ(RedactKey(std::string(kPrefix) + "secret&more"), std::string(kPrefix) + "***");
   EXPECT_EQ(RedactKey("/elsewhere?x=1"), "/elsewhere?x=1");
+  for (const char* malformed :
+       {"/r;key=secret", "/r?a=1&KEY=secret", "/r?a=1&amp;key=secret", "/r?Key%3Dsecret"}) {
+    EXPECT_EQ(RedactKey(malformed).find("secret"), std::string::npos) << malformed;
+  }
+}
+
+TEST(LogLine, EscapesControlsAndMasksTheKey) {
+  EXPECT_EQ(EscapeForLog("a\x1b[2J\r\n\x9b\\z"), "a\\x1b[2J\\x0d\\x0a\\x9b\\x5cz");
+  LogEntry entry{"127.0.0.1:5", "POST", "/r\r\n2026 fake?KEY=secret", 200, "", 7, ""};
+  const std::string line = FormatLogLine(entry, 0);
+  EXPECT_EQ(line,
+            "1970-01-01T00:00:00Z 127.0.0.1:5 POST /r\\x0d\\x0a2026 fake?KEY=*** 200 in=- out=7");
 }
 
 TEST(AccessKeys, MatchesTheWireFormOnly) {

@@ -1,6 +1,7 @@
 // The running service against malformed and hostile requests over real HTTPS on loopback: each
 // gets its status and a JSON error, and the service keeps serving.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -153,6 +154,38 @@ TEST_F(ServiceUnderAttack, OutlivesClientsThatHangUpOrSendGarbage) {
   EXPECT_TRUE(SendRawAndHangUp(service_.Port(), service_.AuthorityFile(), ""));
 }
 
+// Heads refused from the head alone: the answers come though no declared body ever does.
+TEST_F(ServiceUnderAttack, RefusesBadHeadsAtOnce) {
+  const std::string line = "POST " + kGoodTarget + " HTTP/1.1\r\n";
+  const std::string host = "Host: localhost\r\n";
+  const std::string type = "Content-Type: audio/l16\r\n";
+  const std::string length = "Content-Length: 1000\r\n";
+  const struct {
+    std::string head;
+    int status;
+  } kHeads[] = {
+      {line + host + type + length + "X-Filler: " + std::string(33 * 1024, 'a') + "\r\n", 431},
+      // An empty body would be a malformed envelope: the key is checked first.
+      {"POST " + std::string(kRecognizeTarget) + "wrong HTTP/1.1\r\n" + host + type +
+           "Content-Length: 0\r\n",
+       403},
+      {line + host + type + "Content-Length: 12abc\r\n", 400},
+      {line + host + type + length + length, 400},
+      {line + host + type + length + "Content-Length: 2000\r\n", 400},
+      {line + type + length, 400},
+      {line + host + type + "Content-Length: 4294967296\r\n", 413},
+  };
+  for (const auto& [head, status] : kHeads) {
+    RawTlsConnection connection(service_.Port(), service_.AuthorityFile());
+    ASSERT_TRUE(connection.Send(head + "\r\n"));
+    const std::string answer = connection.ReadToEnd();
+    const size_t bodyAt = answer.find("\r\n\r\n");
+    EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 " + std::to_string(status)) << head.substr(0, 200);
+    HttpAnswer parsed{status, bodyAt == std::string::npos ? "" : answer.substr(bodyAt + 4)};
+    ExpectError(parsed, status);
+  }
+}
+
 TEST_F(ServiceUnderAttack, ServesManyRequestsAtOnce) {
   constexpr int kClients = 12;
   std::vector<HttpAnswer> answers(kClients);
@@ -181,12 +214,46 @@ TEST(ServiceLifetime, StopsCleanlyLoggingOneLinePerRequest) {
   EXPECT_EQ(Call(service.Port(), service.AuthorityFile(), call).status, 200);
   call.target = std::string(kRecognizeTarget) + "wrong";
   EXPECT_EQ(Call(service.Port(), service.AuthorityFile(), call).status, 403);
+  // A client that does not trust the service, one that leaves mid-body, and one whose target
+  // carries a terminal control and a key in another spelling.
+  EXPECT_EQ(Call(service.Port(), "/etc/ssl/certs/ca-certificates.crt", call).status, 0);
+  EXPECT_TRUE(SendRawAndHangUp(service.Port(), service.AuthorityFile(),
+                               "POST " + kGoodTarget +
+                                   " HTTP/1.1\r\nHost: localhost\r\nContent-Type: audio/l16\r\n"
+                                   "Content-Length: 100000\r\n\r\n--T0\r\n"));
+  RawTlsConnection faking(service.Port(), service.AuthorityFile());
+  faking.Send(
+      "GET /speech-api/v2/recognize?output=json&lang=en-us&\x9b"
+      "2J;KEY=hidden HTTP/1.1\r\n"
+      "Host: localhost\r\n\r\n");
+  EXPECT_EQ(faking.ReadToEnd().substr(0, 12), "HTTP/1.1 405");
   EXPECT_EQ(service.Stop(), 0);
   const std::string output = service.Output();
   EXPECT_NE(output.find(" 200 "), std::string::npos) << output;
   EXPECT_NE(output.find(" 403 "), std::string::npos) << output;
+  EXPECT_NE(output.find("TLS handshake failed"), std::string::npos) << output;
+  EXPECT_NE(output.find("(client left in the body)"), std::string::npos) << output;
+  EXPECT_EQ(output.find(":-1 "), std::string::npos) << output;
+  EXPECT_NE(output.find("&\\x9b2J;KEY=***"), std::string::npos) << output;
+  EXPECT_EQ(output.find('\x9b'), std::string::npos) << "a control reached the log";
   EXPECT_EQ(output.find("wrong"), std::string::npos) << "the key reached the log";
+  EXPECT_EQ(output.find("hidden"), std::string::npos) << "the key reached the log";
   EXPECT_NE(output.find("stopped"), std::string::npos) << output;
+}
+
+// Every request already accepted is answered, here one still sending its body.
+TEST(ServiceLifetime, AnswersWhatItAcceptedWhenStopped) {
+  ServiceProcess service({"--key", "K1"});
+  ASSERT_TRUE(service.Running()) << service.Output();
+  RawTlsConnection unfinished(service.Port(), service.AuthorityFile());
+  ASSERT_TRUE(unfinished.Send("POST " + kGoodTarget +
+                              " HTTP/1.1\r\nHost: localhost\r\nContent-Type: audio/l16\r\n"
+                              "Content-Length: 100000\r\n\r\n--T0\r\n"));
+  EXPECT_EQ(service.Stop(), 0);
+  const std::string answer = unfinished.ReadToEnd();
+  EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 503") << answer << service.Output();
+  EXPECT_NE(answer.find("Retry-After: 1"), std::string::npos) << answer;
+  EXPECT_NE(service.Output().find("stopped"), std::string::npos);
 }
 
 TEST(ServiceLifetime, MakesItsAuthorityOnceAndKeepsIt) {
@@ -211,6 +278,21 @@ TEST(ServiceLifetime, MakesItsAuthorityOnceAndKeepsIt) {
   EXPECT_EQ(Call(second.Port(), state + "/authority.pem", call).status, 200);
   EXPECT_EQ(second.Stop(SIGINT), 0);
   EXPECT_NE(second.Output().find("stopped"), std::string::npos);
+}
+
+TEST(ServiceLifetime, RefusesToStartOnATakenPortOrWithAnOpenStateFolder) {
+  ServiceProcess first({"--key", "K1"});
+  ASSERT_TRUE(first.Running()) << first.Output();
+  ServiceProcess second({"--key", "K2", "--port", std::to_string(first.Port())});
+  EXPECT_FALSE(second.Running());
+  EXPECT_EQ(second.Stop(), 1);
+  EXPECT_NE(second.Output().find("the port is taken"), std::string::npos) << second.Output();
+  const std::string open = MakeTemporaryFolder();
+  chmod(open.c_str(), 0755);
+  ServiceProcess exposed({"--key", "K1"}, open);
+  EXPECT_FALSE(exposed.Running());
+  EXPECT_EQ(exposed.Stop(), 1);
+  EXPECT_NE(exposed.Output().find("chmod 700 " + open), std::string::npos) << exposed.Output();
 }
 
 TEST(ServiceLifetime, RefusesToStartWithoutKeysOrWithABrokenGrammar) {

@@ -82,7 +82,7 @@ ServiceProcess::ServiceProcess(std::vector<std::string> arguments, const std::st
   if (pid_ < 0) return;
   std::string line;
   while (ReadLine(output_, &line)) {
-    early_ += line + "\n";
+    printed_ += line + "\n";
     if (const size_t at = line.find(kAuthorityMarker); at != std::string::npos) {
       authorityFile_ = line.substr(at + sizeof kAuthorityMarker - 1);
     }
@@ -91,10 +91,19 @@ ServiceProcess::ServiceProcess(std::vector<std::string> arguments, const std::st
       break;
     }
   }
+  reader_ = std::thread([this] {
+    char buffer[4096];
+    ssize_t count;
+    while ((count = read(output_, buffer, sizeof buffer)) > 0) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      printed_.append(buffer, count);
+    }
+  });
 }
 
 ServiceProcess::~ServiceProcess() {
   if (Alive()) Stop();
+  if (reader_.joinable()) reader_.join();
   if (output_ >= 0) close(output_);
 }
 
@@ -112,13 +121,9 @@ int ServiceProcess::Stop(int signal) {
 }
 
 std::string ServiceProcess::Output() {
-  std::string text = early_;
-  if (pid_ <= 0) {  // only once it has exited can the rest be read without waiting
-    char buffer[4096];
-    ssize_t count;
-    while ((count = read(output_, buffer, sizeof buffer)) > 0) text.append(buffer, count);
-  }
-  return text;
+  if (pid_ <= 0 && reader_.joinable()) reader_.join();  // exited: the pipe ends
+  std::lock_guard<std::mutex> lock(mutex_);
+  return printed_;
 }
 
 }  // namespace quorel::test

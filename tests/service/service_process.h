@@ -4,7 +4,9 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quorel::test {
@@ -20,12 +22,13 @@ class ServiceProcess {
 
   bool Running() const { return port_ > 0; }
   int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
   const std::string& AuthorityFile() const { return authorityFile_; }
   // True while the process has not exited.
   bool Alive() const;
   // Sends signal, then waits for the exit status (-1 if it did not exit normally).
   int Stop(int signal = SIGTERM);
-  // What it printed after starting.
+  // What it has printed so far; everything once it has exited.
   std::string Output();
 
  private:
@@ -33,7 +36,10 @@ class ServiceProcess {
   int output_ = -1;
   int port_ = 0;
   std::string authorityFile_;
-  std::string early_;
+  // Read on as it comes, so that a service that logs a lot never waits on a full pipe.
+  std::thread reader_;
+  std::mutex mutex_;
+  std::string printed_;
 };
 
 // A new empty folder under $TMPDIR (or /tmp), removed with its contents when the test process

@@ -1,0 +1,42 @@
+// What one client may hold of the service and for how long. The values follow nginx's defaults
+// where it has one (backlog, connections, header size), and are shorter where the service's one
+// request, a few seconds of speech from a client on the same machine, needs less.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+namespace quorel::service {
+
+// From accept to the end of the TLS handshake.
+inline constexpr std::chrono::seconds kHandshakeDeadline{10};
+// From the end of the handshake to the end of the request's header block, however it trickles.
+inline constexpr std::chrono::seconds kHeaderDeadline{10};
+// The body must bring at least kMinBodyBytesPerWindow in every window of kBodyWindow.
+inline constexpr std::chrono::seconds kBodyWindow{5};
+inline constexpr size_t kMinBodyBytesPerWindow = 8 * 1024;
+// At a stop, for a handshake under way to end so that the client can be answered 503.
+inline constexpr std::chrono::seconds kHandshakeGraceAtStop{2};
+// For the whole answer to leave.
+inline constexpr std::chrono::seconds kAnswerDeadline{10};
+// After an answer (perhaps given before the body was read), unread bytes are taken and dropped for
+// this long, so that closing does not reset the connection before the client has read the answer.
+inline constexpr std::chrono::seconds kLingerTime{2};
+
+// Request line and header fields together (nginx: 4 buffers of 8 kB); over it: 431.
+inline constexpr uint32_t kMaxHeaderBytes = 32 * 1024;
+// What one connection reads ahead; twice the header cap, so the cap is what a long head meets.
+inline constexpr size_t kReadBufferBytes = 2 * kMaxHeaderBytes;
+// The request target alone; over it: 414.
+inline constexpr size_t kMaxTargetBytes = 8 * 1024;
+
+// Open connections at once; past it, further clients wait in the listen backlog.
+inline constexpr size_t kMaxConnections = 512;
+inline constexpr int kListenBacklog = 511;
+
+// Requests waiting for a decoder; past it: 503 with Retry-After.
+inline constexpr size_t kRecognitionLine = 64;
+inline constexpr int kRetryAfterSeconds = 1;
+
+}  // namespace quorel::service

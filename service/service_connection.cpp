@@ -1,0 +1,281 @@
+#include "service_connection.h"
+
+#include <boost/asio/execution.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/prefer.hpp>
+#include <boost/asio/write.hpp>
+#include <chrono>
+
+#include "answer_json.h"
+#include "connection_limits.h"
+#include "speech_request.h"
+
+namespace quorel::service {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using beast::error_code;
+
+namespace {
+
+constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+
+bool IsHttpError(const error_code& error) {
+  return error.category() == http::make_error_code(http::error::bad_target).category();
+}
+
+}  // namespace
+
+ServiceConnection::ServiceConnection(net::ip::tcp::socket socket, net::ssl::context& tls,
+                                     ConnectionHub& hub)
+    : stream_(std::move(socket), tls),
+      hub_(hub),
+      stopGrace_(stream_.get_executor()),
+      buffer_(kReadBufferBytes) {
+  error_code error;
+  const auto peer = beast::get_lowest_layer(stream_).socket().remote_endpoint(error);
+  log_.peer = error ? "-" : peer.address().to_string() + ":" + std::to_string(peer.port());
+}
+
+void ServiceConnection::Start() {
+  beast::get_lowest_layer(stream_).expires_after(kHandshakeDeadline);
+  stream_.async_handshake(
+      net::ssl::stream_base::server,
+      [self = shared_from_this()](error_code error) { self->OnHandshake(error); });
+}
+
+void ServiceConnection::Stop() {
+  switch (phase_) {
+    case Phase::kHandshake:
+      // Nothing can be answered before TLS is up. A client whose handshake is under way (its
+      // side may be done, ours not yet) gets a moment to finish it and then its 503.
+      stopGrace_.expires_after(kHandshakeGraceAtStop);
+      stopGrace_.async_wait([self = shared_from_this()](error_code error) {
+        if (!error && self->phase_ == Phase::kHandshake) self->Close();
+      });
+      break;
+    case Phase::kHead:
+    case Phase::kBody:
+      beast::get_lowest_layer(stream_).cancel();  // the read's handler answers 503
+      break;
+    default:
+      break;
+  }
+}
+
+void ServiceConnection::OnHandshake(error_code error) {
+  if (phase_ == Phase::kClosed) return;
+  if (error) {
+    const std::string why = error == beast::error::timeout ? "timed out" : error.message();
+    WriteLogLine(
+        FormatConnectionLogLine(log_.peer, "TLS handshake failed: " + why, std::time(nullptr)));
+    return Close();
+  }
+  phase_ = Phase::kHead;
+  if (hub_.stopping) return AnswerError(503);
+  ReadHead();
+}
+
+void ServiceConnection::ReadHead() {
+  headParser_.emplace();
+  headParser_->header_limit(kMaxHeaderBytes);
+  headParser_->body_limit(hub_.maxBodyBytes);
+  beast::get_lowest_layer(stream_).expires_after(kHeaderDeadline);
+  http::async_read_header(
+      stream_, buffer_, *headParser_,
+      [self = shared_from_this()](error_code error, size_t) { self->OnHead(error); });
+}
+
+void ServiceConnection::OnHead(error_code error) {
+  if (phase_ == Phase::kClosed) return;
+  const http::request_header<>& head = headParser_->get();
+  NoteRequest(head);
+  if (error == beast::error::timeout) return Abandon(408, "(header not complete in time)");
+  if (error == net::error::operation_aborted && hub_.stopping) return AnswerError(503);
+  if (error == http::error::header_limit) return AnswerError(431);
+  if (error == http::error::body_limit) return AnswerError(413);
+  if (error && IsHttpError(error) && error != http::error::end_of_stream) {
+    return AnswerError(400);
+  }
+  if (error) {
+    if (!headParser_->got_some()) return Close();  // connected and left, as idle clients do
+    return Abandon(400, "(client left in the header)");
+  }
+
+  if (hub_.stopping) return AnswerError(503);
+  if (head.target().size() > kMaxTargetBytes) return AnswerError(414);
+  const size_t hosts = head.count(http::field::host);
+  if (hosts > 1 || (hosts == 0 && head.version() >= 11)) {
+    return Answer(400, ErrorAnswer(400, "malformed_request", "give exactly one Host field"));
+  }
+  const auto length = head.find(http::field::content_length);
+  if (head.count(http::field::content_length) > 1 ||
+      (length != head.end() && length->value().find(',') != beast::string_view::npos)) {
+    return Answer(400, ErrorAnswer(400, "malformed_request", "give exactly one Content-Length"));
+  }
+  const SpeechRequest speech{
+      head.method_string(), head.target(), head[http::field::content_type], {}};
+  // The refusal is decided now; a body on its way is read through and dropped, never stored,
+  // before it is given. libcurl 7.88, the library's HTTP layer, sends the body without waiting
+  // for "100 Continue" and loses an answer that comes while it is still sending.
+  refusal_ = RefuseSpeechHead(speech, hub_.keys);
+  if (refusal_ || !beast::iequals(head[http::field::expect], "100-continue")) return ReadBody();
+  net::async_write(stream_, net::buffer(kContinue, sizeof kContinue - 1),
+                   [self = shared_from_this()](error_code error, size_t) {
+                     if (self->phase_ == Phase::kClosed) return;
+                     if (self->hub_.stopping) return self->AnswerError(503);
+                     if (!error) return self->ReadBody();
+                     self->Abandon(400, "(client left before the body)");
+                   });
+}
+
+void ServiceConnection::ReadBody() {
+  phase_ = Phase::kBody;
+  bodyParser_.emplace(std::move(*headParser_));
+  headParser_.reset();
+  StartBodyWindow();
+  if (bodyParser_->is_done()) return OnBodyComplete();
+  http::async_read_some(stream_, buffer_, *bodyParser_,
+                        [self = shared_from_this()](error_code error, size_t count) {
+                          self->windowBytes_ += count;
+                          self->OnBody(error);
+                        });
+}
+
+void ServiceConnection::OnBody(error_code error) {
+  if (phase_ == Phase::kClosed) return;
+  if (error == beast::error::timeout) return Abandon(408, "(body slower than the minimum rate)");
+  if (error == net::error::operation_aborted && hub_.stopping) return AnswerError(503);
+  if (error == http::error::body_limit) return AnswerError(413);
+  if (error && IsHttpError(error) && error != http::error::partial_message &&
+      error != http::error::end_of_stream) {
+    return AnswerError(400);
+  }
+  if (error) return Abandon(400, "(client left in the body)");
+  if (refusal_) bodyParser_->get().body().clear();
+  if (bodyParser_->is_done()) return OnBodyComplete();
+  // A read that ended just before a stop's cancel was not cancelled.
+  if (hub_.stopping) return AnswerError(503);
+  // A new window starts once this one has brought its share. The stream's timer closes a read
+  // still waiting at the window's end; reads that each complete at once are checked here.
+  if (windowBytes_ >= kMinBodyBytesPerWindow) {
+    StartBodyWindow();
+  } else if (std::chrono::steady_clock::now() >= deadline_) {
+    return Abandon(408, "(body slower than the minimum rate)");
+  }
+  http::async_read_some(stream_, buffer_, *bodyParser_,
+                        [self = shared_from_this()](error_code error, size_t count) {
+                          self->windowBytes_ += count;
+                          self->OnBody(error);
+                        });
+}
+
+void ServiceConnection::StartBodyWindow() {
+  windowBytes_ = 0;
+  deadline_ = std::chrono::steady_clock::now() + kBodyWindow;
+  beast::get_lowest_layer(stream_).expires_at(deadline_);
+}
+
+void ServiceConnection::OnBodyComplete() {
+  if (refusal_) {
+    return Answer(refusal_->status, std::move(refusal_->body),
+                  refusal_->status == 405 ? "Allow" : "", "POST");
+  }
+  phase_ = Phase::kRecognising;
+  beast::get_lowest_layer(stream_).expires_never();
+  auto body = std::make_shared<std::string>(bodyParser_->release().body());
+  bodyParser_.reset();
+  // The tracked executor keeps the I/O loop running, through a stop, until the answer is back.
+  auto loop = net::prefer(stream_.get_executor(), net::execution::outstanding_work.tracked);
+  Recogniser& recogniser = hub_.recogniser;
+  const bool taken = hub_.pool.TrySubmit([self = shared_from_this(), body, loop, &recogniser] {
+    double recogniseMs = -1;
+    SpeechReply reply = AnswerSpeechBody(*body, [&](const std::vector<int16_t>& samples) {
+      const auto start = std::chrono::steady_clock::now();
+      Recognition recognition = recogniser.Recognise(samples);
+      recogniseMs =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count();
+      return recognition;
+    });
+    net::post(loop, [self, reply = std::move(reply), recogniseMs] {
+      const bool timed = recogniseMs >= 0;
+      self->Answer(reply.status, reply.body, timed ? "Server-Timing" : "",
+                   timed ? "recognise;dur=" + std::to_string(static_cast<long>(recogniseMs)) : "");
+    });
+  });
+  if (!taken)
+    Answer(503, ErrorAnswerForStatus(503), "Retry-After", std::to_string(kRetryAfterSeconds));
+}
+
+void ServiceConnection::AnswerError(int status) {
+  Answer(status, ErrorAnswerForStatus(status), status == 503 ? "Retry-After" : "",
+         std::to_string(kRetryAfterSeconds));
+}
+
+void ServiceConnection::Answer(int status, std::string json, const std::string& extraName,
+                               const std::string& extraValue) {
+  if (phase_ == Phase::kClosed || phase_ == Phase::kAnswering) return;
+  phase_ = Phase::kAnswering;
+  answer_.version(11);
+  answer_.result(status);
+  answer_.set(http::field::content_type, "application/json");
+  answer_.set(http::field::connection, "close");
+  if (!extraName.empty()) answer_.set(extraName, extraValue);
+  answer_.body() = std::move(json);
+  answer_.prepare_payload();
+  log_.status = status;
+  log_.answerBytes = answer_.body().size();
+  if (extraName == "Server-Timing") log_.note = extraValue;
+  beast::get_lowest_layer(stream_).expires_after(kAnswerDeadline);
+  http::async_write(stream_, answer_, [self = shared_from_this()](error_code error, size_t) {
+    self->OnAnswered(error);
+  });
+}
+
+void ServiceConnection::OnAnswered(error_code error) {
+  if (error) log_.note = "(answer not delivered: " + error.message() + ")";
+  WriteLogLine(FormatLogLine(log_, std::time(nullptr)));
+  if (error) return Close();
+  // Take what the client still sends (a body not read, its TLS close) until it closes: closing
+  // with unread bytes would reset the connection under the answer. Nothing tells it of the end
+  // before then, as a client still sending its body may take a TLS close or a TCP FIN for a
+  // failed transfer; the answer's Content-Length and "Connection: close" say it is complete.
+  deadline_ = std::chrono::steady_clock::now() + kLingerTime;
+  beast::get_lowest_layer(stream_).expires_at(deadline_);
+  Linger();
+}
+
+void ServiceConnection::Linger() {
+  beast::get_lowest_layer(stream_).async_read_some(
+      net::buffer(scratch_), [self = shared_from_this()](error_code error, size_t) {
+        // A client that keeps sending never lets a read wait for the timer.
+        if (error || std::chrono::steady_clock::now() >= self->deadline_) return self->Close();
+        self->Linger();
+      });
+}
+
+void ServiceConnection::Abandon(int status, const std::string& why) {
+  log_.status = status;
+  log_.note = why;
+  WriteLogLine(FormatLogLine(log_, std::time(nullptr)));
+  Close();
+}
+
+void ServiceConnection::Close() {
+  if (phase_ == Phase::kClosed) return;
+  phase_ = Phase::kClosed;
+  stopGrace_.cancel();
+  beast::get_lowest_layer(stream_).close();
+  hub_.closed(this);
+}
+
+void ServiceConnection::NoteRequest(const http::request_header<>& head) {
+  log_.method = std::string(head.method_string());
+  log_.target = std::string(head.target());
+  const auto length = head.find(http::field::content_length);
+  if (length != head.end()) log_.declaredLength = std::string(length->value());
+}
+
+}  // namespace quorel::service

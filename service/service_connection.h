@@ -1,0 +1,88 @@
+// One client connection, from accept to close, on the service's I/O thread: TLS handshake, the
+// head under a deadline and a size cap, the head's checks (a refused body is never stored), the
+// body under a minimum rate, recognition on the pool, the answer, and a lingering close.
+#pragma once
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "access_keys.h"
+#include "log_line.h"
+#include "recogniser.h"
+#include "recognition_pool.h"
+#include "speech_request.h"
+
+namespace quorel::service {
+
+class ServiceConnection;
+
+// What every connection shares; lives on the I/O thread with them.
+struct ConnectionHub {
+  const AccessKeys& keys;
+  Recogniser& recogniser;
+  RecognitionPool& pool;
+  size_t maxBodyBytes;
+  bool stopping = false;
+  std::function<void(ServiceConnection*)> closed;
+};
+
+class ServiceConnection : public std::enable_shared_from_this<ServiceConnection> {
+ public:
+  ServiceConnection(boost::asio::ip::tcp::socket socket, boost::asio::ssl::context& tls,
+                    ConnectionHub& hub);
+
+  void Start();
+  // The service is stopping: a connection not yet waiting for recognition is answered 503 now
+  // (or once its TLS handshake ends, closed if that takes long); one waiting for recognition
+  // gets its answer when it comes.
+  void Stop();
+
+ private:
+  enum class Phase { kHandshake, kHead, kBody, kRecognising, kAnswering, kClosed };
+  using Stream = boost::beast::ssl_stream<boost::beast::tcp_stream>;
+  using HeadParser = boost::beast::http::request_parser<boost::beast::http::empty_body>;
+  using BodyParser = boost::beast::http::request_parser<boost::beast::http::string_body>;
+
+  void OnHandshake(boost::beast::error_code error);
+  void ReadHead();
+  void OnHead(boost::beast::error_code error);
+  void ReadBody();
+  void OnBody(boost::beast::error_code error);
+  void StartBodyWindow();
+  // The refusal decided from the head, or the body to recognition.
+  void OnBodyComplete();
+  void AnswerError(int status);
+  void Answer(int status, std::string json, const std::string& extraName = "",
+              const std::string& extraValue = "");
+  void OnAnswered(boost::beast::error_code error);
+  void Linger();
+  // Logs how the request ended without an answer, then closes.
+  void Abandon(int status, const std::string& why);
+  void Close();
+  void NoteRequest(const boost::beast::http::request_header<>& head);
+
+  Stream stream_;
+  ConnectionHub& hub_;
+  boost::asio::steady_timer stopGrace_;
+  Phase phase_ = Phase::kHandshake;
+  boost::beast::flat_buffer buffer_;
+  std::optional<HeadParser> headParser_;
+  std::optional<BodyParser> bodyParser_;
+  std::optional<SpeechReply> refusal_;  // decided from the head, given once the body has passed
+  boost::beast::http::response<boost::beast::http::string_body> answer_;
+  size_t windowBytes_ = 0;
+  std::chrono::steady_clock::time_point deadline_;  // of the body window, or of lingering
+  char scratch_[4096];
+  LogEntry log_;
+};
+
+}  // namespace quorel::service
