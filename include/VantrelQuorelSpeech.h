@@ -38,24 +38,24 @@ typedef char16_t QuorelChar;
 #define QUOREL_SUCCESS 999
 
 /* QuorelSoundRecorderStart */
-#define QUOREL_START_INPUT_OPEN_FAILED 1   /* the default input could not be opened at 16 kHz mono 16-bit */
-#define QUOREL_START_BUFFER_QUEUE_FAILED 2 /* the capture buffer could not be queued to the input */
+#define QUOREL_START_INPUT_OPEN_FAILED 1   /* no default input at 16 kHz mono 16-bit */
+#define QUOREL_START_BUFFER_QUEUE_FAILED 2 /* the input refused the capture buffer */
 #define QUOREL_START_CAPTURE_FAILED 3      /* capture could not be started */
 #define QUOREL_START_FILE_CREATE_FAILED 4  /* the WAV file could not be created; input untouched */
 #define QUOREL_START_ALREADY_RECORDING 5   /* a recording runs already; it goes on untouched */
 
 /* QuorelSpeech */
-#define QUOREL_SPEECH_AUDIO_OPEN_FAILED 1     /* the audio file could not be opened (or path null) */
-#define QUOREL_SPEECH_SESSION_FAILED 2        /* the internet session could not be set up */
-#define QUOREL_SPEECH_CONNECTION_FAILED 3     /* the connection object could not be set up */
-#define QUOREL_SPEECH_REQUEST_FAILED 4        /* the request could not be set up (or key null, too long, invalid) */
-#define QUOREL_SPEECH_BEGIN_FAILED 5          /* resolving, connecting, TLS, certificate or headers failed */
-#define QUOREL_SPEECH_HEAD_SEND_FAILED 51     /* sending the envelope head failed */
-#define QUOREL_SPEECH_AUDIO_READ_FAILED 7     /* reading the audio file failed, or it is too large */
-#define QUOREL_SPEECH_AUDIO_SEND_FAILED 8     /* sending the audio bytes failed */
-#define QUOREL_SPEECH_TAIL_SEND_FAILED 9      /* sending the envelope tail failed */
-#define QUOREL_SPEECH_NO_ANSWER 10            /* the request went out whole but no complete answer came */
-#define QUOREL_SPEECH_RESPONSE_WRITE_FAILED 11 /* the response file could not be created or written */
+#define QUOREL_SPEECH_AUDIO_OPEN_FAILED 1 /* the audio file could not be opened (or path null) */
+#define QUOREL_SPEECH_SESSION_FAILED 2    /* the internet session could not be set up */
+#define QUOREL_SPEECH_CONNECTION_FAILED 3 /* the connection object could not be set up */
+#define QUOREL_SPEECH_REQUEST_FAILED 4    /* no request (or key null, too long, invalid) */
+#define QUOREL_SPEECH_BEGIN_FAILED 5      /* resolve, connect, TLS, certificate or headers */
+#define QUOREL_SPEECH_HEAD_SEND_FAILED 51 /* sending the envelope head failed */
+#define QUOREL_SPEECH_AUDIO_READ_FAILED 7 /* reading the audio file failed, or it is too large */
+#define QUOREL_SPEECH_AUDIO_SEND_FAILED 8 /* sending the audio bytes failed */
+#define QUOREL_SPEECH_TAIL_SEND_FAILED 9  /* sending the envelope tail failed */
+#define QUOREL_SPEECH_NO_ANSWER 10        /* sent whole, but no complete answer came */
+#define QUOREL_SPEECH_RESPONSE_WRITE_FAILED 11 /* response file not created or written */
 
 /* Short English texts for the result codes, in the header alone (the library exports only its
  * three functions). Codes of Start and of QuorelSpeech overlap, hence one function for each. */

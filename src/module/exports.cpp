@@ -9,7 +9,9 @@
 namespace {
 
 // On Windows the caller's wide characters are UTF-16 code units already.
-const char16_t* Utf16(const QuorelChar* text) { return reinterpret_cast<const char16_t*>(text); }
+const char16_t* Utf16(const QuorelChar* text) {
+  return reinterpret_cast<const char16_t*>(text);
+}
 
 }  // namespace
 
@@ -25,6 +27,8 @@ QUOREL_API int32_t QUOREL_CALL QuorelSoundRecorderStart(const QuorelChar* path) 
   return quorel::SoundRecorderStart(Utf16(path));
 }
 
-QUOREL_API int32_t QUOREL_CALL QuorelSoundRecorderStop(void) { return quorel::SoundRecorderStop(); }
+QUOREL_API int32_t QUOREL_CALL QuorelSoundRecorderStop(void) {
+  return quorel::SoundRecorderStop();
+}
 
 }  // extern "C"

@@ -155,10 +155,11 @@ QUOREL_CASE(Ramp, NoSampleIsLostOrRepeatedWhereOneSecondBufferFollowsAnother) {
       repeatedAtBoundaries += 1 - step;
     }
   }
-  std::printf("  Ramp: %d samples in %d buffers: %d lost and %d repeated at the boundaries, "
-              "%d other steps\n",
-              count, (count + kSamplesPerBuffer - 1) / kSamplesPerBuffer, lostAtBoundaries,
-              repeatedAtBoundaries, otherSteps);
+  std::printf(
+      "  Ramp: %d samples in %d buffers: %d lost and %d repeated at the boundaries, "
+      "%d other steps\n",
+      count, (count + kSamplesPerBuffer - 1) / kSamplesPerBuffer, lostAtBoundaries,
+      repeatedAtBoundaries, otherSteps);
   CHECK_EQ(lostAtBoundaries, 0);
   CHECK_EQ(repeatedAtBoundaries, 0);
   CHECK_EQ(otherSteps, 0);
