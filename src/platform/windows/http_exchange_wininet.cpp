@@ -166,6 +166,11 @@ bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
   return true;
 }
 
+// Each write has gone out already.
+bool HttpFlush(HttpRequest* request) {
+  return request != nullptr;
+}
+
 bool HttpEndRequest(HttpRequest* request) {
   if (request == nullptr || request->bodyBytesWritten != request->declaredLength ||
       !HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0)) {
