@@ -48,7 +48,7 @@ constexpr unsigned kPeriodMicroseconds = 20000;
 constexpr unsigned kRingMicroseconds = 2000000;
 // The reader's sleep between reads, at most; never more than a quarter of the ring the device
 // granted, so the ring has room to spare for a late wake-up.
-constexpr unsigned kWakeIntervalMs = 250;
+constexpr unsigned kWakeIntervalMs = 500;
 
 // ALSA reports errors on stderr unless told otherwise, and the library prints nothing: while
 // a guard lives, ALSA's errors on its thread are dropped (a handler the host installed for
