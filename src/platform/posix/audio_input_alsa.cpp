@@ -12,7 +12,9 @@
 // its descriptors every period whatever the wake-up threshold says, so sleeping on them would
 // wake the thread fifty times a second.) Stop and AddBuffer signal the eventfd, so the reader
 // wakes at once for either, and Stop reads all that is available before the partial buffer
-// goes back.
+// goes back. Near the moment the queued buffer fills, the reader wakes every period: the
+// handler treats every delivery after Stop has begun as the last, so audio that a Stop finds
+// beyond the end of a full buffer has nowhere to go, and this keeps it below one period.
 #include <stdarg.h>
 
 // alsa/error.h declares this one function outside its extern "C" block; declared here first
@@ -72,7 +74,9 @@ struct AudioInput {
   AudioInputCallback callback = nullptr;
   uintptr_t instance = 0;
   uint32_t frameBytes = 0;
+  uint32_t framesPerSecond = 0;
   int wakeIntervalMs = kWakeIntervalMs;
+  int periodMs = kPeriodMicroseconds / 1000;  // never more than wakeIntervalMs
   int wakeFd = -1;
   std::thread reader;
 
@@ -93,7 +97,7 @@ int WakeInterval(snd_pcm_hw_params_t* hardware) {
   return static_cast<int>(std::max(1u, std::min(kWakeIntervalMs, ring / 4000)));
 }
 
-bool Configure(snd_pcm_t* pcm, const AudioFormat& format, int& wakeIntervalMs) {
+bool Configure(snd_pcm_t* pcm, const AudioFormat& format, AudioInput& input) {
   snd_pcm_hw_params_t* hardware;
   snd_pcm_hw_params_alloca(&hardware);
   unsigned rate = format.samplesPerSecond;
@@ -109,9 +113,14 @@ bool Configure(snd_pcm_t* pcm, const AudioFormat& format, int& wakeIntervalMs) {
       snd_pcm_hw_params(pcm, hardware) < 0) {
     return false;
   }
-  wakeIntervalMs = WakeInterval(hardware);
+  input.framesPerSecond = rate;  // the device's exact rate, which it accepted above
+  input.wakeIntervalMs = WakeInterval(hardware);
   snd_pcm_uframes_t periodFrames = 0;
   int direction = 0;
+  if (snd_pcm_hw_params_get_period_time(hardware, &period, &direction) >= 0) {
+    input.periodMs = static_cast<int>(std::max(1u, period / 1000));
+  }
+  input.periodMs = std::min(input.periodMs, input.wakeIntervalMs);
   snd_pcm_sw_params_t* software;
   snd_pcm_sw_params_alloca(&software);
   return snd_pcm_hw_params_get_period_size(hardware, &periodFrames, &direction) >= 0 &&
@@ -177,6 +186,14 @@ bool ReadAvailable(AudioInput& input) {
   return true;
 }
 
+// Until the queued buffer would be full, within the bounds of one period and the wake interval.
+int SleepBeforeReading(const AudioInput& input, const AudioBuffer& buffer) {
+  const uint64_t roomFrames = (buffer.bufferLength - buffer.bytesRecorded) / input.frameBytes;
+  const int untilFull = static_cast<int>(
+      std::min<uint64_t>(roomFrames * 1000 / input.framesPerSecond, input.wakeIntervalMs));
+  return std::max(untilFull, input.periodMs);
+}
+
 void ReadUntilStopped(AudioInput& input) {
   bool pcmUsable = true;
   pollfd wake{input.wakeFd, POLLIN, 0};
@@ -187,8 +204,10 @@ void ReadUntilStopped(AudioInput& input) {
     }
     // Without a queued buffer (or after a fatal error) there is nothing to read into: wait
     // for a wake-up only, and leave the frames in the ring.
-    const bool readPcm = pcmUsable && QueuedBuffer(input) != nullptr;
-    if (poll(&wake, 1, readPcm ? input.wakeIntervalMs : -1) < 0) continue;  // a signal
+    const AudioBuffer* buffer = pcmUsable ? QueuedBuffer(input) : nullptr;
+    const bool readPcm = buffer != nullptr;
+    const int timeoutMs = readPcm ? SleepBeforeReading(input, *buffer) : -1;
+    if (poll(&wake, 1, timeoutMs) < 0) continue;  // interrupted by a signal
     if (wake.revents & POLLIN) ClearWake(input);
     if (readPcm) pcmUsable = ReadAvailable(input);
   }
@@ -223,7 +242,7 @@ int AudioInputOpen(AudioInputHandle* handle, const AudioFormat& format, AudioInp
   input->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (input->wakeFd < 0 ||
       snd_pcm_open(&input->pcm, kDeviceName, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0 ||
-      !Configure(input->pcm, format, input->wakeIntervalMs)) {
+      !Configure(input->pcm, format, *input)) {
     if (input->pcm != nullptr) snd_pcm_close(input->pcm);
     if (input->wakeFd >= 0) close(input->wakeFd);
     delete input;
