@@ -33,8 +33,9 @@ namespace {
 // one read and sent in one go.
 constexpr size_t kGatherBytes = 64 * 1024;
 // The first gathered send is one upload piece, and each full one doubles the next, up to
-// kGatherBytes: the first piece of the file leaves as soon as it is written, and the first
-// records on a fresh connection stay small enough to be read before the whole window arrives.
+// kGatherBytes: the first piece of the file still goes out before the next one is written, as
+// it did when every piece was sent on its own, and the few small sends this costs are nothing
+// against a large file.
 constexpr size_t kFirstGatherBytes = 1024;
 
 }  // namespace
