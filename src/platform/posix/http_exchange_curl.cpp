@@ -30,7 +30,7 @@ namespace quorel {
 namespace {
 
 // Four TLS records of the largest size, handed to libcurl (whose upload buffer is as large) in
-// one read and sent in one go.
+// one read.
 constexpr size_t kGatherBytes = 64 * 1024;
 // The first gathered send is one upload piece, and each full one doubles the next, up to
 // kGatherBytes: the first piece of the file still goes out before the next one is written, as
