@@ -37,6 +37,7 @@ bool RunMeasured(const std::vector<std::string>& command, ProcessCost& cost, std
   const auto seconds = [](const timeval& time) { return time.tv_sec + time.tv_usec / 1e6; };
   cost.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   cost.peakMegabytes = usage.ru_maxrss / 1024.0;
+  cost.wakeUps = static_cast<double>(usage.ru_nvcsw);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

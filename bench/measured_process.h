@@ -11,6 +11,7 @@ struct ProcessCost {
   double wallSeconds = 0;
   double cpuSeconds = 0;  // user and system
   double peakMegabytes = 0;
+  double wakeUps = 0;  // voluntary context switches, all threads: each is a sleep ended
 };
 
 // Runs command (a program path or name and its arguments) with its standard output in

@@ -118,6 +118,8 @@ int main(int argc, char** argv) {
   std::printf("| CPU time of the process (ms) | %.0f | %.0f |\n", libraryCpu, arecordCpu);
   std::printf("| peak resident memory (MB) | %.1f | %.1f |\n", Median(library, &Run::peakMegabytes),
               Median(arecord, &Run::peakMegabytes));
+  std::printf("| wake-ups a second (voluntary context switches, all threads) | %.1f | %.1f |\n",
+              Median(library, &Run::wakeUps) / seconds, Median(arecord, &Run::wakeUps) / seconds);
   std::printf("| samples in the file | %.0f | %.0f |\n", Median(library, &Run::samples),
               Median(arecord, &Run::samples));
   std::printf("| runs with the counter signal intact | %d/%d | %d/%d |\n", Intact(library), runs,

@@ -1,7 +1,9 @@
 // The upload against the curl tool: both send the same body (envelope head, file, tail) with
 // the same header lines over HTTP/1.1 and TLS, trusting the same CA, to the same test server,
 // in alternating runs. Each run is a process of its own, measured by the kernel.
-// Usage: quorel_bench_uploading SERVER_PROGRAM UPLOAD_DRIVER FOLDER [RUNS]
+// A third case runs both through a relay that holds each direction 10 ms, as if the service
+// were 20 ms away, and shows the round trips each spends before its body.
+// Usage: quorel_bench_uploading SERVER_PROGRAM RELAY_PROGRAM UPLOAD_DRIVER FOLDER [RUNS]
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,23 +66,26 @@ std::vector<std::string> PrepareCurlRequest(const std::string& audio, size_t siz
   return headers;
 }
 
-struct Server {
+struct Listener {
   pid_t pid = -1;
   std::string port;
 };
 
-Server StartServer(const std::string& program, const std::string& certificate,
-                   const std::string& key) {
+// Starts a program that prints "port N" once it listens.
+Listener StartListener(const std::vector<std::string>& command) {
   int output[2];
-  Server server;
-  if (pipe(output) != 0) return server;
-  server.pid = fork();
-  if (server.pid == 0) {
+  Listener listener;
+  if (pipe(output) != 0) return listener;
+  listener.pid = fork();
+  if (listener.pid == 0) {
     dup2(output[1], STDOUT_FILENO);
     close(output[0]);
     close(output[1]);
-    execl(program.c_str(), program.c_str(), "--certificate", certificate.c_str(), "--key",
-          key.c_str(), static_cast<char*>(nullptr));
+    std::vector<char*> arguments;
+    for (const std::string& argument : command)
+      arguments.push_back(const_cast<char*>(argument.c_str()));
+    arguments.push_back(nullptr);
+    execv(arguments[0], arguments.data());
     _exit(127);
   }
   close(output[1]);
@@ -88,8 +93,14 @@ Server StartServer(const std::string& program, const std::string& certificate,
   char unit;
   while (read(output[0], &unit, 1) == 1 && unit != '\n') line += unit;
   close(output[0]);
-  if (line.rfind("port ", 0) == 0) server.port = line.substr(5);
-  return server;
+  if (line.rfind("port ", 0) == 0) listener.port = line.substr(5);
+  return listener;
+}
+
+void Stop(const Listener& listener) {
+  if (listener.pid <= 0) return;
+  kill(listener.pid, SIGTERM);
+  waitpid(listener.pid, nullptr, 0);
 }
 
 struct Peer {
@@ -101,69 +112,150 @@ struct Peer {
   }
 };
 
+struct Case {
+  const char* name;
+  size_t size;
+  bool far;  // through the relay that holds each direction kRelayDelayMs
+};
+
+constexpr int kRelayDelayMs = 10;
+
+struct Programs {
+  std::string server, relay, driver;
+  std::string caFile, certificate, key;
+  std::string folder, relayLog;
+};
+
+// The server keeps every request it has read, and copies them as it waits for the next, so
+// each run gets a server (and a relay) of its own: a run never waits on its predecessors' 64 MB.
+struct Service {
+  explicit Service(const Programs& programs, bool far)
+      : server(StartListener(
+            {programs.server, "--certificate", programs.certificate, "--key", programs.key})),
+        relayLog(programs.relayLog),
+        linesBefore(far ? LoggedFlights() : 0) {
+    if (far && !server.port.empty()) {
+      relay = StartListener(
+          {programs.relay, server.port, std::to_string(kRelayDelayMs), programs.relayLog});
+    }
+    port = far ? relay.port : server.port;
+  }
+  ~Service() {
+    // The relay logs a connection once the client has closed it, a moment after the run.
+    for (int tries = 0; relay.pid > 0 && tries < 200 && LoggedFlights() == linesBefore; ++tries) {
+      usleep(10000);
+    }
+    Stop(relay);
+    Stop(server);
+  }
+  size_t LoggedFlights() const {
+    std::ifstream log(relayLog);
+    size_t lines = 0;
+    for (std::string line; std::getline(log, line);) ++lines;
+    return lines;
+  }
+  Listener server, relay;
+  std::string port;
+  const std::string relayLog;
+  const size_t linesBefore;
+};
+
+std::vector<std::string> CurlCommand(const Programs& programs, const std::string& port,
+                                     const std::vector<std::string>& headers,
+                                     const std::string& body) {
+  // Like the library, curl sends the body at once instead of waiting for an interim answer.
+  std::vector<std::string> curl = {
+      "curl",          "-sS",          "--fail-with-body",
+      "--http1.1",     "--cacert",     programs.caFile,
+      "--capath",      "/nonexistent", "--expect100-timeout",
+      "0.001",         "-o",           programs.folder + "/curl-answer.json",
+      "--data-binary", "@" + body};
+  curl.insert(curl.end(), headers.begin(), headers.end());
+  curl.push_back("https://localhost:" + port +
+                 "/speech-api/v2/recognize?output=json&lang=en-us&key=KEY");
+  return curl;
+}
+
+// One case in alternating runs (library first, then curl first, ...); false when a run failed.
+bool Compare(const Case& test, const Programs& programs, int runs) {
+  const std::string audio = programs.folder + "/audio.wav";
+  const std::string body = programs.folder + "/body.bin";
+  WritePattern(audio, test.size);
+  const std::vector<std::string> headers = PrepareCurlRequest(audio, test.size, body);
+  Peer ours, theirs;
+  for (int i = 0; i < runs; ++i) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const Service service(programs, test.far);
+      if (service.port.empty()) return false;
+      const bool libraryTurn = (i + turn) % 2 == 0;
+      const std::vector<std::string> command =
+          libraryTurn
+              ? std::vector<std::string>{programs.driver, audio, programs.folder + "/answer.json",
+                                         service.port, programs.caFile}
+              : CurlCommand(programs, service.port, headers, body);
+      ProcessCost cost;
+      std::string output;
+      if (!RunMeasured(command, cost, &output)) return false;
+      (libraryTurn ? ours : theirs).Add(cost);
+    }
+  }
+  std::printf("| %s | %.1f | %.1f | %.2f | %.1f | %.1f | %.1f | %.1f |\n", test.name,
+              Median(ours.wall), Median(theirs.wall), Median(ours.wall) / Median(theirs.wall),
+              Median(ours.cpu), Median(theirs.cpu), Median(ours.peak), Median(theirs.peak));
+  return true;
+}
+
+// The relays log one line of flights per connection, in the order the runs went.
+void PrintFlights(const std::string& logPath) {
+  std::ifstream log(logPath);
+  std::string library, curl;
+  std::getline(log, library);
+  std::getline(log, curl);
+  std::printf(
+      "\nFlights through the relay, first run of each (C: to the service, S: back; bytes @ ms "
+      "after the connection was accepted):\n- library: %s\n- curl:    %s\n",
+      library.c_str(), curl.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::fprintf(stderr, "usage: %s SERVER_PROGRAM UPLOAD_DRIVER FOLDER [RUNS]\n", argv[0]);
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: %s SERVER_PROGRAM RELAY_PROGRAM UPLOAD_DRIVER FOLDER [RUNS]\n",
+                 argv[0]);
     return 2;
   }
-  const std::string serverProgram = argv[1];
-  const std::string driver = argv[2];
-  const std::string folder = argv[3];
-  const int runs = argc > 4 ? std::atoi(argv[4]) : 5;
+  Programs programs;
+  programs.server = argv[1];
+  programs.relay = argv[2];
+  programs.driver = argv[3];
+  programs.folder = argv[4];
+  programs.relayLog = programs.folder + "/relay-flights.txt";
+  const int runs = argc > 5 ? std::atoi(argv[5]) : 5;
 
   std::string made;
   ProcessCost ignored;
-  if (!RunMeasured({serverProgram, "--make-certificates", folder}, ignored, &made)) return 1;
-  std::string caFile, certificate, key, word;
+  if (!RunMeasured({programs.server, "--make-certificates", programs.folder}, ignored, &made)) {
+    return 1;
+  }
+  std::string word;
   std::istringstream listing(made);
   while (listing >> word) {
-    if (word == "ca") listing >> caFile;
-    if (word == "localhost") listing >> certificate >> key;
+    if (word == "ca") listing >> programs.caFile;
+    if (word == "localhost") listing >> programs.certificate >> programs.key;
   }
-  const Server server = StartServer(serverProgram, certificate, key);
-  if (server.port.empty()) return 1;
 
   std::printf(
       "| upload | library ms | curl ms | time ratio | library CPU ms | curl CPU ms "
       "| library peak MB | curl peak MB |\n|---|---|---|---|---|---|---|---|\n");
+  const Case cases[] = {{"3 s WAV (96 kB)", 44 + 96000, false},
+                        {"64 MB", size_t{64} << 20, false},
+                        {"3 s WAV (96 kB), service 20 ms away", 44 + 96000, true}};
   bool ok = true;
-  const std::pair<const char*, size_t> sizes[] = {{"3 s WAV (96 kB)", 44 + 96000},
-                                                  {"64 MB", size_t{64} << 20}};
-  for (const auto& [name, size] : sizes) {
-    const std::string audio = folder + "/audio.wav";
-    const std::string body = folder + "/body.bin";
-    WritePattern(audio, size);
-    // Like the library, curl sends the body at once instead of waiting for an interim answer.
-    std::vector<std::string> curl = {"curl",          "-sS",          "--fail-with-body",
-                                     "--http1.1",     "--cacert",     caFile,
-                                     "--capath",      "/nonexistent", "--expect100-timeout",
-                                     "0.001",         "-o",           folder + "/curl-answer.json",
-                                     "--data-binary", "@" + body};
-    const std::vector<std::string> headers = PrepareCurlRequest(audio, size, body);
-    curl.insert(curl.end(), headers.begin(), headers.end());
-    curl.push_back("https://localhost:" + server.port +
-                   "/speech-api/v2/recognize?output=json&lang=en-us&key=KEY");
-    const std::vector<std::string> library = {driver, audio, folder + "/answer.json", server.port,
-                                              caFile};
-    Peer ours, theirs;
-    for (int i = 0; i < runs && ok; ++i) {
-      for (int turn = 0; turn < 2 && ok; ++turn) {
-        ProcessCost cost;
-        std::string output;
-        const bool libraryTurn = (i + turn) % 2 == 0;
-        ok = RunMeasured(libraryTurn ? library : curl, cost, &output);
-        (libraryTurn ? ours : theirs).Add(cost);
-      }
-    }
-    if (!ok) break;
-    std::printf("| %s | %.1f | %.1f | %.2f | %.1f | %.1f | %.1f | %.1f |\n", name,
-                Median(ours.wall), Median(theirs.wall), Median(ours.wall) / Median(theirs.wall),
-                Median(ours.cpu), Median(theirs.cpu), Median(ours.peak), Median(theirs.peak));
+  for (const Case& test : cases) {
+    if (ok) ok = Compare(test, programs, runs);
   }
-  kill(server.pid, SIGTERM);
-  waitpid(server.pid, nullptr, 0);
-  if (!ok) std::fprintf(stderr, "an upload failed\n");
+  if (ok) PrintFlights(programs.relayLog);
+  if (!ok) std::fprintf(stderr, "a program could not start or an upload failed\n");
   return ok ? 0 : 1;
 }

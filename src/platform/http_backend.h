@@ -17,6 +17,7 @@ struct HttpBackend {
   bool (*addHeaders)(HttpRequest* request, const char* headerBlock);
   bool (*beginRequest)(HttpRequest* request, uint32_t totalLength);
   bool (*write)(HttpRequest* request, const void* data, uint32_t count);
+  bool (*flush)(HttpRequest* request);
   bool (*endRequest)(HttpRequest* request);
   bool (*earlyAnswer)(HttpRequest* request);
   HttpReadResult (*read)(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count);
@@ -34,6 +35,7 @@ HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const cha
 bool AddHeaders(HttpRequest* request, const char* headerBlock);
 bool BeginRequest(HttpRequest* request, uint32_t totalLength);
 bool Write(HttpRequest* request, const void* data, uint32_t count);
+bool Flush(HttpRequest* request);
 bool EndRequest(HttpRequest* request);
 bool EarlyAnswer(HttpRequest* request);
 HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count);

@@ -9,7 +9,7 @@ namespace quorel {
 const HttpBackend kHttpBackend = {
     http_backend::OpenSession,  http_backend::Connect,         http_backend::OpenRequest,
     http_backend::AddHeaders,   http_backend::BeginRequest,    http_backend::Write,
-    http_backend::EndRequest,   http_backend::EarlyAnswer,     http_backend::Read,
+    http_backend::Flush,        http_backend::EndRequest,   http_backend::EarlyAnswer,     http_backend::Read,
     http_backend::CloseRequest, http_backend::CloseConnection, http_backend::CloseSession};
 
 HttpBackend& HttpBackendInUse() {
@@ -45,6 +45,10 @@ bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength) {
 
 bool HttpWrite(HttpRequest* request, const void* data, uint32_t count) {
   return request != nullptr && HttpBackendInUse().write(request, data, count);
+}
+
+bool HttpFlush(HttpRequest* request) {
+  return request != nullptr && HttpBackendInUse().flush(request);
 }
 
 bool HttpEndRequest(HttpRequest* request) {

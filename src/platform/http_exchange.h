@@ -54,9 +54,15 @@ bool HttpAddHeaders(HttpRequest* request, const char* headerBlock);
 // Reaches the host, completes TLS and the certificate check and sends the headers declaring
 // totalLength body bytes.
 bool HttpBeginRequest(HttpRequest* request, uint32_t totalLength);
-// Sends count body bytes (0 is allowed and sends nothing).
+// Sends count body bytes (0 is allowed and sends nothing). A backend may gather the bytes
+// and send them with later ones; a failure to send them then shows in a later HttpWrite or in
+// HttpFlush.
 bool HttpWrite(HttpRequest* request, const void* data, uint32_t count);
-// Ends the body and waits for the start of the answer; false when no answer came.
+// Sends whatever earlier writes left gathered and returns once it has gone out, so that a
+// part of the body (head, file, tail) fails on its own.
+bool HttpFlush(HttpRequest* request);
+// Sends what is left gathered, ends the body and waits for the start of the answer; false
+// when no answer came.
 bool HttpEndRequest(HttpRequest* request);
 
 // After a failed write: true when the final answer had begun to arrive before the body was

@@ -31,7 +31,8 @@ bool ReadExactly(File& file, uint8_t* data, uint32_t count) {
 }
 
 // Sends the file's first size bytes in chunks of kUploadChunkSize, ending with the first
-// chunk shorter than that (of 0 bytes for a size that is a multiple of it). A file that has
+// chunk shorter than that (of 0 bytes for a size that is a multiple of it), and flushes them,
+// so that a loss of the connection while they go out is the file's failure. A file that has
 // shrunk since its size was taken fails as a read; one that has grown sends no more than was
 // declared.
 int32_t SendAudio(HttpRequest* request, File& audio, uint32_t size) {
@@ -42,7 +43,9 @@ int32_t SendAudio(HttpRequest* request, File& audio, uint32_t size) {
     if (!ReadExactly(audio, chunk, wanted)) return QUOREL_SPEECH_AUDIO_READ_FAILED;
     if (!HttpWrite(request, chunk, wanted)) return QUOREL_SPEECH_AUDIO_SEND_FAILED;
     remaining -= wanted;
-    if (wanted < kUploadChunkSize) return QUOREL_SUCCESS;
+    if (wanted < kUploadChunkSize) {
+      return HttpFlush(request) ? QUOREL_SUCCESS : QUOREL_SPEECH_AUDIO_SEND_FAILED;
+    }
   }
 }
 
@@ -122,7 +125,7 @@ int32_t UploadSpeech(const HttpEndpoint& endpoint, const char16_t* audioPath, co
   if (responsePath == nullptr) return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
 
   if (!HttpBeginRequest(request.Get(), contentLength)) return QUOREL_SPEECH_BEGIN_FAILED;
-  if (!HttpWrite(request.Get(), head.bytes, head.length)) {
+  if (!HttpWrite(request.Get(), head.bytes, head.length) || !HttpFlush(request.Get())) {
     return SendFailed(request.Get(), QUOREL_SPEECH_HEAD_SEND_FAILED, responsePath);
   }
   const int32_t audioSent = SendAudio(request.Get(), audio, static_cast<uint32_t>(fileSize));
@@ -130,7 +133,7 @@ int32_t UploadSpeech(const HttpEndpoint& endpoint, const char16_t* audioPath, co
     return SendFailed(request.Get(), audioSent, responsePath);
   }
   if (audioSent != QUOREL_SUCCESS) return audioSent;
-  if (!HttpWrite(request.Get(), tail.bytes, tail.length)) {
+  if (!HttpWrite(request.Get(), tail.bytes, tail.length) || !HttpFlush(request.Get())) {
     return SendFailed(request.Get(), QUOREL_SPEECH_TAIL_SEND_FAILED, responsePath);
   }
 

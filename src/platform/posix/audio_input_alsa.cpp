@@ -1,11 +1,20 @@
 // The default audio input over ALSA's "default" capture device (on desktops a sound server).
 //
-// A reader thread runs from Start to Stop. It reads short periods into the one queued buffer
-// and hands the buffer back through the handler when it is full; ALSA's ring buffer, about two
-// seconds where the device allows, keeps capturing while the handler holds the buffer, so nothing
-// is lost before the re-queue. The PCM is touched only by the reader thread while capture runs
-// and only by the caller otherwise. The reader sleeps in poll() on the PCM and on an eventfd,
-// which Stop and AddBuffer signal, so it wakes at once for either.
+// A reader thread runs from Start to Stop. It reads what the device has captured into the one
+// queued buffer and hands the buffer back through the handler when it is full; ALSA's ring
+// buffer, about two seconds where the device allows, keeps capturing while the handler holds the
+// buffer, so nothing is lost before the re-queue. The PCM is touched only by the reader thread
+// while capture runs and only by the caller otherwise.
+//
+// The device delivers short periods, so that at any moment all but the last few milliseconds
+// of audio can be read, but the reader wakes only a few times a second: it sleeps on an
+// eventfd with a timeout and then reads everything available. (A sound server's plugin signals
+// its descriptors every period whatever the wake-up threshold says, so sleeping on them would
+// wake the thread fifty times a second.) Stop and AddBuffer signal the eventfd, so the reader
+// wakes at once for either, and Stop reads all that is available before the partial buffer
+// goes back. Near the moment the queued buffer fills, the reader wakes every period: the
+// handler treats every delivery after Stop has begun as the last, so audio that a Stop finds
+// beyond the end of a full buffer has nowhere to go, and this keeps it below one period.
 #include <stdarg.h>
 
 // alsa/error.h declares this one function outside its extern "C" block; declared here first
@@ -20,12 +29,12 @@ AlsaLocalErrorHandler snd_lib_error_set_local(AlsaLocalErrorHandler handler);
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
-#include <vector>
 
 #include "platform/audio_input.h"
 
@@ -39,6 +48,9 @@ constexpr unsigned kPeriodMicroseconds = 20000;
 // As close to this as the device allows: far longer than the handler takes to copy and
 // re-queue a full buffer.
 constexpr unsigned kRingMicroseconds = 2000000;
+// The reader's sleep between reads, at most; never more than a quarter of the ring the device
+// granted, so the ring has room to spare for a late wake-up.
+constexpr unsigned kWakeIntervalMs = 500;
 
 // ALSA reports errors on stderr unless told otherwise, and the library prints nothing: while
 // a guard lives, ALSA's errors on its thread are dropped (a handler the host installed for
@@ -62,6 +74,9 @@ struct AudioInput {
   AudioInputCallback callback = nullptr;
   uintptr_t instance = 0;
   uint32_t frameBytes = 0;
+  uint32_t framesPerSecond = 0;
+  int wakeIntervalMs = kWakeIntervalMs;
+  int periodMs = kPeriodMicroseconds / 1000;  // never more than wakeIntervalMs
   int wakeFd = -1;
   std::thread reader;
 
@@ -72,7 +87,17 @@ struct AudioInput {
 
 namespace {
 
-bool Configure(snd_pcm_t* pcm, const AudioFormat& format) {
+// The reader's sleep for the ring the device granted.
+int WakeInterval(snd_pcm_hw_params_t* hardware) {
+  unsigned ring = 0;
+  int direction = 0;
+  if (snd_pcm_hw_params_get_buffer_time(hardware, &ring, &direction) < 0) {
+    return kPeriodMicroseconds / 1000;
+  }
+  return static_cast<int>(std::max(1u, std::min(kWakeIntervalMs, ring / 4000)));
+}
+
+bool Configure(snd_pcm_t* pcm, const AudioFormat& format, AudioInput& input) {
   snd_pcm_hw_params_t* hardware;
   snd_pcm_hw_params_alloca(&hardware);
   unsigned rate = format.samplesPerSecond;
@@ -88,8 +113,14 @@ bool Configure(snd_pcm_t* pcm, const AudioFormat& format) {
       snd_pcm_hw_params(pcm, hardware) < 0) {
     return false;
   }
+  input.framesPerSecond = rate;  // the device's exact rate, which it accepted above
+  input.wakeIntervalMs = WakeInterval(hardware);
   snd_pcm_uframes_t periodFrames = 0;
   int direction = 0;
+  if (snd_pcm_hw_params_get_period_time(hardware, &period, &direction) >= 0) {
+    input.periodMs = static_cast<int>(std::max(1u, period / 1000));
+  }
+  input.periodMs = std::min(input.periodMs, input.wakeIntervalMs);
   snd_pcm_sw_params_t* software;
   snd_pcm_sw_params_alloca(&software);
   return snd_pcm_hw_params_get_period_size(hardware, &periodFrames, &direction) >= 0 &&
@@ -155,8 +186,17 @@ bool ReadAvailable(AudioInput& input) {
   return true;
 }
 
-void ReadUntilStopped(AudioInput& input, std::vector<pollfd>& descriptors, bool pcmUsable) {
-  const int pcmCount = static_cast<int>(descriptors.size()) - 1;
+// Until the queued buffer would be full, within the bounds of one period and the wake interval.
+int SleepBeforeReading(const AudioInput& input, const AudioBuffer& buffer) {
+  const uint64_t roomFrames = (buffer.bufferLength - buffer.bytesRecorded) / input.frameBytes;
+  const int untilFull = static_cast<int>(
+      std::min<uint64_t>(roomFrames * 1000 / input.framesPerSecond, input.wakeIntervalMs));
+  return std::max(untilFull, input.periodMs);
+}
+
+void ReadUntilStopped(AudioInput& input) {
+  bool pcmUsable = true;
+  pollfd wake{input.wakeFd, POLLIN, 0};
   for (;;) {
     {
       std::lock_guard<std::mutex> guard(input.mutex);
@@ -164,32 +204,18 @@ void ReadUntilStopped(AudioInput& input, std::vector<pollfd>& descriptors, bool 
     }
     // Without a queued buffer (or after a fatal error) there is nothing to read into: wait
     // for a wake-up only, and leave the frames in the ring.
-    const bool watchPcm = pcmUsable && QueuedBuffer(input) != nullptr;
-    const nfds_t count = watchPcm ? descriptors.size() : 1;
-    if (poll(descriptors.data(), count, -1) < 0) continue;  // interrupted by a signal
-    if (descriptors[0].revents & POLLIN) ClearWake(input);
-    if (!watchPcm) continue;
-    unsigned short events = 0;
-    // A PCM whose stream is gone (the sound server died, the device was unplugged) reports
-    // an error here and no events while its descriptors stay ready: polling them again would
-    // spin. Capture ends; the buffer keeps what came and goes back on Stop.
-    if (snd_pcm_poll_descriptors_revents(input.pcm, &descriptors[1], pcmCount, &events) < 0 ||
-        (events & (POLLHUP | POLLNVAL))) {
-      pcmUsable = false;
-      continue;
-    }
-    if (events & (POLLIN | POLLERR)) pcmUsable = ReadAvailable(input);
+    const AudioBuffer* buffer = pcmUsable ? QueuedBuffer(input) : nullptr;
+    const bool readPcm = buffer != nullptr;
+    const int timeoutMs = readPcm ? SleepBeforeReading(input, *buffer) : -1;
+    if (poll(&wake, 1, timeoutMs) < 0) continue;  // interrupted by a signal
+    if (wake.revents & POLLIN) ClearWake(input);
+    if (readPcm) pcmUsable = ReadAvailable(input);
   }
 }
 
 void ReaderThread(AudioInput* input) {
   QuietAlsaErrors quiet;
-  const int pcmCount = snd_pcm_poll_descriptors_count(input->pcm);
-  std::vector<pollfd> descriptors(1 + (pcmCount > 0 ? pcmCount : 0));
-  descriptors[0] = pollfd{input->wakeFd, POLLIN, 0};
-  const bool pcmUsable =
-      pcmCount > 0 && snd_pcm_poll_descriptors(input->pcm, &descriptors[1], pcmCount) == pcmCount;
-  ReadUntilStopped(*input, descriptors, pcmUsable);
+  ReadUntilStopped(*input);
   // What the device captured up to the stop still belongs in the partial buffer.
   ReadAvailable(*input);
   snd_pcm_drop(input->pcm);
@@ -216,7 +242,7 @@ int AudioInputOpen(AudioInputHandle* handle, const AudioFormat& format, AudioInp
   input->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (input->wakeFd < 0 ||
       snd_pcm_open(&input->pcm, kDeviceName, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0 ||
-      !Configure(input->pcm, format)) {
+      !Configure(input->pcm, format, *input)) {
     if (input->pcm != nullptr) snd_pcm_close(input->pcm);
     if (input->wakeFd >= 0) close(input->wakeFd);
     delete input;

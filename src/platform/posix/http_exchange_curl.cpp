@@ -1,6 +1,8 @@
 // The HTTP exchange over libcurl's multi interface, driven on the caller's thread. The body
-// goes out through a read callback that pauses libcurl (CURL_READFUNC_PAUSE) until the next
-// HttpWrite hands it bytes, so each write is what is sent and the body is never held whole.
+// goes out through a read callback that pauses libcurl (CURL_READFUNC_PAUSE) until there are
+// bytes to send. HttpWrite gathers the caller's small pieces into one fixed buffer and sends it
+// whole when it fills or HttpFlush asks: each piece as its own TLS record and send would cost
+// the kernel's and OpenSSL's per-record work many times over. The body is never held whole.
 // The answer comes in through a write callback that holds one delivery at a time and pauses
 // receiving until HttpRead has taken it.
 //
@@ -12,6 +14,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +26,19 @@
 #include "platform/http_backend.h"
 
 namespace quorel {
+
+namespace {
+
+// Four TLS records of the largest size, handed to libcurl (whose upload buffer is as large) in
+// one read.
+constexpr size_t kGatherBytes = 64 * 1024;
+// The first gathered send is one upload piece, and each full one doubles the next, up to
+// kGatherBytes: the first piece of the file still goes out before the next one is written, as
+// it did when every piece was sent on its own, and the few small sends this costs are nothing
+// against a large file.
+constexpr size_t kFirstGatherBytes = 1024;
+
+}  // namespace
 
 struct HttpSession {
   CURLM* multi = nullptr;
@@ -47,7 +63,11 @@ struct HttpRequest {
   CURLcode result = CURLE_OK;
 
   curl_off_t declaredLength = 0;
+  curl_off_t accepted = 0;    // body bytes taken from the caller so far
   curl_off_t handedOver = 0;  // body bytes given to libcurl so far
+  char gathered[kGatherBytes];
+  size_t gatheredLength = 0;
+  size_t gatherLimit = kFirstGatherBytes;  // a send is due once this much is gathered
   const char* pending = nullptr;
   size_t pendingLength = 0;
   bool bodyWanted = false;
@@ -212,6 +232,24 @@ bool Drive(HttpRequest& request, Ready ready) {
   }
 }
 
+// Hands the gathered bytes to libcurl and runs the transfer until they have gone out; the
+// buffer is empty afterwards either way.
+bool SendGathered(HttpRequest& request) {
+  if (request.gatheredLength == 0) return true;
+  const curl_off_t sentAfter = request.handedOver + static_cast<curl_off_t>(request.gatheredLength);
+  request.pending = request.gathered;
+  request.pendingLength = request.gatheredLength;
+  request.sendPaused = false;
+  ApplyPauses(request);
+  const bool sent = Drive(request, [&request, sentAfter] {
+    return request.pendingLength == 0 && BodyBytesSent(request) >= sentAfter;
+  });
+  request.pending = nullptr;
+  request.pendingLength = 0;
+  request.gatheredLength = 0;
+  return sent;
+}
+
 template <typename Value>
 bool Set(CURL* easy, CURLoption option, Value value) {
   return curl_easy_setopt(easy, option, value) == CURLE_OK;
@@ -242,6 +280,7 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
                                         Set(easy, CURLOPT_CAPATH, nullptr))) &&
          Set(easy, CURLOPT_SSL_CTX_FUNCTION, PrepareTlsContext) &&
          Set(easy, CURLOPT_READFUNCTION, SendBody) && Set(easy, CURLOPT_READDATA, &request) &&
+         Set(easy, CURLOPT_UPLOAD_BUFFERSIZE, long{kGatherBytes}) &&
          Set(easy, CURLOPT_WRITEFUNCTION, ReceiveBody) && Set(easy, CURLOPT_WRITEDATA, &request) &&
          Set(easy, CURLOPT_HEADERFUNCTION, ReceiveHeader) &&
          Set(easy, CURLOPT_HEADERDATA, &request);
@@ -335,23 +374,34 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
 
 bool Write(HttpRequest* request, const void* data, uint32_t count) {
   if (!request->inMulti || request->done) return false;
-  if (count == 0) return true;
-  const curl_off_t sentAfter = request->handedOver + count;
-  if (sentAfter > request->declaredLength) return false;
-  request->pending = static_cast<const char*>(data);
-  request->pendingLength = count;
-  request->sendPaused = false;
-  ApplyPauses(*request);
-  const bool sent = Drive(*request, [request, sentAfter] {
-    return request->pendingLength == 0 && BodyBytesSent(*request) >= sentAfter;
-  });
-  request->pending = nullptr;  // the caller's bytes are never kept past the call
-  request->pendingLength = 0;
-  return sent;
+  if (request->accepted + count > request->declaredLength) return false;
+  const char* bytes = static_cast<const char*>(data);
+  while (count > 0) {
+    const size_t room = request->gatherLimit - request->gatheredLength;
+    const size_t taken = count < room ? count : room;
+    std::memcpy(request->gathered + request->gatheredLength, bytes, taken);
+    request->gatheredLength += taken;
+    request->accepted += static_cast<curl_off_t>(taken);
+    bytes += taken;
+    count -= static_cast<uint32_t>(taken);
+    if (request->gatheredLength == request->gatherLimit) {
+      if (!SendGathered(*request)) return false;
+      request->gatherLimit = std::min(2 * request->gatherLimit, sizeof request->gathered);
+    }
+  }
+  return true;
+}
+
+bool Flush(HttpRequest* request) {
+  if (!request->inMulti || request->done) return false;
+  return SendGathered(*request);
 }
 
 bool EndRequest(HttpRequest* request) {
-  if (!request->inMulti || request->handedOver != request->declaredLength) return false;
+  if (!request->inMulti || request->accepted != request->declaredLength ||
+      !SendGathered(*request)) {
+    return false;
+  }
   return Drive(*request, [request] { return request->answerStarted; });
 }
 

@@ -206,6 +206,11 @@ bool Write(HttpRequest* request, const void* data, uint32_t count) {
   return true;
 }
 
+// Each write has gone out already.
+bool Flush(HttpRequest*) {
+  return true;
+}
+
 bool EndRequest(HttpRequest* request) {
   return request->bodyBytesWritten == request->declaredLength && EndWithFinalAnswer(request);
 }
