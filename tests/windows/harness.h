@@ -15,6 +15,8 @@ struct CaseRegistration {
 
 // Marks the running case failed, with where and why.
 void Fail(const char* file, int line, const std::string& message);
+// For the shared checks, which answer with what is wrong: fails unless faults is empty.
+bool CheckNoFaults(const char* file, int line, const char* text, const std::string& faults);
 
 template <typename T>
 void Describe(std::ostream& stream, const T& value) {
@@ -62,6 +64,7 @@ bool CheckAtLeast(const char* file, int line, const char* aText, const char* bTe
 #define CHECK(condition) \
   ((condition) ? true : (quorel::test::Fail(__FILE__, __LINE__, #condition), false))
 #define CHECK_EQ(a, b) quorel::test::CheckEqual(__FILE__, __LINE__, #a, #b, (a), (b))
+#define CHECK_NO_FAULTS(faults) quorel::test::CheckNoFaults(__FILE__, __LINE__, #faults, (faults))
 #define CHECK_GE(a, b) quorel::test::CheckAtLeast(__FILE__, __LINE__, #a, #b, (a), (b))
 // Ends the case when the check fails: what follows depends on it.
 #define REQUIRE(condition)         \
