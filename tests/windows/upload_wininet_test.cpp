@@ -226,7 +226,7 @@ QUOREL_CASE(HttpExchange, TheBodyStaysWithinItsDeclaredLength) {
   const HttpEndpoint endpoint{u"localhost", ServerPort("EMPTY"),   "",
                               false,        kTestConnectTimeoutMs, kTestStallTimeoutMs};
   HttpSession* session = HttpOpenSession("agent");
-  HttpConnection* connection = HttpConnect(session, endpoint);
+  HttpConnection* connection = HttpSetUpConnection(session, endpoint);
   HttpRequest* request = HttpOpenRequest(connection, "POST", "/");
   REQUIRE(request != nullptr);
   CHECK(HttpAddHeaders(request, "Content-Type: text/plain\r\nboundary=--1"));

@@ -132,7 +132,7 @@ HttpSession* OpenSession(const char* agentName) {
   return session;
 }
 
-HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
+HttpConnection* SetUpConnection(HttpSession* session, const HttpEndpoint& endpoint) {
   HINTERNET handle = InternetConnectW(session->handle, Wide(endpoint.hostName), endpoint.port, L"",
                                       L"", INTERNET_SERVICE_HTTP, 0, 0);
   if (handle == nullptr) return nullptr;
