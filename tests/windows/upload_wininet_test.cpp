@@ -16,7 +16,7 @@
 #include "VantrelQuorelSpeech.h"
 #include "harness.h"
 #include "pem_certificates.h"
-#include "platform/windows/certificate_chain.h"
+#include "platform/http/wininet/certificate_chain.h"
 #include "upload/upload_transaction.h"
 #include "upload/write_checkpoint.h"
 #include "wide_files.h"

@@ -13,8 +13,8 @@
 #include <new>
 #include <string>
 
+#include "platform/http/wininet/certificate_chain.h"
 #include "platform/http_backend.h"
-#include "platform/windows/certificate_chain.h"
 
 namespace quorel {
 
