@@ -100,13 +100,13 @@ void CheckToken(const LocalTime& time, const BoundaryToken& token) {
   Require(Ascii(token) == expected, "token differs from the clock fields");
 }
 
-void CheckTarget(const std::u16string& key, const RequestTarget& target, bool made) {
-  Require(target.Length() < kRequestTargetCapacity, "target capacity");
+void CheckTarget(const std::u16string& key, const UploadTarget& target, bool made) {
+  Require(target.Length() < kUploadTargetCapacity, "target capacity");
   std::string utf8;
   const bool valid = KeyAsUtf8(key, utf8);
   const std::string expected =
       "/speech-api/v2/recognize?output=json&lang=en-us&key=" + EncodedForTarget(utf8);
-  Require(made == (valid && expected.size() < kRequestTargetCapacity),
+  Require(made == (valid && expected.size() < kUploadTargetCapacity),
           "the target was refused or made against the key");
   if (!made) return;
   const std::string text = Ascii(target);
@@ -174,8 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BoundaryToken token;
   MakeBoundaryToken(time, token);
   CheckToken(time, token);
-  RequestTarget target;
-  CheckTarget(key, target, MakeRequestTarget(key.c_str(), target));
+  UploadTarget target;
+  CheckTarget(key, target, MakeUploadTarget(key.c_str(), target));
   CheckEnvelopeAndHeaders(token, fileSize);
   return 0;
 }

@@ -11,10 +11,10 @@
 
 namespace quorel {
 
-// Messages the delivery handler receives, numbered as the wave-audio input service does.
-constexpr uint32_t kAudioInputOpened = 0x3BE;
-constexpr uint32_t kAudioInputClosed = 0x3BF;
-constexpr uint32_t kAudioInputData = 0x3C0;
+// Messages the delivery handler receives; a backend translates its system's own numbering.
+constexpr uint32_t kAudioInputOpened = 1;
+constexpr uint32_t kAudioInputClosed = 2;
+constexpr uint32_t kAudioInputData = 3;
 
 constexpr uint16_t kWaveFormatPcm = 1;
 

@@ -12,7 +12,7 @@ namespace quorel {
 
 struct HttpBackend {
   HttpSession* (*openSession)(const char* agentName);
-  HttpConnection* (*connect)(HttpSession* session, const HttpEndpoint& endpoint);
+  HttpConnection* (*setUpConnection)(HttpSession* session, const HttpEndpoint& endpoint);
   HttpRequest* (*openRequest)(HttpConnection* connection, const char* verb, const char* target);
   bool (*addHeaders)(HttpRequest* request, const char* headerBlock);
   bool (*beginRequest)(HttpRequest* request, uint32_t totalLength);
@@ -30,7 +30,7 @@ struct HttpBackend {
 // table of them that http_exchange.cpp holds.
 namespace http_backend {
 HttpSession* OpenSession(const char* agentName);
-HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint);
+HttpConnection* SetUpConnection(HttpSession* session, const HttpEndpoint& endpoint);
 HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const char* target);
 bool AddHeaders(HttpRequest* request, const char* headerBlock);
 bool BeginRequest(HttpRequest* request, uint32_t totalLength);

@@ -7,7 +7,7 @@
 namespace quorel {
 
 const HttpBackend kHttpBackend = {
-    http_backend::OpenSession,  http_backend::Connect,         http_backend::OpenRequest,
+    http_backend::OpenSession,  http_backend::SetUpConnection, http_backend::OpenRequest,
     http_backend::AddHeaders,   http_backend::BeginRequest,    http_backend::Write,
     http_backend::Flush,        http_backend::EndRequest,   http_backend::EarlyAnswer,     http_backend::Read,
     http_backend::CloseRequest, http_backend::CloseConnection, http_backend::CloseSession};
@@ -22,11 +22,11 @@ HttpSession* HttpOpenSession(const char* agentName) {
   return HttpBackendInUse().openSession(agentName);
 }
 
-HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint) {
+HttpConnection* HttpSetUpConnection(HttpSession* session, const HttpEndpoint& endpoint) {
   if (session == nullptr || endpoint.hostName == nullptr || endpoint.hostName[0] == 0) {
     return nullptr;
   }
-  return HttpBackendInUse().connect(session, endpoint);
+  return HttpBackendInUse().setUpConnection(session, endpoint);
 }
 
 HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target) {

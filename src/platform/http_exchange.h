@@ -44,7 +44,7 @@ struct HttpRequest;
 
 // Set-up only; each returns null on failure (running out of memory included).
 HttpSession* HttpOpenSession(const char* agentName);
-HttpConnection* HttpConnect(HttpSession* session, const HttpEndpoint& endpoint);
+HttpConnection* HttpSetUpConnection(HttpSession* session, const HttpEndpoint& endpoint);
 HttpRequest* HttpOpenRequest(HttpConnection* connection, const char* verb, const char* target);
 
 // Header lines separated by CR LF; where the client has a value of its own for a field given

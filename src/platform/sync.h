@@ -12,9 +12,9 @@
 #pragma once
 
 #if defined(_WIN32)
-#include "platform/windows/sync_windows.h"
+#include "platform/os/windows/sync_windows.h"
 #else
-#include "platform/posix/sync_posix.h"
+#include "platform/os/posix/sync_posix.h"
 #endif
 
 namespace quorel {

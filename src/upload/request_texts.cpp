@@ -37,7 +37,7 @@ bool MustBePercentEncoded(uint8_t octet) {
   return false;
 }
 
-void AppendPercentEncoded(RequestTarget& target, uint8_t octet) {
+void AppendPercentEncoded(UploadTarget& target, uint8_t octet) {
   if (!MustBePercentEncoded(octet)) {
     target.Append(static_cast<char>(octet));
     return;
@@ -78,7 +78,7 @@ void MakeBoundaryToken(const LocalTime& time, BoundaryToken& token) {
   token.AppendDecimal(time.milliseconds, 3);
 }
 
-bool MakeRequestTarget(const char16_t* key, RequestTarget& target) {
+bool MakeUploadTarget(const char16_t* key, UploadTarget& target) {
   if (key == nullptr) return false;
   target.Append(kTargetBeforeKey);
   return ForEachUtf8Octet(key, [&target](uint8_t octet) { AppendPercentEncoded(target, octet); }) &&

@@ -13,14 +13,14 @@
 namespace quorel {
 
 constexpr size_t kBoundaryTokenCapacity = 100;
-constexpr size_t kRequestTargetCapacity = 200;
+constexpr size_t kUploadTargetCapacity = 200;
 constexpr size_t kEnvelopeCapacity = 1000;
 constexpr size_t kHeaderBlockCapacity = 2000;
 
 inline constexpr char kAgentName[] = "Vantrel - Quorel. Voice Upload";
 
 using BoundaryToken = FixedText<kBoundaryTokenCapacity>;
-using RequestTarget = FixedText<kRequestTargetCapacity>;
+using UploadTarget = FixedText<kUploadTargetCapacity>;
 using HeaderBlock = FixedText<kHeaderBlockCapacity>;
 
 // Envelope text as sent, with its length without the terminator.
@@ -37,7 +37,7 @@ void MakeBoundaryToken(const LocalTime& time, BoundaryToken& token);
 // (controls, space, DEL, non-ASCII as UTF-8, and " < > \ ^ ` { | }) are percent-encoded; all
 // else, "&", "=" and "%" included, stays as given. False for a null key, one that is not valid
 // UTF-16, or one that does not fit the target once encoded.
-bool MakeRequestTarget(const char16_t* key, RequestTarget& target);
+bool MakeUploadTarget(const char16_t* key, UploadTarget& target);
 
 // The envelope head (boundary line and part header) and tail (closing boundary) as bytes.
 void MakeEnvelope(const BoundaryToken& token, EnvelopeBytes& head, EnvelopeBytes& tail);

@@ -96,10 +96,10 @@ int32_t UploadSpeech(const HttpEndpoint& endpoint, const char16_t* audioPath, co
   const HttpSessionHandle session(HttpOpenSession(kAgentName));
   if (!session) return QUOREL_SPEECH_SESSION_FAILED;
 
-  RequestTarget target;
-  if (!MakeRequestTarget(key, target)) return QUOREL_SPEECH_REQUEST_FAILED;
+  UploadTarget target;
+  if (!MakeUploadTarget(key, target)) return QUOREL_SPEECH_REQUEST_FAILED;
 
-  const HttpConnectionHandle connection(HttpConnect(session.Get(), endpoint));
+  const HttpConnectionHandle connection(HttpSetUpConnection(session.Get(), endpoint));
   if (!connection) return QUOREL_SPEECH_CONNECTION_FAILED;
 
   const HttpRequestHandle request(HttpOpenRequest(connection.Get(), "POST", target.Bytes()));

@@ -4,8 +4,8 @@
 
 #include <sstream>
 
-#include "end_to_end/child_process.h"
 #include "service/service_process.h"
+#include "support/common/child_process.h"
 
 namespace quorel::test {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "end_to_end/child_process.h"
+#include "support/common/child_process.h"
 
 namespace quorel::test {
 

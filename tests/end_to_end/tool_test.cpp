@@ -13,12 +13,15 @@
 #include <thread>
 
 #include "VantrelQuorelSpeech.h"
-#include "end_to_end/child_process.h"
 #include "end_to_end/spoken_input.h"
 #include "result_messages.h"
 #include "service/service_process.h"
 #include "service/wave_builder.h"
 #include "service_reachability.h"
+#include "support/common/child_process.h"
+#include "support/portable/file_bytes.h"
+#include "support/portable/little_endian.h"
+#include "support/portable/wave_checks.h"
 
 namespace quorel::test {
 namespace {
@@ -39,28 +42,12 @@ bool IsEmptyFolder(const std::string& folder) {
   return dir != nullptr && entries == 2;  // . and ..
 }
 
-uint32_t Le32(const std::string& bytes, size_t at) {
-  uint32_t value = 0;
-  for (int i = 0; i < 4; ++i) value |= uint32_t(uint8_t(bytes[at + i])) << (8 * i);
-  return value;
-}
-
 // The finished WAV's header agrees with its length and the recorder's format; its data length.
 uint32_t ExpectFinishedWave(const std::string& path) {
-  const std::string file = ReadWholeFile(path);
-  EXPECT_GE(file.size(), 44u);
-  if (file.size() < 44) return 0;
-  EXPECT_EQ(file.substr(0, 4), "RIFF");
-  EXPECT_EQ(Le32(file, 4), file.size() - 8);
-  EXPECT_EQ(file.substr(8, 8), "WAVEfmt ");
-  EXPECT_EQ(Le32(file, 16), 16u);
-  EXPECT_EQ(Le32(file, 20), 1u | (1u << 16));  // PCM, one channel
-  EXPECT_EQ(Le32(file, 24), 16000u);
-  EXPECT_EQ(Le32(file, 28), 32000u);
-  EXPECT_EQ(Le32(file, 32), 2u | (16u << 16));  // block alignment 2, 16 bits
-  EXPECT_EQ(file.substr(36, 4), "data");
-  EXPECT_EQ(Le32(file, 40), file.size() - 44);
-  return Le32(file, 40);
+  const std::string file = ReadFile(path);
+  const uint32_t dataLength = file.size() < 44 ? 0 : Number32(file, 40);
+  EXPECT_EQ(WaveFileFaults(file, dataLength), "");
+  return dataLength;
 }
 
 std::string ReportedBytes(uint32_t dataBytes) {
@@ -277,16 +264,16 @@ TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {
   const std::string answer = folder_ + "/answer.json";
   const ChildResult stored = Send("K1", {"--out", answer});
   EXPECT_EQ(stored.exitCode, 0) << stored.err;
-  EXPECT_TRUE(nlohmann::json::parse(ReadWholeFile(answer)).contains("transcript"));
+  EXPECT_TRUE(nlohmann::json::parse(ReadFile(answer)).contains("transcript"));
 
   const ChildResult refused = Send("K2", {"--out", answer});
   EXPECT_EQ(refused.exitCode, 3);
   EXPECT_NE(refused.err.find("403 unknown_key"), std::string::npos) << refused.err;
-  EXPECT_EQ(nlohmann::json::parse(ReadWholeFile(answer))["error"]["status"], 403);
+  EXPECT_EQ(nlohmann::json::parse(ReadFile(answer))["error"]["status"], 403);
 
   const std::string scratch = MakeTemporaryFolder();
   ChildProcess fromInput({"env", "TMPDIR=" + scratch, kTool, "send", "-", "--key", "K1"});
-  fromInput.WriteInput(ReadWholeFile(wave_));
+  fromInput.WriteInput(ReadFile(wave_));
   const ChildResult piped = fromInput.Finish();
   EXPECT_EQ(piped.exitCode, 0) << piped.err;
   EXPECT_TRUE(nlohmann::json::parse(piped.out).contains("transcript")) << piped.out;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/audio_input.h"
+#include "support/portable/little_endian.h"
 
 namespace quorel {
 namespace {
@@ -55,7 +56,7 @@ std::vector<uint16_t> Samples(const std::vector<Delivery>& deliveries, size_t fi
   for (size_t i = first; i < deliveries.size(); ++i) {
     const std::vector<uint8_t>& data = deliveries[i].data;
     for (size_t offset = 0; offset + 1 < data.size(); offset += 2) {
-      samples.push_back(static_cast<uint16_t>(data[offset] | data[offset + 1] << 8));
+      samples.push_back(test::Number16(data, offset));
     }
   }
   return samples;

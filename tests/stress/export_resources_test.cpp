@@ -8,8 +8,6 @@
 // reports any block left unreachable at exit.
 #include <malloc.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +19,7 @@
 #include "VantrelQuorelSpeech.h"
 #include "support/audio/private_pulse_audio.h"
 #include "support/audio/wave_file_checks.h"
+#include "support/common/child_process.h"
 #include "upload/upload_fixture.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -78,7 +77,20 @@ Footprint Now() {
 // its records of the requests stay out of the counts.
 class ServerProcess {
  public:
-  explicit ServerProcess(std::vector<std::string> options) {
+  explicit ServerProcess(const std::vector<std::string>& options) : server_(Command(options)) {
+    // The server prints its port once it listens.
+    listening_ = server_.AwaitOutputLine("port ");
+  }
+  ~ServerProcess() {
+    server_.Signal(SIGTERM);
+    server_.Finish();
+  }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+  bool Listening() const { return listening_; }
+
+ private:
+  static std::vector<std::string> Command(std::vector<std::string> options) {
     const CertificateFiles& certificate =
         std::find(options.begin(), options.end(), "--untrusted") != options.end()
             ? Certificates().otherCa
@@ -92,40 +104,10 @@ class ServerProcess {
                                      "--key",
                                      certificate.key};
     command.insert(command.end(), options.begin(), options.end());
-    int output[2];
-    if (pipe(output) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(output[1], STDOUT_FILENO);
-      close(output[0]);
-      close(output[1]);
-      std::vector<char*> arguments;
-      for (std::string& word : command) arguments.push_back(word.data());
-      arguments.push_back(nullptr);
-      execvp(arguments[0], arguments.data());
-      _exit(127);
-    }
-    close(output[1]);
-    // The server prints its port once it listens.
-    char line[64] = {};
-    size_t got = 0;
-    while (got + 1 < sizeof line && read(output[0], line + got, 1) == 1 && line[got] != '\n') {
-      ++got;
-    }
-    close(output[0]);
-    listening_ = std::string(line).rfind("port ", 0) == 0;
+    return command;
   }
-  ~ServerProcess() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-  }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
-  bool Listening() const { return listening_; }
 
- private:
-  pid_t pid_ = -1;
+  ChildProcess server_;
   bool listening_ = false;
 };
 

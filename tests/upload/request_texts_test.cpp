@@ -18,8 +18,8 @@ std::string Token(const LocalTime& time) {
 
 // The encoded target's key part, or "<rejected>".
 std::string KeyInTarget(const char16_t* key) {
-  RequestTarget target;
-  if (!MakeRequestTarget(key, target)) return "<rejected>";
+  UploadTarget target;
+  if (!MakeUploadTarget(key, target)) return "<rejected>";
   const std::string text = target.Bytes();
   EXPECT_EQ(text.compare(0, sizeof kTargetPrefix - 1, kTargetPrefix), 0);
   return text.substr(sizeof kTargetPrefix - 1);
@@ -32,7 +32,7 @@ TEST(BoundaryToken, FormatsAllEightClockFieldsZeroPadded) {
   EXPECT_EQ(Token({999, 12, 0, 31, 0, 0, 0, 0}), "0999120031000000000");
 }
 
-TEST(RequestTarget, KeepsTheKeyAsGivenWhereATargetAllowsIt) {
+TEST(UploadTarget, KeepsTheKeyAsGivenWhereATargetAllowsIt) {
   EXPECT_EQ(KeyInTarget(u""), "");
   EXPECT_EQ(KeyInTarget(u"AIzaSyKey-_.~"), "AIzaSyKey-_.~");
   EXPECT_EQ(KeyInTarget(u"a&b=c&d%41"), "a&b=c&d%41");
@@ -46,7 +46,7 @@ TEST(RequestTarget, KeepsTheKeyAsGivenWhereATargetAllowsIt) {
   EXPECT_EQ(KeyInTarget(printable.c_str()), expected);
 }
 
-TEST(RequestTarget, PercentEncodesWhatWouldBreakTheRequest) {
+TEST(UploadTarget, PercentEncodesWhatWouldBreakTheRequest) {
   EXPECT_EQ(KeyInTarget(u"a b"), "a%20b");
   EXPECT_EQ(KeyInTarget(u"k\r\nX-Injected: 1"), "k%0D%0AX-Injected:%201");
   EXPECT_EQ(KeyInTarget(u"\x01\x1F\x7F\t"), "%01%1F%7F%09");
@@ -54,7 +54,7 @@ TEST(RequestTarget, PercentEncodesWhatWouldBreakTheRequest) {
   EXPECT_EQ(KeyInTarget(u"\u00e9\u20ac\U0001F600"), "%C3%A9%E2%82%AC%F0%9F%98%80");
 }
 
-TEST(RequestTarget, RejectsKeysThatAreMissingInvalidOrTooLong) {
+TEST(UploadTarget, RejectsKeysThatAreMissingInvalidOrTooLong) {
   const char16_t loneHigh[] = {u'k', 0xD83D, 0};
   const char16_t loneLow[] = {0xDE00, u'k', 0};
   EXPECT_EQ(KeyInTarget(nullptr), "<rejected>");

@@ -1,23 +1,24 @@
 // quorel::File over Win32 handles, against real files in a temporary folder.
 #include "harness.h"
 #include "platform/files.h"
-#include "temp_folder.h"
+#include "wide_files.h"
 
 namespace {
 
 using quorel::File;
 using quorel::test::ReadWholeFile;
-using quorel::test::TempFolder;
+using quorel::test::ScratchFolder;
+using quorel::test::Utf16;
 using quorel::test::WriteWholeFile;
 
 }  // namespace
 
 QUOREL_CASE(Files, CreateEmptiesAnExistingFileAndWritesFromItsStart) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring path = folder.Path(L"out.wav");
   WriteWholeFile(path, "earlier content");
   File file;
-  REQUIRE(file.Create(folder.Utf16(path)));
+  REQUIRE(file.Create(Utf16(path)));
   CHECK_EQ(file.Write("new", 3), 3u);
   CHECK_EQ(file.Size(), 3);
   CHECK(file.Close());
@@ -25,10 +26,10 @@ QUOREL_CASE(Files, CreateEmptiesAnExistingFileAndWritesFromItsStart) {
 }
 
 QUOREL_CASE(Files, RewindWritesOverTheStart) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring path = folder.Path(L"header.wav");
   File file;
-  REQUIRE(file.Create(folder.Utf16(path)));
+  REQUIRE(file.Create(Utf16(path)));
   CHECK_EQ(file.Write("0123456789", 10), 10u);
   CHECK(file.Rewind());
   CHECK_EQ(file.Write("abc", 3), 3u);
@@ -37,33 +38,33 @@ QUOREL_CASE(Files, RewindWritesOverTheStart) {
 }
 
 QUOREL_CASE(Files, CreateRefusesPathsTheSystemCannotName) {
-  TempFolder folder;
+  ScratchFolder folder;
   File file;
-  CHECK(!file.Create(folder.Utf16(folder.Path(L"no such folder\\out.wav"))));
-  CHECK(!file.Create(folder.Utf16(folder.Path(std::wstring(L"half") + wchar_t(0xD800) + L".wav"))));
+  CHECK(!file.Create(Utf16(folder.Path(L"no such folder\\out.wav"))));
+  CHECK(!file.Create(Utf16(folder.Path(std::wstring(L"half") + wchar_t(0xD800) + L".wav"))));
   CHECK(!file.Create(u""));
   CHECK(!file.Create(nullptr));
-  CHECK(!file.Create(folder.Utf16(folder.Path(L""))));  // the folder itself
+  CHECK(!file.Create(Utf16(folder.Path(L""))));  // the folder itself
   CHECK(!file.IsOpen());
 }
 
 QUOREL_CASE(Files, NonAsciiNamesReachTheSystemUnchanged) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring path = folder.Path(L"r\u00e9sum\u00e9 \u97f3\U0001F3B5.wav");
   File file;
-  REQUIRE(file.Create(folder.Utf16(path)));
+  REQUIRE(file.Create(Utf16(path)));
   CHECK_EQ(file.Write("x", 1), 1u);
   CHECK(file.Close());
   CHECK_EQ(ReadWholeFile(path), "x");
 }
 
 QUOREL_CASE(Files, ReadersShareAFileAndSeeItsEnd) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring path = folder.Path(L"audio.wav");
   WriteWholeFile(path, "abcde");
   File first, second;
-  REQUIRE(first.OpenForReading(folder.Utf16(path)));
-  REQUIRE(second.OpenForReading(folder.Utf16(path)));
+  REQUIRE(first.OpenForReading(Utf16(path)));
+  REQUIRE(second.OpenForReading(Utf16(path)));
   CHECK_EQ(first.Size(), 5);
   char data[8] = {};
   CHECK_EQ(first.Read(data, sizeof data), 5);
@@ -73,20 +74,20 @@ QUOREL_CASE(Files, ReadersShareAFileAndSeeItsEnd) {
 }
 
 QUOREL_CASE(Files, AFileBeingWrittenIsNotShared) {
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring path = folder.Path(L"answer.json");
   File writer, reader;
-  REQUIRE(writer.Create(folder.Utf16(path)));
-  CHECK(!reader.OpenForReading(folder.Utf16(path)));
+  REQUIRE(writer.Create(Utf16(path)));
+  CHECK(!reader.OpenForReading(Utf16(path)));
   CHECK(writer.Close());
-  CHECK(reader.OpenForReading(folder.Utf16(path)));
+  CHECK(reader.OpenForReading(Utf16(path)));
 }
 
 QUOREL_CASE(Files, OpenForReadingFailsForMissingFilesAndFolders) {
-  TempFolder folder;
+  ScratchFolder folder;
   File file;
-  CHECK(!file.OpenForReading(folder.Utf16(folder.Path(L"missing.wav"))));
-  CHECK(!file.OpenForReading(folder.Utf16(folder.Path(L""))));
+  CHECK(!file.OpenForReading(Utf16(folder.Path(L"missing.wav"))));
+  CHECK(!file.OpenForReading(Utf16(folder.Path(L""))));
   CHECK(!file.OpenForReading(nullptr));
 }
 

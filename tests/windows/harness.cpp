@@ -35,6 +35,12 @@ void Fail(const char* file, int line, const std::string& message) {
   currentFailed = true;
 }
 
+bool CheckNoFaults(const char* file, int line, const char* text, const std::string& faults) {
+  if (faults.empty()) return true;
+  Fail(file, line, std::string(text) + ": " + faults);
+  return false;
+}
+
 }  // namespace quorel::test
 
 namespace {

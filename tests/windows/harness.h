@@ -2,6 +2,7 @@
 // builds no GoogleTest, and these programs need only named cases and checks.
 #pragma once
 
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -15,6 +16,8 @@ struct CaseRegistration {
 
 // Marks the running case failed, with where and why.
 void Fail(const char* file, int line, const std::string& message);
+// For the shared checks, which answer with what is wrong: fails unless faults is empty.
+bool CheckNoFaults(const char* file, int line, const char* text, const std::string& faults);
 
 template <typename T>
 void Describe(std::ostream& stream, const T& value) {
@@ -23,26 +26,13 @@ void Describe(std::ostream& stream, const T& value) {
 // Wide text shows its ASCII characters and '?' for the others.
 void Describe(std::ostream& stream, const std::wstring& text);
 
-template <typename A, typename B>
-bool CheckEqual(const char* file, int line, const char* aText, const char* bText, const A& a,
-                const B& b) {
-  if (a == b) return true;
+// Fails with both values shown unless holds(a, b); each side is evaluated once.
+template <typename A, typename B, typename Holds>
+bool CheckRelation(const char* file, int line, const char* aText, const char* relation,
+                   const char* bText, const A& a, const B& b, Holds holds) {
+  if (holds(a, b)) return true;
   std::ostringstream message;
-  message << aText << " == " << bText << " (";
-  Describe(message, a);
-  message << " vs ";
-  Describe(message, b);
-  message << ")";
-  Fail(file, line, message.str());
-  return false;
-}
-
-template <typename A, typename B>
-bool CheckAtLeast(const char* file, int line, const char* aText, const char* bText, const A& a,
-                  const B& b) {
-  if (a >= b) return true;
-  std::ostringstream message;
-  message << aText << " >= " << bText << " (";
+  message << aText << relation << bText << " (";
   Describe(message, a);
   message << " vs ";
   Describe(message, b);
@@ -61,8 +51,11 @@ bool CheckAtLeast(const char* file, int line, const char* aText, const char* bTe
 
 #define CHECK(condition) \
   ((condition) ? true : (quorel::test::Fail(__FILE__, __LINE__, #condition), false))
-#define CHECK_EQ(a, b) quorel::test::CheckEqual(__FILE__, __LINE__, #a, #b, (a), (b))
-#define CHECK_GE(a, b) quorel::test::CheckAtLeast(__FILE__, __LINE__, #a, #b, (a), (b))
+#define CHECK_EQ(a, b) \
+  quorel::test::CheckRelation(__FILE__, __LINE__, #a, " == ", #b, (a), (b), std::equal_to<>())
+#define CHECK_NO_FAULTS(faults) quorel::test::CheckNoFaults(__FILE__, __LINE__, #faults, (faults))
+#define CHECK_GE(a, b) \
+  quorel::test::CheckRelation(__FILE__, __LINE__, #a, " >= ", #b, (a), (b), std::greater_equal<>())
 // Ends the case when the check fails: what follows depends on it.
 #define REQUIRE(condition)         \
   do {                             \

@@ -12,8 +12,8 @@
 #include "harness.h"
 #include "library_loader.h"
 #include "signal_checks.h"
-#include "temp_folder.h"
-#include "wave_file_checks.h"
+#include "support/portable/wave_checks.h"
+#include "wide_files.h"
 #include "wire_checks.h"
 
 namespace {
@@ -28,7 +28,7 @@ void RecordAndCheck(const Exports& exports, const std::wstring& path, DWORD mill
   Sleep(milliseconds);
   const int32_t dataLength = exports.stop();
   const std::string file = ReadWholeFile(path);
-  CheckWaveFile(file, dataLength);
+  CHECK_NO_FAULTS(WaveFileFaults(file, dataLength));
   // Wine's input hands back its first buffer a second or two late, so only a floor.
   CHECK_GE(dataLength, 2 * kOneSecond);
   REQUIRE(dataLength >= 2 * kOneSecond);
@@ -40,7 +40,7 @@ void RecordAndCheck(const Exports& exports, const std::wstring& path, DWORD mill
 }
 
 // One upload through the DLL to the script's "dll" server; the request it recorded.
-std::string UploadAndRecord(const Exports& exports, const TempFolder& folder,
+std::string UploadAndRecord(const Exports& exports, const ScratchFolder& folder,
                             const std::string& file, const wchar_t* key, int32_t* result) {
   const std::wstring audio = folder.Path(L"audio.wav");
   WriteWholeFile(audio, file);
@@ -56,19 +56,19 @@ QUOREL_CASE(NoAudioDevice, StartReturns1AndStopCompletesAnEmptyWavFile) {
   LoadedLibrary library;
   const Exports exports(library);
   REQUIRE(exports.start != nullptr && exports.stop != nullptr);
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring path = folder.Path(L"silence.wav");
   WriteWholeFile(path, "an earlier recording");
   CHECK_EQ(exports.start(path.c_str()), QUOREL_START_INPUT_OPEN_FAILED);
   CHECK_EQ(exports.stop(), 0);
-  CheckWaveFile(ReadWholeFile(path), 0);
+  CHECK_NO_FAULTS(WaveFileFaults(ReadWholeFile(path), 0));
 }
 
 QUOREL_CASE(NoAudioDevice, StartReturns4WhenTheFileCannotBeCreated) {
   LoadedLibrary library;
   const Exports exports(library);
   REQUIRE(exports.start != nullptr);
-  TempFolder folder;
+  ScratchFolder folder;
   CHECK_EQ(exports.start(folder.Path(L"missing\\take.wav").c_str()),
            QUOREL_START_FILE_CREATE_FAILED);
   CHECK_EQ(exports.stop(), 0);
@@ -78,7 +78,7 @@ QUOREL_CASE(Recorder, RecordsTheSineIntoACompleteWavFile) {
   LoadedLibrary library;
   const Exports exports(library);
   REQUIRE(exports.start != nullptr);
-  TempFolder folder;
+  ScratchFolder folder;
   RecordAndCheck(exports, folder.Path(L"take.wav"), 4500);
 }
 
@@ -86,7 +86,7 @@ QUOREL_CASE(Recorder, ASecondRecordingReplacesTheFileWithItsOwnHeader) {
   LoadedLibrary library;
   const Exports exports(library);
   REQUIRE(exports.start != nullptr);
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring path = folder.Path(L"take.wav");
   RecordAndCheck(exports, path, 5500);
   RecordAndCheck(exports, path, 4000);
@@ -96,13 +96,13 @@ QUOREL_CASE(Recorder, AStartDuringARecordingReturns5AndLeavesItRunning) {
   LoadedLibrary library;
   const Exports exports(library);
   REQUIRE(exports.start != nullptr);
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring path = folder.Path(L"take.wav");
   REQUIRE_EQ(exports.start(path.c_str()), QUOREL_SUCCESS);
   CHECK_EQ(exports.start(folder.Path(L"other.wav").c_str()), QUOREL_START_ALREADY_RECORDING);
   Sleep(4000);  // Wine's input hands back nothing for its first second or two
   const int32_t dataLength = exports.stop();
-  CheckWaveFile(ReadWholeFile(path), dataLength);
+  CHECK_NO_FAULTS(WaveFileFaults(ReadWholeFile(path), dataLength));
   CHECK_GE(dataLength, kOneSecond);
   CHECK_EQ(ReadWholeFile(folder.Path(L"other.wav")), "<missing>");
 }
@@ -111,7 +111,7 @@ QUOREL_CASE(Recorder, AnUploadRunsWhileARecordingGoesOn) {
   LoadedLibrary library;
   const Exports exports(library);
   REQUIRE(exports.start != nullptr);
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring take = folder.Path(L"take.wav");
   REQUIRE_EQ(exports.start(take.c_str()), QUOREL_SUCCESS);
   int32_t result = 0;
@@ -120,8 +120,8 @@ QUOREL_CASE(Recorder, AnUploadRunsWhileARecordingGoesOn) {
   Sleep(4000);
   const int32_t dataLength = exports.stop();
   CHECK_EQ(result, QUOREL_SUCCESS);
-  CheckWireRequest(request, file, "key");
-  CheckWaveFile(ReadWholeFile(take), dataLength);
+  CHECK_NO_FAULTS(WireRequestFaults(request, file, "key"));
+  CHECK_NO_FAULTS(WaveFileFaults(ReadWholeFile(take), dataLength));
   CHECK_GE(dataLength, kOneSecond);
 }
 
@@ -132,13 +132,13 @@ QUOREL_CASE(Ramp, NoSampleIsLostOrRepeatedWhereOneSecondBufferFollowsAnother) {
   LoadedLibrary library;
   const Exports exports(library);
   REQUIRE(exports.start != nullptr);
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring path = folder.Path(L"ramp.wav");
   REQUIRE_EQ(exports.start(path.c_str()), QUOREL_SUCCESS);
   Sleep(6500);
   const int32_t dataLength = exports.stop();
   const std::string file = ReadWholeFile(path);
-  CheckWaveFile(file, dataLength);
+  CHECK_NO_FAULTS(WaveFileFaults(file, dataLength));
   REQUIRE(dataLength >= 3 * kOneSecond);
   const auto* samples = reinterpret_cast<const uint16_t*>(file.data() + 44);
   const int32_t count = dataLength / 2;
@@ -171,12 +171,12 @@ QUOREL_CASE(Speech, SendsHeadFileAndTailExactlyAsDeclaredForEverySize) {
   REQUIRE(exports.speech != nullptr);
   // Empty, shorter than a chunk, chunk multiples (ending with a send of nothing), a megabyte.
   for (size_t size : {0, 1, 1023, 1024, 3 * 1024, 1024 * 1024 + 17}) {
-    TempFolder folder;
+    ScratchFolder folder;
     const std::string file = PatternedBytes(size);
     int32_t result = 0;
     const std::string request = UploadAndRecord(exports, folder, file, L"test-key", &result);
     CHECK_EQ(result, QUOREL_SUCCESS);
-    CheckWireRequest(request, file, "test-key");
+    CHECK_NO_FAULTS(WireRequestFaults(request, file, "test-key"));
     CHECK_EQ(ReadWholeFile(folder.Path(L"answer.json")), "{\"result\":[]}\n");
   }
 }
@@ -185,18 +185,18 @@ QUOREL_CASE(Speech, PercentEncodesOnlyWhatCannotStandInTheTarget) {
   LoadedLibrary library;
   const Exports exports(library);
   REQUIRE(exports.speech != nullptr);
-  TempFolder folder;
+  ScratchFolder folder;
   int32_t result = 0;
   const std::string request = UploadAndRecord(exports, folder, "x", L"k&x=1 %|\r\n\u00e9", &result);
   CHECK_EQ(result, QUOREL_SUCCESS);
-  CheckWireRequest(request, "x", "k&x=1%20%%7C%0D%0A%C3%A9");
+  CHECK_NO_FAULTS(WireRequestFaults(request, "x", "k&x=1%20%%7C%0D%0A%C3%A9"));
 }
 
 QUOREL_CASE(Speech, AMissingFileOrArgumentFailsBeforeAnyNetworkContact) {
   LoadedLibrary library;
   const Exports exports(library);
   REQUIRE(exports.speech != nullptr);
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring audio = folder.Path(L"audio.wav");
   const std::wstring answer = folder.Path(L"answer.json");
   WriteWholeFile(audio, "x");
@@ -210,7 +210,7 @@ QUOREL_CASE(Speech, AMissingFileOrArgumentFailsBeforeAnyNetworkContact) {
   CHECK_EQ(ReadWholeFile(answer), "<missing>");
   // The next exchange the server records is this upload's: the failed calls made none.
   CHECK_EQ(exports.speech(audio.c_str(), L"after", answer.c_str()), QUOREL_SUCCESS);
-  CheckWireRequest(requests.Wait(before + 1), "x", "after");
+  CHECK_NO_FAULTS(WireRequestFaults(requests.Wait(before + 1), "x", "after"));
 }
 
 namespace {
@@ -234,7 +234,7 @@ QUOREL_CASE(Speech, UploadsOnSeveralThreadsAtOnceWithoutMixingTheirBodies) {
   const Exports exports(library);
   REQUIRE(exports.speech != nullptr);
   constexpr int kThreads = 3;
-  TempFolder folder;
+  ScratchFolder folder;
   const RecordedRequests requests("DLL");
   const size_t before = requests.Count();
   ThreadUpload uploads[kThreads];
@@ -261,6 +261,7 @@ QUOREL_CASE(Speech, UploadsOnSeveralThreadsAtOnceWithoutMixingTheirBodies) {
     REQUIRE(key != std::string::npos);
     const int i = request[key + 11] - '0';
     REQUIRE(i >= 0 && i < kThreads);
-    CheckWireRequest(request, PatternedBytes(200000 + i * 999), "thread-" + std::to_string(i));
+    CHECK_NO_FAULTS(WireRequestFaults(request, PatternedBytes(200000 + i * 999),
+                                      "thread-" + std::to_string(i)));
   }
 }

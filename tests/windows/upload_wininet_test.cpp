@@ -16,10 +16,10 @@
 #include "VantrelQuorelSpeech.h"
 #include "harness.h"
 #include "pem_certificates.h"
-#include "platform/windows/certificate_chain.h"
-#include "temp_folder.h"
+#include "platform/http/wininet/certificate_chain.h"
 #include "upload/upload_transaction.h"
 #include "upload/write_checkpoint.h"
+#include "wide_files.h"
 #include "wire_checks.h"
 
 namespace {
@@ -39,13 +39,13 @@ Upload UploadTo(const char* server, const std::string& file, bool acceptMismatch
                 const std::string& earlierAnswer = "") {
   const HttpEndpoint endpoint{u"localhost",          ServerPort(server),    "",
                               acceptMismatchedNames, kTestConnectTimeoutMs, kTestStallTimeoutMs};
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring audio = folder.Path(L"audio.wav");
   const std::wstring answer = folder.Path(L"answer.json");
   WriteWholeFile(audio, file);
   if (!earlierAnswer.empty()) WriteWholeFile(answer, earlierAnswer);
   Upload upload;
-  upload.result = UploadSpeech(endpoint, folder.Utf16(audio), u"key", folder.Utf16(answer));
+  upload.result = UploadSpeech(endpoint, Utf16(audio), u"key", Utf16(answer));
   upload.answer = ReadWholeFile(answer);
   return upload;
 }
@@ -156,11 +156,11 @@ QUOREL_CASE(UploadAnswer, AnErrorPageIsStoredLikeAnyAnswer) {
 QUOREL_CASE(UploadAnswer, AResponseFileThatCannotBeCreatedReturns11) {
   const HttpEndpoint endpoint{u"localhost", ServerPort("ERROR_PAGE"), "",
                               false,        kTestConnectTimeoutMs,    kTestStallTimeoutMs};
-  TempFolder folder;
+  ScratchFolder folder;
   const std::wstring audio = folder.Path(L"audio.wav");
   WriteWholeFile(audio, "audio");
   const std::wstring answer = folder.Path(L"missing\\answer.json");
-  CHECK_EQ(UploadSpeech(endpoint, folder.Utf16(audio), u"key", folder.Utf16(answer)),
+  CHECK_EQ(UploadSpeech(endpoint, Utf16(audio), u"key", Utf16(answer)),
            QUOREL_SPEECH_RESPONSE_WRITE_FAILED);
 }
 
@@ -226,7 +226,7 @@ QUOREL_CASE(HttpExchange, TheBodyStaysWithinItsDeclaredLength) {
   const HttpEndpoint endpoint{u"localhost", ServerPort("EMPTY"),   "",
                               false,        kTestConnectTimeoutMs, kTestStallTimeoutMs};
   HttpSession* session = HttpOpenSession("agent");
-  HttpConnection* connection = HttpConnect(session, endpoint);
+  HttpConnection* connection = HttpSetUpConnection(session, endpoint);
   HttpRequest* request = HttpOpenRequest(connection, "POST", "/");
   REQUIRE(request != nullptr);
   CHECK(HttpAddHeaders(request, "Content-Type: text/plain\r\nboundary=--1"));

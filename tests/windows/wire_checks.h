@@ -1,9 +1,12 @@
 // The wire side of the upload tests: what scripts/test-windows.sh tells the programs about the
-// test TLS servers it runs, the requests those servers record, and the checks made on them.
+// test TLS servers it runs, and the requests those servers record (checked by the shared
+// support/portable/wire_request.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "support/portable/wire_request.h"
 
 namespace quorel::test {
 
@@ -24,13 +27,5 @@ class RecordedRequests {
  private:
   std::wstring folder_;
 };
-
-// Bytes that vary along the file, so a lost, doubled or moved chunk shows.
-std::string PatternedBytes(size_t count);
-
-// Checks a recorded request against what the upload must send for file and the target's key
-// as it must stand on the wire: the request line, the header fields once each with their
-// values, the declared length, and the body byte for byte.
-void CheckWireRequest(const std::string& raw, const std::string& file, const std::string& key);
 
 }  // namespace quorel::test

@@ -1,4 +1,4 @@
-// Checks on the files the recorder writes, and a scratch folder to write them in.
+// Checks on the files the recorder writes (GoogleTest's side of support/portable/wave_checks.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,13 +8,12 @@
 #include <vector>
 
 #include "support/common/test_process.h"
+#include "support/portable/little_endian.h"
+#include "support/portable/scratch_folder.h"
 
 namespace quorel::test {
 
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
-
-// The little-endian 32-bit number at offset.
-uint32_t Number32(const std::vector<uint8_t>& bytes, size_t offset);
 
 // The file is the 44-byte header of a 16000 Hz mono 16-bit WAV file for dataLength audio
 // bytes, followed by exactly that many bytes.
@@ -27,18 +26,5 @@ uint32_t Number32(const std::vector<uint8_t>& bytes, size_t offset);
 
 // Whether this process still has a descriptor open on path.
 bool IsOpenInThisProcess(const std::string& path);
-
-// A fresh folder under /tmp, removed with everything in it at the end of its scope.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 }  // namespace quorel::test

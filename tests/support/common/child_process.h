@@ -1,5 +1,5 @@
-// Programs the tests run: the tool, the scripts. Output goes to files, so a chatty child never
-// blocks on a full pipe.
+// Programs the tests run: the tool, the scripts, the test servers. Output goes to files in a
+// scratch folder of the child's own, so a chatty child never blocks on a full pipe.
 #pragma once
 
 #include <sys/types.h>
@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/portable/scratch_folder.h"
 
 namespace quorel::test {
 
@@ -30,9 +32,13 @@ class ChildProcess {
   void WriteInput(const std::string& text);
   void CloseInput();
   void Signal(int signal);
+  // Waits for the first line of the child's standard output; whether it starts with prefix
+  // (false when the child ends without one).
+  bool AwaitOutputLine(const std::string& prefix);
   ChildResult Finish();
 
  private:
+  ScratchFolder folder_;
   pid_t pid_ = -1;
   int input_ = -1;
   std::string outPath_;
@@ -41,7 +47,5 @@ class ChildProcess {
 };
 
 ChildResult RunChild(const std::vector<std::string>& arguments);
-
-std::string ReadWholeFile(const std::string& path);
 
 }  // namespace quorel::test

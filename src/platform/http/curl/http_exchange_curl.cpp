@@ -309,7 +309,7 @@ HttpSession* OpenSession(const char* agentName) {
   }
 }
 
-HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
+HttpConnection* SetUpConnection(HttpSession* session, const HttpEndpoint& endpoint) {
   char host[1024];
   if (!Utf16ToUtf8(endpoint.hostName, host, sizeof host)) return nullptr;
   try {

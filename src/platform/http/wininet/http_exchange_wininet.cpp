@@ -13,8 +13,8 @@
 #include <new>
 #include <string>
 
+#include "platform/http/wininet/certificate_chain.h"
 #include "platform/http_backend.h"
-#include "platform/windows/certificate_chain.h"
 
 namespace quorel {
 
@@ -132,7 +132,7 @@ HttpSession* OpenSession(const char* agentName) {
   return session;
 }
 
-HttpConnection* Connect(HttpSession* session, const HttpEndpoint& endpoint) {
+HttpConnection* SetUpConnection(HttpSession* session, const HttpEndpoint& endpoint) {
   HINTERNET handle = InternetConnectW(session->handle, Wide(endpoint.hostName), endpoint.port, L"",
                                       L"", INTERNET_SERVICE_HTTP, 0, 0);
   if (handle == nullptr) return nullptr;

@@ -1,4 +1,4 @@
-#include "end_to_end/child_process.h"
+#include "support/common/child_process.h"
 
 #include <fcntl.h>
 #include <pty.h>
@@ -6,19 +6,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
-#include <sstream>
 
-#include "service/service_process.h"
+#include "support/portable/file_bytes.h"
 
 namespace quorel::test {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& arguments, bool errorOnTerminal) {
-  const std::string folder = MakeTemporaryFolder();
-  outPath_ = folder + "/out";
-  errPath_ = folder + "/err";
+  outPath_ = folder_.Path("out");
+  errPath_ = folder_.Path("err");
   int inputPipe[2];
-  if (folder.empty() || pipe2(inputPipe, O_CLOEXEC) != 0) return;
+  if (pipe2(inputPipe, O_CLOEXEC) != 0) return;
   int terminal = -1, terminalSide = -1;
   if (errorOnTerminal && openpty(&terminal, &terminalSide, nullptr, nullptr, nullptr) != 0) {
     close(inputPipe[0]);
@@ -79,6 +78,20 @@ void ChildProcess::Signal(int signal) {
   if (pid_ > 0) kill(pid_, signal);
 }
 
+bool ChildProcess::AwaitOutputLine(const std::string& prefix) {
+  for (;;) {
+    const std::string out = ReadFile(outPath_);
+    if (out.find('\n') != std::string::npos) return out.compare(0, prefix.size(), prefix) == 0;
+    // WNOWAIT leaves an ended child for Finish to collect.
+    siginfo_t ended = {};
+    if (pid_ <= 0 || waitid(P_PID, pid_, &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        ended.si_pid == pid_) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 ChildResult ChildProcess::Finish() {
   ChildResult result;
   CloseInput();
@@ -87,21 +100,14 @@ ChildResult ChildProcess::Finish() {
   if (waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   pid_ = -1;
   if (terminalReader_.joinable()) terminalReader_.join();
-  result.out = ReadWholeFile(outPath_);
-  result.err = ReadWholeFile(errPath_);
+  result.out = ReadFile(outPath_);
+  result.err = ReadFile(errPath_);
   return result;
 }
 
 ChildResult RunChild(const std::vector<std::string>& arguments) {
   ChildProcess child(arguments);
   return child.Finish();
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
 }
 
 }  // namespace quorel::test

@@ -16,8 +16,19 @@ namespace quorel {
 
 namespace {
 
-static_assert(kAudioInputOpened == WIM_OPEN && kAudioInputClosed == WIM_CLOSE &&
-              kAudioInputData == WIM_DATA);
+// The handler's message for a waveIn message id; 0, which no handler acts on, for any other.
+uint32_t HandlerMessage(UINT id) {
+  switch (id) {
+    case WIM_OPEN:
+      return kAudioInputOpened;
+    case WIM_CLOSE:
+      return kAudioInputClosed;
+    case WIM_DATA:
+      return kAudioInputData;
+    default:
+      return 0;
+  }
+}
 
 // Buffers prepared at once on one input; the recorder uses one.
 constexpr size_t kMaxBuffers = 8;
@@ -111,7 +122,7 @@ DWORD WINAPI DeliveryThread(void* parameter) {
       buffer->flags = message.header->dwFlags;
       param1 = reinterpret_cast<uintptr_t>(buffer);
     }
-    input->callback(input, message.id, input->instance, param1, 0);
+    input->callback(input, HandlerMessage(message.id), input->instance, param1, 0);
   }
   return 0;
 }

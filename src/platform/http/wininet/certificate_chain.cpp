@@ -1,4 +1,4 @@
-#include "platform/windows/certificate_chain.h"
+#include "platform/http/wininet/certificate_chain.h"
 
 namespace quorel {
 
