@@ -14,24 +14,13 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/http/curl/leaf_dates_policy.h"
+
 namespace quorel::tool {
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 10000;
-
-// The library's check, repeated: the chain must reach a trusted root; only the leaf's validity
-// dates are overlooked.
-int VerifyOverlookingLeafDates(int preverified, X509_STORE_CTX* store) {
-  if (preverified) return 1;
-  const int error = X509_STORE_CTX_get_error(store);
-  if (X509_STORE_CTX_get_error_depth(store) != 0 ||
-      (error != X509_V_ERR_CERT_HAS_EXPIRED && error != X509_V_ERR_CERT_NOT_YET_VALID)) {
-    return 0;
-  }
-  X509_STORE_CTX_set_error(store, X509_V_OK);
-  return 1;
-}
 
 struct Closer {
   void operator()(int* fd) const {

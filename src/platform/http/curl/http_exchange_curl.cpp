@@ -23,6 +23,7 @@
 #include <string>
 
 #include "common/utf16.h"
+#include "platform/http/curl/leaf_dates_policy.h"
 #include "platform/http_backend.h"
 
 namespace quorel {
@@ -85,19 +86,6 @@ struct HttpRequest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The service's certificate must chain to a trusted root and, unless told otherwise, name the
-// host. Only the leaf's validity dates are overlooked: devices often run with a wrong clock.
-int VerifyOverlookingLeafDates(int preverified, X509_STORE_CTX* store) {
-  if (preverified) return 1;
-  const int error = X509_STORE_CTX_get_error(store);
-  if (X509_STORE_CTX_get_error_depth(store) != 0 ||
-      (error != X509_V_ERR_CERT_HAS_EXPIRED && error != X509_V_ERR_CERT_NOT_YET_VALID)) {
-    return 0;
-  }
-  X509_STORE_CTX_set_error(store, X509_V_OK);
-  return 1;
-}
 
 CURLcode PrepareTlsContext(CURL*, void* context, void*) {
   SSL_CTX_set_verify(static_cast<SSL_CTX*>(context), SSL_VERIFY_PEER, VerifyOverlookingLeafDates);
