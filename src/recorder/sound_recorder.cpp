@@ -2,21 +2,20 @@
 // opening and closing the input run without it, in kStarting and kStopping, because the input
 // delivers through the handler, which takes the lock.
 //
-// | phase      | event                 | action                                        | next |
-// |------------|-----------------------|-----------------------------------------------|-----------|
-// | kIdle      | Start                 | create the file, write the placeholder        | kStarting
-// | | kIdle      | Start, no file        | return 4                                      | kIdle |
-// | kIdle      | Stop                  | return 0                                      | kIdle | |
-// kStarting  | the input is opened   | wake waiting Stops; return 999, 1, 2 or 3     | kRecording|
-// |            | (or fails to open)    |                                               | | |
-// kStarting  | Start                 | return 5                                      | kStarting |
-// | kStarting  | Stop                  | wait until the Start settles, then as below   | - | |
-// kRecording | Start                 | return 5                                      | kRecording|
-// | kRecording | Stop                  | stop, reclaim the buffer and close the input  | kStopping
-// | | kStopping  | the input is closed   | final header, close the file, return count    | kIdle |
-// | kStopping  | Start                 | return 5                                      | kStopping
-// | | kStopping  | Stop                  | return 0 (the first Stop closes everything)   |
-// kStopping |
+// | phase      | event               | action                                     | next       |
+// |------------|---------------------|--------------------------------------------|------------|
+// | kIdle      | Start               | create the file, write the placeholder     | kStarting  |
+// | kIdle      | Start, no file      | return 4                                   | kIdle      |
+// | kIdle      | Stop                | return 0                                   | kIdle      |
+// | kStarting  | the input's opening | wake waiting Stops; return 999, 1, 2 or 3  | kRecording |
+// |            | settles             |                                            |            |
+// | kStarting  | Start               | return 5                                   | kStarting  |
+// | kStarting  | Stop                | wait until the Start settles, then as below| -          |
+// | kRecording | Start               | return 5                                   | kRecording |
+// | kRecording | Stop                | stop, reclaim the buffer, close the input  | kStopping  |
+// | kStopping  | the input is closed | final header, close the file, return count | kIdle      |
+// | kStopping  | Start               | return 5                                   | kStopping  |
+// | kStopping  | Stop                | return 0 (the first Stop closes everything)| kStopping  |
 //
 // Deliveries take the normal path (copy, re-queue, write) in kStarting and kRecording and the
 // final path (write, keep the buffer) in kStopping; none arrive in kIdle, as the input is
