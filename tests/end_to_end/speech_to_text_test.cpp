@@ -8,6 +8,7 @@
 
 #include "end_to_end/spoken_input.h"
 #include "service/service_process.h"
+#include "support/portable/scratch_folder.h"
 
 namespace quorel::test {
 namespace {
@@ -48,7 +49,8 @@ class SpeechToText : public testing::Test {
     return heard;
   }
 
-  const std::string folder_ = MakeTemporaryFolder();
+  const ScratchFolder scratch_;
+  const std::string folder_ = scratch_.Root();
   int recordings_ = 0;
 };
 

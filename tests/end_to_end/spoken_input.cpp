@@ -4,7 +4,6 @@
 
 #include <sstream>
 
-#include "service/service_process.h"
 #include "support/common/child_process.h"
 
 namespace quorel::test {
@@ -12,7 +11,7 @@ namespace quorel::test {
 std::string SpokenInput::folder_;
 
 void SpokenInput::SetUp() {
-  folder_ = MakeTemporaryFolder() + "/pulse";
+  folder_ = scratch_.Path("pulse");
   const ChildResult started = RunChild({"bash", QUOREL_SPOKEN_INPUT_SCRIPT, "start", folder_});
   ASSERT_EQ(started.exitCode, 0) << started.err;
   std::istringstream lines(started.out);

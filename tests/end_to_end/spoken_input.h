@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/common/child_process.h"
+#include "support/portable/scratch_folder.h"
 
 namespace quorel::test {
 
@@ -22,6 +23,7 @@ class SpokenInput : public testing::Environment {
                           const std::vector<std::string>& command, bool errorOnTerminal = false);
 
  private:
+  ScratchFolder scratch_;  // holds the private daemon's folder until the environment ends
   static std::string folder_;
 };
 

@@ -21,6 +21,7 @@
 #include "support/common/child_process.h"
 #include "support/portable/file_bytes.h"
 #include "support/portable/little_endian.h"
+#include "support/portable/scratch_folder.h"
 #include "support/portable/wave_checks.h"
 
 namespace quorel::test {
@@ -116,7 +117,8 @@ TEST(ToolRecording, ExplainsAFailedStartAndLeavesNoFileBehind) {
   EXPECT_EQ(uncreatable.exitCode, 1);
   EXPECT_NE(uncreatable.err.find("(result code 4)"), std::string::npos) << uncreatable.err;
   // With its sound server out of reach, the default input cannot be opened.
-  const std::string wave = MakeTemporaryFolder() + "/never.wav";
+  const ScratchFolder scratch;
+  const std::string wave = scratch.Path("never.wav");
   const ChildResult noInput =
       RunChild({"env", "PULSE_SERVER=unix:/nonexistent", kTool, "record", wave});
   EXPECT_EQ(noInput.exitCode, 1);
@@ -125,22 +127,23 @@ TEST(ToolRecording, ExplainsAFailedStartAndLeavesNoFileBehind) {
 }
 
 TEST(ToolRecording, DashWritesTheFinishedWaveToStandardOutput) {
-  const std::string scratch = MakeTemporaryFolder();
+  const ScratchFolder toolTemporary, scratch;
   const ChildResult result =
-      RunChild({"env", "TMPDIR=" + scratch, kTool, "record", "-", "--seconds", "3"});
+      RunChild({"env", "TMPDIR=" + toolTemporary.Root(), kTool, "record", "-", "--seconds", "3"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
-  const std::string wave = MakeTemporaryFolder() + "/from-stdout.wav";
+  const std::string wave = scratch.Path("from-stdout.wav");
   std::ofstream(wave, std::ios::binary) << result.out;
   const uint32_t dataBytes = ExpectFinishedWave(wave);
   EXPECT_GT(dataBytes, 0u);
   EXPECT_TRUE(Contains(result.err, ReportedBytes(dataBytes) + " (")) << result.err;
-  EXPECT_TRUE(IsEmptyFolder(scratch));
+  EXPECT_TRUE(IsEmptyFolder(toolTemporary.Root()));
 }
 
 // Speech moves the level on the terminal's meter at least ten times within a second, which a
 // level read from the file (written once a second) cannot do.
 TEST(ToolRecording, TheMeterFollowsTheInputTenTimesASecond) {
-  const std::string wave = MakeTemporaryFolder() + "/metered.wav";
+  const ScratchFolder scratch;
+  const std::string wave = scratch.Path("metered.wav");
   const ChildResult result =
       SpokenInput::Hear("how are you today my friend", wave, {kTool, "record", wave}, true);
   EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -168,7 +171,8 @@ TEST(ToolRecording, TheMeterFollowsTheInputTenTimesASecond) {
 }
 
 TEST(ToolRecording, SigintEndsTheRecordingWithAFinishedHeader) {
-  const std::string wave = MakeTemporaryFolder() + "/interrupted.wav";
+  const ScratchFolder scratch;
+  const std::string wave = scratch.Path("interrupted.wav");
   ChildProcess tool({kTool, "record", wave});
   AwaitAudio(wave);
   tool.Signal(SIGINT);
@@ -182,7 +186,8 @@ TEST(ToolRecording, SigintEndsTheRecordingWithAFinishedHeader) {
 
 TEST(ToolRecording, SigtermAndEnterEndItToo) {
   for (const bool byEnter : {false, true}) {
-    const std::string wave = MakeTemporaryFolder() + "/ended.wav";
+    const ScratchFolder scratch;
+    const std::string wave = scratch.Path("ended.wav");
     ChildProcess tool({kTool, "record", wave});
     AwaitAudio(wave);
     if (byEnter) {
@@ -197,7 +202,8 @@ TEST(ToolRecording, SigtermAndEnterEndItToo) {
 }
 
 TEST(ToolRecording, SecondsEndItOnTheirOwn) {
-  const std::string wave = MakeTemporaryFolder() + "/timed.wav";
+  const ScratchFolder scratch;
+  const std::string wave = scratch.Path("timed.wav");
   const ChildResult result = RunChild({kTool, "record", wave, "--seconds", "3"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
   const uint32_t dataBytes = ExpectFinishedWave(wave);
@@ -215,12 +221,12 @@ class ToolSending : public testing::Test {
     return RunChild(arguments);
   }
 
-  const std::string folder_ = MakeTemporaryFolder();
-  const std::string wave_ = folder_ + "/silence.wav";
+  const ScratchFolder folder_;
+  const std::string wave_ = folder_.Path("silence.wav");
 };
 
 TEST_F(ToolSending, ExplainsAMissingFileAnAnswerPathAndWhatStandsBeforeTheService) {
-  const ChildResult missing = RunChild({kTool, "send", folder_ + "/none.wav", "--key", "K"});
+  const ChildResult missing = RunChild({kTool, "send", folder_.Path("none.wav"), "--key", "K"});
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.err.find("(result code 1)"), std::string::npos) << missing.err;
   // Checked before anything is sent: nothing listens, so an upload would have failed with 5.
@@ -261,7 +267,7 @@ TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {
   EXPECT_EQ(printed.exitCode, 0) << printed.err;
   EXPECT_TRUE(nlohmann::json::parse(printed.out).contains("transcript")) << printed.out;
 
-  const std::string answer = folder_ + "/answer.json";
+  const std::string answer = folder_.Path("answer.json");
   const ChildResult stored = Send("K1", {"--out", answer});
   EXPECT_EQ(stored.exitCode, 0) << stored.err;
   EXPECT_TRUE(nlohmann::json::parse(ReadFile(answer)).contains("transcript"));
@@ -271,13 +277,13 @@ TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {
   EXPECT_NE(refused.err.find("403 unknown_key"), std::string::npos) << refused.err;
   EXPECT_EQ(nlohmann::json::parse(ReadFile(answer))["error"]["status"], 403);
 
-  const std::string scratch = MakeTemporaryFolder();
-  ChildProcess fromInput({"env", "TMPDIR=" + scratch, kTool, "send", "-", "--key", "K1"});
+  const ScratchFolder scratch;
+  ChildProcess fromInput({"env", "TMPDIR=" + scratch.Root(), kTool, "send", "-", "--key", "K1"});
   fromInput.WriteInput(ReadFile(wave_));
   const ChildResult piped = fromInput.Finish();
   EXPECT_EQ(piped.exitCode, 0) << piped.err;
   EXPECT_TRUE(nlohmann::json::parse(piped.out).contains("transcript")) << piped.out;
-  EXPECT_TRUE(IsEmptyFolder(scratch));
+  EXPECT_TRUE(IsEmptyFolder(scratch.Root()));
 
   // The private source is silent while nobody speaks: no transcript, as the help says.
   const ChildResult silent = RunChild({kTool, "listen", "--key", "K1", "--seconds", "3"});

@@ -12,6 +12,7 @@
 #include "service/https_client.h"
 #include "service/service_process.h"
 #include "service/wave_builder.h"
+#include "support/portable/scratch_folder.h"
 
 namespace quorel::test {
 namespace {
@@ -257,7 +258,8 @@ TEST(ServiceLifetime, AnswersWhatItAcceptedWhenStopped) {
 }
 
 TEST(ServiceLifetime, MakesItsAuthorityOnceAndKeepsIt) {
-  const std::string state = MakeTemporaryFolder() + "/nested/state";
+  const ScratchFolder scratch;
+  const std::string state = scratch.Path("nested/state");
   std::string firstAuthority;
   {
     ServiceProcess first({"--init"}, state);
@@ -287,7 +289,8 @@ TEST(ServiceLifetime, RefusesToStartOnATakenPortOrWithAnOpenStateFolder) {
   EXPECT_FALSE(second.Running());
   EXPECT_EQ(second.Stop(), 1);
   EXPECT_NE(second.Output().find("the port is taken"), std::string::npos) << second.Output();
-  const std::string open = MakeTemporaryFolder();
+  const ScratchFolder openFolder;
+  const std::string& open = openFolder.Root();
   chmod(open.c_str(), 0755);
   ServiceProcess exposed({"--key", "K1"}, open);
   EXPECT_FALSE(exposed.Running());
@@ -302,7 +305,8 @@ TEST(ServiceLifetime, RefusesToStartWithoutKeysOrWithABrokenGrammar) {
     EXPECT_FALSE(keyless.Running());
     EXPECT_EQ(keyless.Stop(), 2) << keyless.Output();
   }
-  const std::string folder = MakeTemporaryFolder();
+  const ScratchFolder scratch;
+  const std::string& folder = scratch.Root();
   const struct {
     const char* name;
     const char* text;  // nullptr: no such file

@@ -4,10 +4,12 @@
 #include <signal.h>
 #include <sys/types.h>
 
-#include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/common/child_process.h"
+#include "support/portable/scratch_folder.h"
 
 namespace quorel::test {
 
@@ -22,28 +24,23 @@ class ServiceProcess {
 
   bool Running() const { return port_ > 0; }
   int Port() const { return port_; }
-  pid_t Pid() const { return pid_; }
+  pid_t Pid() const { return child_.Pid(); }
   const std::string& AuthorityFile() const { return authorityFile_; }
   // True while the process has not exited.
-  bool Alive() const;
+  bool Alive() const { return child_.Running(); }
   // Sends signal, then waits for the exit status (-1 if it did not exit normally).
   int Stop(int signal = SIGTERM);
-  // What it has printed so far; everything once it has exited.
-  std::string Output();
+  // What it has printed so far, standard output then standard error; everything once it has
+  // exited.
+  std::string Output() const;
 
  private:
-  pid_t pid_ = -1;
-  int output_ = -1;
+  ScratchFolder folder_;  // the state folder unless one is given
+  // Its output goes to files, so that a service that logs a lot never waits on a reader.
+  ChildProcess child_;
+  std::optional<ChildResult> ended_;
   int port_ = 0;
   std::string authorityFile_;
-  // Read on as it comes, so that a service that logs a lot never waits on a full pipe.
-  std::thread reader_;
-  std::mutex mutex_;
-  std::string printed_;
 };
-
-// A new empty folder under $TMPDIR (or /tmp), removed with its contents when the test process
-// ends.
-std::string MakeTemporaryFolder();
 
 }  // namespace quorel::test

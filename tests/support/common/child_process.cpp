@@ -78,30 +78,43 @@ void ChildProcess::Signal(int signal) {
   if (pid_ > 0) kill(pid_, signal);
 }
 
+bool ChildProcess::Running() const {
+  // WNOWAIT leaves an ended child for Finish to collect.
+  siginfo_t ended = {};
+  return pid_ > 0 && waitid(P_PID, pid_, &ended, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         ended.si_pid != pid_;
+}
+
 bool ChildProcess::AwaitOutputLine(const std::string& prefix) {
   for (;;) {
+    // Asked before reading, so that a line written just before the end is still seen.
+    const bool running = Running();
     const std::string out = ReadFile(outPath_);
-    if (out.find('\n') != std::string::npos) return out.compare(0, prefix.size(), prefix) == 0;
-    // WNOWAIT leaves an ended child for Finish to collect.
-    siginfo_t ended = {};
-    if (pid_ <= 0 || waitid(P_PID, pid_, &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
-        ended.si_pid == pid_) {
-      return false;
+    for (size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      if (out.compare(start, prefix.size(), prefix) == 0) return true;
     }
+    if (!running) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 }
 
-ChildResult ChildProcess::Finish() {
+ChildResult ChildProcess::Written() const {
   ChildResult result;
-  CloseInput();
-  if (pid_ <= 0) return result;
-  int status = 0;
-  if (waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-  pid_ = -1;
-  if (terminalReader_.joinable()) terminalReader_.join();
   result.out = ReadFile(outPath_);
   result.err = ReadFile(errPath_);
+  return result;
+}
+
+ChildResult ChildProcess::Finish(rusage* usage) {
+  CloseInput();
+  if (pid_ <= 0) return ChildResult();
+  int status = 0;
+  const bool waited = wait4(pid_, &status, 0, usage) == pid_;
+  pid_ = -1;
+  if (terminalReader_.joinable()) terminalReader_.join();
+  ChildResult result = Written();
+  if (waited && WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   return result;
 }
 

@@ -2,6 +2,7 @@
 // scratch folder of the child's own, so a chatty child never blocks on a full pipe.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <string>
@@ -29,13 +30,19 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   bool Started() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
+  // True until the child has exited (an ended child stays for Finish to collect).
+  bool Running() const;
   void WriteInput(const std::string& text);
   void CloseInput();
   void Signal(int signal);
-  // Waits for the first line of the child's standard output; whether it starts with prefix
-  // (false when the child ends without one).
+  // Waits for a line of the child's standard output that starts with prefix; false when the
+  // child ends without one.
   bool AwaitOutputLine(const std::string& prefix);
-  ChildResult Finish();
+  // What the child has written so far (exitCode stays -1).
+  ChildResult Written() const;
+  // Waits for the child's end; usage, when given, receives what the kernel counted for it.
+  ChildResult Finish(rusage* usage = nullptr);
 
  private:
   ScratchFolder folder_;
