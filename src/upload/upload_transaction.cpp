@@ -66,7 +66,7 @@ int32_t CopyAnswer(HttpRequest* request, File& response) {
   }
 }
 
-// Steps 14 and 15: the response file replaces any earlier one, so it never holds a stale
+// The response file replaces any earlier one, so it never holds a stale
 // answer, and holds exactly the body bytes that arrived.
 int32_t StoreAnswer(HttpRequest* request, bool answered, const char16_t* responsePath) {
   File response;
