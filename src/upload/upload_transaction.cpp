@@ -66,8 +66,8 @@ int32_t CopyAnswer(HttpRequest* request, File& response) {
   }
 }
 
-// The response file replaces any earlier one, so it never holds a stale
-// answer, and holds exactly the body bytes that arrived.
+// The response file replaces any earlier one, so it never holds a stale answer, and holds
+// exactly the body bytes that arrived.
 int32_t StoreAnswer(HttpRequest* request, bool answered, const char16_t* responsePath) {
   File response;
   if (!response.Create(responsePath)) return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
