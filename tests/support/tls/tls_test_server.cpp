@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -257,6 +258,9 @@ void TlsTestServer::State::Serve(int socket) {
   if (reset) Reset(socket);
   SSL_free(ssl);
   close(socket);
+  // The thread is detached: its OpenSSL state (random generators, error queue) is released now,
+  // not at its exit, which may come after the process has ended and left the state unfreed.
+  OPENSSL_thread_stop();
   // Reported only once the socket is closed, so that a waiting client meets the close at once.
   if (closesOnPurpose) MarkMisbehaved(record);
   std::lock_guard<std::mutex> lock(mutex);
