@@ -7,6 +7,7 @@
 // byte for byte.
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 
 #include "VantrelQuorelSpeech.h"
@@ -48,10 +49,17 @@ struct FaultCase {
   ResponseFault responseFault = ResponseFault::kNone;
   bool headerSetUpFails = false;
   const char* answerStatus = "200 OK";
+  bool sendContinue = false;  // the server sends "100 Continue" after the request header
   size_t fileLength = kFileLength;
   int32_t expected = QUOREL_SUCCESS;
   Kept kept = Kept::kWholeAnswer;
 };
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
 
 void PrintTo(const FaultCase& fault, std::ostream* out) {
   *out << fault.name;
@@ -117,6 +125,23 @@ FaultCase EarlyAnswer(const char* name, const char* status) {
   return fault;
 }
 
+// The server answers when write comes due and reads on whatever is sent: the step that was
+// due cannot finish, and the answer is stored whole at once.
+FaultCase EarlyAnswerReadingOn(const char* name, const char* status, bool sendContinue,
+                               size_t fileLength, int write = kFirstFileWrite) {
+  FaultCase fault{name};
+  fault.misbehaviour = Misbehaviour::kEarlyAnswerReading;
+  fault.answerStatus = status;
+  fault.sendContinue = sendContinue;
+  fault.fileLength = fileLength;
+  fault.heldUntilWrite = write;
+  fault.requestBodyLimit = write == 0 ? 0 : write == kFirstFileWrite ? kHeadLength : kHeadLength + fileLength;
+  fault.expected = write == 0                 ? QUOREL_SPEECH_HEAD_SEND_FAILED
+                   : write == kFirstFileWrite ? QUOREL_SPEECH_AUDIO_SEND_FAILED
+                                              : QUOREL_SPEECH_TAIL_SEND_FAILED;
+  return fault;
+}
+
 FaultCase StallInTheFile() {
   // A file far larger than the buffers between the ends, so the client is still sending it.
   FaultCase fault = Phase("StallInTheFile", Misbehaviour::kStallInRequest,
@@ -164,6 +189,7 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
   options.holdUntilReleased = fault.heldUntilWrite >= 0;
   options.answerBody = kAnswer;
   options.answerStatus = fault.answerStatus;
+  options.sendContinue = fault.sendContinue;
   const auto server = Serve(options);
   TlsTestServer& reference = *server;
   SetWriteCheckpoint([&](size_t write) {
@@ -184,9 +210,13 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
   const std::string audioArgument =
       fault.audioFault == AudioFault::kFolder ? ScratchPath("") : audio;
 
+  const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(UploadSpeech(TestEndpoint(server->Port()), Utf16(audioArgument).c_str(), u"KEY",
                          Utf16(responsePath).c_str()),
             fault.expected);
+  if (fault.misbehaviour == Misbehaviour::kEarlyAnswerReading) {
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  }
 
   if (fault.audioFault != AudioFault::kMissing && fault.audioFault != AudioFault::kFolder) {
     EXPECT_TRUE(ReadFile(audio) == audioAfter) << "the audio file changed";
@@ -215,6 +245,12 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
     EXPECT_EQ(server->ConnectionCount(), 0u);
   }
   EXPECT_LE(server->ConnectionCount(), 1u);
+  if (fault.misbehaviour == Misbehaviour::kEarlyAnswerReading) {
+    // The server read everything the client sent until it closed: one request head in it.
+    const auto exchanges = server->WaitForExchanges(1);
+    ASSERT_EQ(exchanges.size(), 1u);
+    EXPECT_EQ(Occurrences(exchanges[0].request, "POST /"), 1u);
+  }
   const bool requestWhole = fault.expected == QUOREL_SUCCESS ||
                             fault.expected == QUOREL_SPEECH_NO_ANSWER ||
                             fault.expected == QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
@@ -264,6 +300,22 @@ INSTANTIATE_TEST_SUITE_P(
                     QUOREL_SPEECH_TAIL_SEND_FAILED),
         StallInTheFile(), EarlyAnswer("EarlyExpectationFailed", "417 Expectation Failed"),
         EarlyAnswer("EarlyTooLarge", "413 Payload Too Large"),
+        EarlyAnswerReadingOn("Early417ReadingOn20k", "417 Expectation Failed", false, 20000),
+        EarlyAnswerReadingOn("Early417ReadingOn3M", "417 Expectation Failed", false, 3 << 20),
+        EarlyAnswerReadingOn("Early417ReadingOn40M", "417 Expectation Failed", false, 40 << 20),
+        EarlyAnswerReadingOn("Continue417ReadingOn20k", "417 Expectation Failed", true, 20000),
+        EarlyAnswerReadingOn("Continue417ReadingOn3M", "417 Expectation Failed", true, 3 << 20),
+        EarlyAnswerReadingOn("Continue417ReadingOn40M", "417 Expectation Failed", true, 40 << 20),
+        EarlyAnswerReadingOn("Early413ReadingOn20k", "413 Payload Too Large", false, 20000),
+        EarlyAnswerReadingOn("Early413ReadingOn3M", "413 Payload Too Large", false, 3 << 20),
+        EarlyAnswerReadingOn("Early413ReadingOn40M", "413 Payload Too Large", false, 40 << 20),
+        EarlyAnswerReadingOn("Continue413ReadingOn20k", "413 Payload Too Large", true, 20000),
+        EarlyAnswerReadingOn("Continue413ReadingOn3M", "413 Payload Too Large", true, 3 << 20),
+        EarlyAnswerReadingOn("Continue413ReadingOn40M", "413 Payload Too Large", true, 40 << 20),
+        EarlyAnswerReadingOn("Early417ReadingOnBeforeTheHead", "417 Expectation Failed", false,
+                             kFileLength, 0),
+        EarlyAnswerReadingOn("Early417ReadingOnBeforeTheTail", "417 Expectation Failed", false,
+                             kFileLength, kTailWrite),
         Phase("InterimAnswerThenClosed", Misbehaviour::kContinueThenClose, QUOREL_SPEECH_NO_ANSWER,
               Kept::kNoAnswer),
         Phase("ClosedBeforeTheAnswer", Misbehaviour::kNoAnswer, QUOREL_SPEECH_NO_ANSWER,

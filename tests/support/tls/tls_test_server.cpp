@@ -106,6 +106,7 @@ bool ExpectsContinue(const std::string& header) {
   return Lowercase(header).find("\r\nexpect: 100-continue") != std::string::npos;
 }
 
+// Every answer but the one of a server that reads on after it says the connection ends with it.
 std::string AnswerHeader(const TlsServerOptions& options) {
   std::string header =
       "HTTP/1.1 " + options.answerStatus + "\r\nContent-Type: application/json\r\n";
@@ -114,6 +115,7 @@ std::string AnswerHeader(const TlsServerOptions& options) {
   } else if (options.framing == AnswerFraming::kChunked) {
     header += "Transfer-Encoding: chunked\r\n";
   }
+  if (options.misbehaviour == Misbehaviour::kEarlyAnswerReading) return header + "\r\n";
   return header + "Connection: close\r\n\r\n";
 }
 
@@ -191,7 +193,8 @@ void TlsTestServer::State::Serve(int socket) {
 
       const bool cutRequest = misbehaviour == Misbehaviour::kCloseInRequest ||
                               misbehaviour == Misbehaviour::kStallInRequest ||
-                              misbehaviour == Misbehaviour::kEarlyAnswer;
+                              misbehaviour == Misbehaviour::kEarlyAnswer ||
+                              misbehaviour == Misbehaviour::kEarlyAnswerReading;
       const uint64_t wanted = cutRequest
                                   ? std::min(options.requestBodyLimit, record.declaredBodyLength)
                                   : record.declaredBodyLength;
@@ -231,6 +234,16 @@ void TlsTestServer::State::Serve(int socket) {
           }
           MarkMisbehaved(record);
           WaitForStop(stopFd);
+          return;
+        case Misbehaviour::kEarlyAnswerReading:
+          if (!WriteAll(ssl, AnswerHeader(options)) ||
+              !SendBody(ssl, stopFd, options, options.answerBody.size())) {
+            return;
+          }
+          MarkMisbehaved(record);
+          for (size_t got; (got = ReadSome(ssl, socket, stopFd, buffer, sizeof buffer)) > 0;) {
+            record.request.append(buffer, got);
+          }
           return;
         default:
           break;

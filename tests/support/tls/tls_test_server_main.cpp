@@ -10,7 +10,8 @@
 //       [--piece-size N] [--piece-delay-ms N] [--record-folder FOLDER] [--exchanges N]
 //
 // MODE: none refuse fail-handshake stall-handshake close-in-request stall-in-request
-//       no-answer stall-answer cut-answer stall-in-answer early-answer continue-then-close
+//       no-answer stall-answer cut-answer stall-in-answer early-answer early-answer-reading
+//       continue-then-close
 #include <signal.h>
 
 #include <cstdio>
@@ -54,6 +55,7 @@ bool ParseMisbehaviour(const std::string& name, Misbehaviour& misbehaviour) {
       {"cut-answer", Misbehaviour::kCutAnswer},
       {"stall-in-answer", Misbehaviour::kStallInAnswer},
       {"early-answer", Misbehaviour::kEarlyAnswer},
+      {"early-answer-reading", Misbehaviour::kEarlyAnswerReading},
       {"continue-then-close", Misbehaviour::kContinueThenClose},
   };
   const auto found = kNames.find(name);
