@@ -142,6 +142,13 @@ bool SendBody(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t end)
   return true;
 }
 
+// The answer's header and body[0, end), and the chunked coding's end once the body is whole.
+bool SendAnswer(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t end) {
+  return WriteAll(ssl, AnswerHeader(options)) && SendBody(ssl, stopFd, options, end) &&
+         (end < options.answerBody.size() || options.framing != AnswerFraming::kChunked ||
+          WriteAll(ssl, "0\r\n\r\n"));
+}
+
 }  // namespace
 
 void TlsTestServer::State::MarkMisbehaved(RecordedExchange& record) {
@@ -228,19 +235,13 @@ void TlsTestServer::State::Serve(int socket) {
           closesOnPurpose = true;
           return;
         case Misbehaviour::kEarlyAnswer:
-          if (!WriteAll(ssl, AnswerHeader(options)) ||
-              !SendBody(ssl, stopFd, options, options.answerBody.size())) {
-            return;
-          }
-          MarkMisbehaved(record);
-          WaitForStop(stopFd);
-          return;
         case Misbehaviour::kEarlyAnswerReading:
-          if (!WriteAll(ssl, AnswerHeader(options)) ||
-              !SendBody(ssl, stopFd, options, options.answerBody.size())) {
+          if (!SendAnswer(ssl, stopFd, options, options.answerBody.size())) return;
+          MarkMisbehaved(record);
+          if (misbehaviour == Misbehaviour::kEarlyAnswer) {
+            WaitForStop(stopFd);
             return;
           }
-          MarkMisbehaved(record);
           for (size_t got; (got = ReadSome(ssl, socket, stopFd, buffer, sizeof buffer)) > 0;) {
             record.request.append(buffer, got);
           }
@@ -252,7 +253,7 @@ void TlsTestServer::State::Serve(int socket) {
       const bool partial =
           misbehaviour == Misbehaviour::kCutAnswer || misbehaviour == Misbehaviour::kStallInAnswer;
       const size_t end = partial ? options.answerBody.size() / 2 : options.answerBody.size();
-      if (!WriteAll(ssl, AnswerHeader(options)) || !SendBody(ssl, stopFd, options, end)) return;
+      if (!SendAnswer(ssl, stopFd, options, end)) return;
       if (misbehaviour == Misbehaviour::kCutAnswer) {
         // An orderly TCP close without TLS's own: a reset could discard the half already sent.
         closesOnPurpose = true;
@@ -263,7 +264,6 @@ void TlsTestServer::State::Serve(int socket) {
         WaitForStop(stopFd);
         return;
       }
-      if (options.framing == AnswerFraming::kChunked && !WriteAll(ssl, "0\r\n\r\n")) return;
       SSL_shutdown(ssl);
     }();
   }
