@@ -51,6 +51,7 @@ struct FaultCase {
   const char* answerStatus = "200 OK";
   bool sendContinue = false;  // the server sends "100 Continue" after the request header
   AnswerFraming framing = AnswerFraming::kContentLength;
+  unsigned resetAfterEarlyAnswerMs = 0;
   size_t fileLength = kFileLength;
   int32_t expected = QUOREL_SUCCESS;
   Kept kept = Kept::kWholeAnswer;
@@ -153,6 +154,13 @@ FaultCase ChunkedEarlyAnswerReadingOn() {
   return fault;
 }
 
+// The server gives up on the stalled body with a reset: the answer that came before it is kept.
+FaultCase EarlyAnswerThenReset() {
+  FaultCase fault = EarlyAnswer("EarlyTooLargeThenReset", "413 Payload Too Large");
+  fault.resetAfterEarlyAnswerMs = 300;
+  return fault;
+}
+
 FaultCase StallInTheFile() {
   // A file far larger than the buffers between the ends, so the client is still sending it.
   FaultCase fault = Phase("StallInTheFile", Misbehaviour::kStallInRequest,
@@ -202,6 +210,7 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
   options.answerStatus = fault.answerStatus;
   options.sendContinue = fault.sendContinue;
   options.framing = fault.framing;
+  options.resetAfterEarlyAnswerMs = fault.resetAfterEarlyAnswerMs;
   const auto server = Serve(options);
   TlsTestServer& reference = *server;
   SetWriteCheckpoint([&](size_t write) {
@@ -315,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResetBefore("ResetBeforeTheTail", kTailWrite, kHeadLength + kFileLength,
                     QUOREL_SPEECH_TAIL_SEND_FAILED),
         StallInTheFile(), EarlyAnswer("EarlyExpectationFailed", "417 Expectation Failed"),
-        EarlyAnswer("EarlyTooLarge", "413 Payload Too Large"),
+        EarlyAnswer("EarlyTooLarge", "413 Payload Too Large"), EarlyAnswerThenReset(),
         EarlyAnswerReadingOn("Early417ReadingOn20k", "417 Expectation Failed", false, 20000),
         EarlyAnswerReadingOn("Early417ReadingOn3M", "417 Expectation Failed", false, 3 << 20),
         EarlyAnswerReadingOn("Early417ReadingOn40M", "417 Expectation Failed", false, 40 << 20),

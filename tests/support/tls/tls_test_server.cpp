@@ -239,7 +239,12 @@ void TlsTestServer::State::Serve(int socket) {
           if (!SendAnswer(ssl, stopFd, options, options.answerBody.size())) return;
           MarkMisbehaved(record);
           if (misbehaviour == Misbehaviour::kEarlyAnswer) {
-            WaitForStop(stopFd);
+            pollfd stop{stopFd, POLLIN, 0};
+            if (options.resetAfterEarlyAnswerMs == 0) {
+              WaitForStop(stopFd);
+            } else if (poll(&stop, 1, static_cast<int>(options.resetAfterEarlyAnswerMs)) == 0) {
+              reset = true;  // with the client's body unread: as a server that gives up does
+            }
             return;
           }
           for (size_t got; (got = ReadSome(ssl, socket, stopFd, buffer, sizeof buffer)) > 0;) {

@@ -46,6 +46,7 @@ struct TlsServerOptions {
   AnswerFraming framing = AnswerFraming::kContentLength;
   size_t answerPieceSize = 0;       // 0: the answer in one write; else pieces (chunks) of this size
   unsigned answerPieceDelayMs = 0;  // pause between pieces: a slow answer
+  unsigned resetAfterEarlyAnswerMs = 0;  // kEarlyAnswer: reset this long after answering
 };
 
 struct RecordedExchange {
