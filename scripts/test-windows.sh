@@ -201,6 +201,15 @@ for status in "417 Expectation Failed" "413 Payload Too Large"; do
   start_server "EARLY_${status%% *}" localhost --misbehave early-answer --status "$status" \
     --request-body-limit 1120 --receive-buffer 32768 --answer-size 40000
 done
+# Answer right after the request's head, with or without "100 Continue" first, and read on.
+for status in "417 Expectation Failed" "413 Payload Too Large"; do
+  start_server "READING_${status%% *}" localhost --misbehave early-answer-reading \
+    --status "$status" --answer-size 40000
+  start_server "READING_${status%% *}_CONTINUE" localhost --misbehave early-answer-reading \
+    --status "$status" --answer-size 40000 --send-continue
+done
+# A byte of the answer every 1.4 s: within the tests' stall limit of 2 s every time.
+start_server TRICKLE localhost --answer-size 40 --piece-size 1 --piece-delay-ms 1400
 for misbehaviour in refuse fail-handshake no-answer cut-answer stall-answer \
   stall-in-answer; do
   name=$(tr 'a-z-' 'A-Z_' <<<"$misbehaviour")

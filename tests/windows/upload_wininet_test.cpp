@@ -11,6 +11,7 @@
 #undef HttpEndRequest
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "VantrelQuorelSpeech.h"
@@ -139,6 +140,39 @@ QUOREL_CASE(UploadAnswer, AnEarlyAnswerIsStoredWithTheCodeOfTheFailedSend) {
     CHECK_EQ(upload.result, QUOREL_SPEECH_AUDIO_SEND_FAILED);
     CHECK(upload.answer == std::string(40000, 'a'));
   }
+}
+
+// The server answers right after the request's head, with or without "100 Continue" first,
+// and reads on whatever comes. WinINet reads nothing while the body goes out, so the body goes
+// out whole and the answer is read after it: stored whole, at once, the request sent once.
+QUOREL_CASE(UploadAnswer, AnEarlyAnswerFromAServerThatReadsOnIsStoredWholeAtOnce) {
+  for (const char* server :
+       {"READING_417", "READING_417_CONTINUE", "READING_413", "READING_413_CONTINUE"}) {
+    // 40 MB once: WinINet sends all of it, at Wine's pace.
+    const bool first = std::strcmp(server, "READING_417") == 0;
+    for (size_t size : {size_t{20000}, size_t{3} << 20, first ? size_t{40} << 20 : 0}) {
+      if (size == 0) continue;
+      const ULONGLONG started = GetTickCount64();
+      const Upload upload = UploadTo(server, PatternedBytes(size), false, "an earlier answer");
+      const ULONGLONG tookMs = GetTickCount64() - started;
+      std::printf("  %s, %zu bytes: %d in %llu ms, %zu stored\n", server, size, upload.result,
+                  tookMs, upload.answer.size());
+      CHECK(tookMs < 5000);
+      CHECK_EQ(upload.result, QUOREL_SUCCESS);
+      CHECK(upload.answer == std::string(40000, 'a'));
+    }
+  }
+}
+
+// A byte of the answer just within every stall limit: the bound on the whole call ends it.
+QUOREL_CASE(UploadFailure, AnAnswerTrickledWithinEachStallLimitIsCutByTheWholeCallBound) {
+  const ULONGLONG started = GetTickCount64();
+  const Upload upload = UploadTo("TRICKLE", "audio");
+  const ULONGLONG tookMs = GetTickCount64() - started;
+  std::printf("  %d in %llu ms, %zu bytes kept\n", upload.result, tookMs, upload.answer.size());
+  CHECK_EQ(upload.result, QUOREL_SPEECH_NO_ANSWER);
+  CHECK(tookMs < 15000);
+  CHECK(!upload.answer.empty() && upload.answer == std::string(upload.answer.size(), 'a'));
 }
 
 QUOREL_CASE(UploadAnswer, AnEmptyAnswerEmptiesAnEarlierResponseFile) {

@@ -247,9 +247,14 @@ void TlsTestServer::State::Serve(int socket) {
             }
             return;
           }
-          for (size_t got; (got = ReadSome(ssl, socket, stopFd, buffer, sizeof buffer)) > 0;) {
+          // To the declared end of the body, which a client that goes on sending reaches.
+          while (record.request.size() - headerLength < record.declaredBodyLength) {
+            const size_t got = ReadSome(ssl, socket, stopFd, buffer, sizeof buffer);
+            if (got == 0) return;
             record.request.append(buffer, got);
           }
+          // A TCP close alone: a close_notify left unread would make a pooling client (WinINet)
+          // take the connection for open and send its next request into it.
           return;
         default:
           break;

@@ -21,8 +21,8 @@ enum class Misbehaviour {
   kEarlyAnswer,         // answers once requestBodyLimit body bytes have arrived, then reads no more
                         // and holds the connection open
   kEarlyAnswerReading,  // answers once requestBodyLimit body bytes have arrived, without
-                        // "Connection: close", and reads on whatever comes until the client
-                        // closes
+                        // "Connection: close", reads on until the client closes or the declared
+                        // body is in, then closes
   kContinueThenClose,   // reads the whole request, sends only "100 Continue" and closes
   kNoAnswer,            // reads the whole request, then closes without answering
   kStallAnswer,         // reads the whole request and never answers
