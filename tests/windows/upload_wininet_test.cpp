@@ -11,7 +11,6 @@
 #undef HttpEndRequest
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "VantrelQuorelSpeech.h"
@@ -145,18 +144,17 @@ QUOREL_CASE(UploadAnswer, AnEarlyAnswerIsStoredWithTheCodeOfTheFailedSend) {
 // The server answers right after the request's head, with or without "100 Continue" first,
 // and reads on whatever comes. WinINet reads nothing while the body goes out, so the body goes
 // out whole and the answer is read after it: stored whole, at once, the request sent once.
+// (Not 40 MB here: WinINet sends all of it, at Wine's pace of a few MB/s, which shows nothing
+// that 3 MB does not.)
 QUOREL_CASE(UploadAnswer, AnEarlyAnswerFromAServerThatReadsOnIsStoredWholeAtOnce) {
   for (const char* server :
        {"READING_417", "READING_417_CONTINUE", "READING_413", "READING_413_CONTINUE"}) {
-    // 40 MB once: WinINet sends all of it, at Wine's pace.
-    const bool first = std::strcmp(server, "READING_417") == 0;
-    for (size_t size : {size_t{20000}, size_t{3} << 20, first ? size_t{40} << 20 : 0}) {
-      if (size == 0) continue;
+    for (size_t size : {size_t{20000}, size_t{3} << 20}) {
       const ULONGLONG started = GetTickCount64();
       const Upload upload = UploadTo(server, PatternedBytes(size), false, "an earlier answer");
       const ULONGLONG tookMs = GetTickCount64() - started;
-      std::printf("  %s, %zu bytes: %d in %llu ms, %zu stored\n", server, size, upload.result,
-                  tookMs, upload.answer.size());
+      std::printf("  %s, %zu bytes: %d in %llu ms, %zu stored\n", server, size, upload.result, tookMs,
+                  upload.answer.size());
       CHECK(tookMs < 5000);
       CHECK_EQ(upload.result, QUOREL_SUCCESS);
       CHECK(upload.answer == std::string(40000, 'a'));

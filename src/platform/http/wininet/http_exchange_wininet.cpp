@@ -5,7 +5,8 @@
 // WinINet's timeouts bound each socket operation. The bound on the whole exchange comes from
 // setting them, before every blocking call, to what is left of it when that is less than the
 // stall limit, and from reading the answer as it arrives (InternetQueryDataAvailable first),
-// since one InternetReadFile would otherwise wait for its whole buffer a stall limit per byte.
+// since one InternetReadFile would otherwise wait until its whole buffer is full, each byte
+// within a fresh stall limit.
 // WinINet reads nothing while the body goes out: an answer that a server sends early and goes
 // on reading the body is read once the body is complete.
 #include <windows.h>
@@ -229,8 +230,9 @@ bool Write(HttpRequest* request, const void* data, uint32_t count) {
   if (count == 0) return true;
   DWORD written = 0;
   if (!LimitToDeadline(request) || !InternetWriteFile(request->handle, data, count, &written) ||
-      written != count)
+      written != count) {
     return false;
+  }
   request->bodyBytesWritten += count;
   return true;
 }
