@@ -1,10 +1,11 @@
 // One table of faults through every phase of an upload (reaching the server, the handshake and
 // each certificate case, the header, the envelope head, the file, the tail, the start and the
-// middle of the answer, a stall) and every fault of the files it reads and writes. Each row
-// gives its code and keeps what the library promises to keep: the audio file is only read;
-// the response file is replaced only once the request has gone out whole, and then holds
-// exactly the answer bytes that arrived; a request that went out whole reached the server
-// byte for byte.
+// middle of the answer, a stall, an answer before the body is whole from a server that stops
+// reading or reads on) and every fault of the files it reads and writes. Each row gives its
+// code and keeps what the library promises to keep: the audio file is only read; the response
+// file is replaced only once the request has gone out whole or an answer has come, and then
+// holds exactly the answer bytes that arrived; a request that went out whole reached the
+// server byte for byte.
 #include <unistd.h>
 
 #include <chrono>
@@ -271,7 +272,7 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
   }
   EXPECT_LE(server->ConnectionCount(), 1u);
   if (readsOn) {
-    // The server read everything the client sent until it closed: one request head in it.
+    // The server read all that the client sent: the request's head once, and never again.
     const auto exchanges = server->WaitForExchanges(1);
     ASSERT_EQ(exchanges.size(), 1u);
     EXPECT_EQ(Occurrences(exchanges[0].request, "POST /"), 1u);
