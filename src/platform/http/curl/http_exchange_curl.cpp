@@ -471,8 +471,8 @@ HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint3
   if (!request->answerStarted) return HttpReadResult::kFailed;
   const auto queued = [request] { return request->answer.size() - request->answerOffset; };
   if (queued() == 0 && request->receivePaused) {
-    // libcurl holds back the delivery it was refused, and hands it over as receiving resumes,
-    // whether or not the transfer has ended since.
+    // libcurl holds back the delivery it was refused and hands it over as receiving resumes;
+    // resumed even once the transfer has ended, so that nothing it holds is left behind.
     request->receivePaused = false;
     ApplyPauses(*request);
   }
