@@ -153,8 +153,8 @@ QUOREL_CASE(UploadAnswer, AnEarlyAnswerFromAServerThatReadsOnIsStoredWholeAtOnce
       const ULONGLONG started = GetTickCount64();
       const Upload upload = UploadTo(server, PatternedBytes(size), false, "an earlier answer");
       const ULONGLONG tookMs = GetTickCount64() - started;
-      std::printf("  %s, %zu bytes: %d in %llu ms, %zu stored\n", server, size, upload.result, tookMs,
-                  upload.answer.size());
+      std::printf("  %s, %zu bytes: %d in %llu ms, %zu stored\n", server, size, upload.result,
+                  tookMs, upload.answer.size());
       CHECK(tookMs < 5000);
       CHECK_EQ(upload.result, QUOREL_SUCCESS);
       CHECK(upload.answer == std::string(40000, 'a'));
