@@ -308,9 +308,8 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
          Set(easy, CURLOPT_USERAGENT, connection.session->agentName.c_str()) &&
          Set(easy, CURLOPT_NOSIGNAL, 1L) &&
          Set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connection.connectTimeoutMs)) &&
-         Set(easy, CURLOPT_EXPECT_100_TIMEOUT_MS, 0L) &&
-         // An answer that comes before the body is complete (an error page) is stored like
-         // any other; libcurl would otherwise stop sending and report the upload as done.
+         // Where the body ends for an early answer is this backend's to say, whatever its
+         // status; libcurl would otherwise end it on its own for an error page.
          Set(easy, CURLOPT_KEEP_SENDING_ON_ERROR, 1L) && Set(easy, CURLOPT_SSL_VERIFYPEER, 1L) &&
          Set(easy, CURLOPT_SSL_VERIFYHOST, connection.acceptMismatchedNames ? 0L : 2L) &&
          // A given CA file is the whole trust store: the system's folder of roots is not used.
