@@ -182,11 +182,6 @@ mkdir -p "$work/records/dll"
 start_server DLL localhost --port $dll_port --record-folder "$work/records/dll"
 export QUOREL_RECORDS_DLL
 QUOREL_RECORDS_DLL=$(windows_path "$work/records/dll")
-start_server LONG_CHUNKED localhost --answer-size 10000 --framing chunked --piece-size 1000
-start_server UNTIL_CLOSE localhost --answer-size 5000 --framing close
-start_server EMPTY localhost --answer-size 0
-start_server CONTINUE localhost --send-continue
-start_server ERROR_PAGE localhost --status "503 Service Unavailable"
 start_server WRONG_NAME wrong-name
 start_server EXPIRED expired
 start_server NOT_YET_VALID not-yet-valid
@@ -195,28 +190,10 @@ start_server OTHER_CA other-ca
 start_server EXPIRED_UNDER_INTERMEDIATE expired-under-intermediate
 start_server EXPIRED_INTERMEDIATE expired-intermediate
 start_server EXPIRED_ROOT expired-root
-start_server CONTINUE_THEN_CLOSE localhost --misbehave continue-then-close
-# Answers after the envelope head and one chunk, then reads no more: the client is still sending.
-for status in "417 Expectation Failed" "413 Payload Too Large"; do
-  start_server "EARLY_${status%% *}" localhost --misbehave early-answer --status "$status" \
-    --request-body-limit 1120 --receive-buffer 32768 --answer-size 40000
+# The servers of the upload cases both systems share (tests/support/tls/server_catalogue.cpp).
+for name in $("$server" --catalogue-names); do
+  start_server "$name" localhost --catalogue "$name"
 done
-# Answer right after the request's head, with or without "100 Continue" first, and read on.
-for status in "417 Expectation Failed" "413 Payload Too Large"; do
-  start_server "READING_${status%% *}" localhost --misbehave early-answer-reading \
-    --status "$status" --answer-size 40000
-  start_server "READING_${status%% *}_CONTINUE" localhost --misbehave early-answer-reading \
-    --status "$status" --answer-size 40000 --send-continue
-done
-# A byte of the answer every 1.4 s: within the tests' stall limit of 2 s every time.
-start_server TRICKLE localhost --answer-size 40 --piece-size 1 --piece-delay-ms 1400
-for misbehaviour in refuse fail-handshake no-answer cut-answer stall-answer \
-  stall-in-answer; do
-  name=$(tr 'a-z-' 'A-Z_' <<<"$misbehaviour")
-  start_server "$name" localhost --misbehave "$misbehaviour"
-done
-start_server CLOSE_IN_REQUEST localhost --misbehave close-in-request --request-body-limit 0 \
-  --receive-buffer 4096
 
 run_program platform_windows_tests AudioInput
 run_program library_windows_tests Recorder Speech
