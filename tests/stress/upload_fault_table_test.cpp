@@ -1,10 +1,10 @@
-// One table of faults through every phase of an upload (reaching the server, the handshake and
-// each certificate case, the header, the envelope head, the file, the tail, the start and the
-// middle of the answer, a stall) and every fault of the files it reads and writes. Each row
-// gives its code and keeps what the library promises to keep: the audio file is only read;
-// the response file is replaced only once the request has gone out whole, and then holds
-// exactly the answer bytes that arrived; a request that went out whole reached the server
-// byte for byte.
+// One table of faults through every phase of an upload (reaching the server, the handshake, the
+// header, the envelope head, the file, the tail, the start and the middle of the answer, a
+// stall) and every fault of the files it reads and writes (the certificates have their own
+// table, upload/certificate_cases.cpp, which both systems run). Each row gives its code and
+// keeps what the library promises to keep: the audio file is only read; the response file is
+// replaced only once the request has gone out whole, and then holds exactly the answer bytes
+// that arrived; a request that went out whole reached the server byte for byte.
 #include <unistd.h>
 
 #include <functional>
@@ -41,7 +41,6 @@ struct FaultCase {
   const char* name;
   Misbehaviour misbehaviour = Misbehaviour::kNone;
   uint64_t requestBodyLimit = 0;
-  CertificateFiles TestCertificates::*certificate = &TestCertificates::localhost;
   // The server holds the connection until this write of the body is about to go, then acts.
   int heldUntilWrite = -1;
   AudioFault audioFault = AudioFault::kNone;
@@ -62,15 +61,6 @@ FaultCase Phase(const char* name, Misbehaviour misbehaviour, int32_t expected, K
   fault.misbehaviour = misbehaviour;
   fault.expected = expected;
   fault.kept = kept;
-  return fault;
-}
-
-FaultCase Certificate(const char* name, CertificateFiles TestCertificates::*certificate,
-                      int32_t expected) {
-  FaultCase fault{name};
-  fault.certificate = certificate;
-  fault.expected = expected;
-  fault.kept = expected == QUOREL_SUCCESS ? Kept::kWholeAnswer : Kept::kEarlierAnswer;
   return fault;
 }
 
@@ -156,8 +146,6 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
   WriteFile(ResponsePath(), kEarlierAnswer);
 
   TlsServerOptions options;
-  options.certificateFile = (Certificates().*fault.certificate).certificate;
-  options.keyFile = (Certificates().*fault.certificate).key;
   options.misbehaviour = fault.misbehaviour;
   options.requestBodyLimit = fault.requestBodyLimit;
   options.receiveBufferBytes = fault.fileLength > kFileLength ? 32 * 1024 : 0;
@@ -233,56 +221,43 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryPhaseAndFile, UploadFaultTable,
-    ::testing::Values(
-        FaultCase{"Clean"},
-        Phase("ConnectionRefused", Misbehaviour::kRefuse, QUOREL_SPEECH_BEGIN_FAILED,
-              Kept::kEarlierAnswer),
-        Phase("HandshakeFails", Misbehaviour::kFailHandshake, QUOREL_SPEECH_BEGIN_FAILED,
-              Kept::kEarlierAnswer),
-        Phase("HandshakeStalls", Misbehaviour::kStallHandshake, QUOREL_SPEECH_BEGIN_FAILED,
-              Kept::kEarlierAnswer),
-        Certificate("CertificateExpired", &TestCertificates::expired, QUOREL_SUCCESS),
-        Certificate("CertificateNotYetValid", &TestCertificates::notYetValid, QUOREL_SUCCESS),
-        Certificate("CertificateExpiredUnderAnIntermediate",
-                    &TestCertificates::expiredUnderIntermediate, QUOREL_SUCCESS),
-        Certificate("IntermediateExpired", &TestCertificates::expiredIntermediate,
-                    QUOREL_SPEECH_BEGIN_FAILED),
-        Certificate("RootExpired", &TestCertificates::expiredRoot, QUOREL_SPEECH_BEGIN_FAILED),
-        Certificate("CertificateForAnotherName", &TestCertificates::wrongName,
-                    QUOREL_SPEECH_BEGIN_FAILED),
-        Certificate("CertificateSelfSigned", &TestCertificates::selfSigned,
-                    QUOREL_SPEECH_BEGIN_FAILED),
-        Certificate("CertificateFromAnotherCa", &TestCertificates::otherCa,
-                    QUOREL_SPEECH_BEGIN_FAILED),
-        HeaderSetUpFails(),
-        ResetBefore("ResetAfterTheHeader", 0, 0, QUOREL_SPEECH_HEAD_SEND_FAILED),
-        ResetBefore("ResetInTheHead", kFirstFileWrite, kHeadLength / 2,
-                    QUOREL_SPEECH_AUDIO_SEND_FAILED),
-        ResetBefore("ResetInTheFile", kSecondFileWrite, kHeadLength + 1024,
-                    QUOREL_SPEECH_AUDIO_SEND_FAILED),
-        ResetBefore("ResetBeforeTheTail", kTailWrite, kHeadLength + kFileLength,
-                    QUOREL_SPEECH_TAIL_SEND_FAILED),
-        StallInTheFile(), EarlyAnswer("EarlyExpectationFailed", "417 Expectation Failed"),
-        EarlyAnswer("EarlyTooLarge", "413 Payload Too Large"),
-        Phase("InterimAnswerThenClosed", Misbehaviour::kContinueThenClose, QUOREL_SPEECH_NO_ANSWER,
-              Kept::kNoAnswer),
-        Phase("ClosedBeforeTheAnswer", Misbehaviour::kNoAnswer, QUOREL_SPEECH_NO_ANSWER,
-              Kept::kNoAnswer),
-        Phase("AnswerNeverStarts", Misbehaviour::kStallAnswer, QUOREL_SPEECH_NO_ANSWER,
-              Kept::kNoAnswer),
-        Phase("ResetInTheAnswer", Misbehaviour::kCutAnswer, QUOREL_SPEECH_NO_ANSWER,
-              Kept::kHalfAnswer),
-        Phase("StallInTheAnswer", Misbehaviour::kStallInAnswer, QUOREL_SPEECH_NO_ANSWER,
-              Kept::kHalfAnswer),
-        Audio("AudioMissing", AudioFault::kMissing, QUOREL_SPEECH_AUDIO_OPEN_FAILED,
-              Kept::kEarlierAnswer),
-        Audio("AudioUnreadable", AudioFault::kFolder, QUOREL_SPEECH_AUDIO_READ_FAILED,
-              Kept::kEarlierAnswer),
-        Audio("AudioShrinks", AudioFault::kShrinks, QUOREL_SPEECH_AUDIO_READ_FAILED,
-              Kept::kEarlierAnswer),
-        Audio("AudioGrows", AudioFault::kGrows, QUOREL_SUCCESS, Kept::kWholeAnswer),
-        Response("ResponseFolderMissing", ResponseFault::kFolderMissing),
-        Response("ResponseWriteFails", ResponseFault::kWriteFails)),
+    ::testing::Values(FaultCase{"Clean"},
+                      Phase("ConnectionRefused", Misbehaviour::kRefuse, QUOREL_SPEECH_BEGIN_FAILED,
+                            Kept::kEarlierAnswer),
+                      Phase("HandshakeFails", Misbehaviour::kFailHandshake,
+                            QUOREL_SPEECH_BEGIN_FAILED, Kept::kEarlierAnswer),
+                      Phase("HandshakeStalls", Misbehaviour::kStallHandshake,
+                            QUOREL_SPEECH_BEGIN_FAILED, Kept::kEarlierAnswer),
+                      HeaderSetUpFails(),
+                      ResetBefore("ResetAfterTheHeader", 0, 0, QUOREL_SPEECH_HEAD_SEND_FAILED),
+                      ResetBefore("ResetInTheHead", kFirstFileWrite, kHeadLength / 2,
+                                  QUOREL_SPEECH_AUDIO_SEND_FAILED),
+                      ResetBefore("ResetInTheFile", kSecondFileWrite, kHeadLength + 1024,
+                                  QUOREL_SPEECH_AUDIO_SEND_FAILED),
+                      ResetBefore("ResetBeforeTheTail", kTailWrite, kHeadLength + kFileLength,
+                                  QUOREL_SPEECH_TAIL_SEND_FAILED),
+                      StallInTheFile(),
+                      EarlyAnswer("EarlyExpectationFailed", "417 Expectation Failed"),
+                      EarlyAnswer("EarlyTooLarge", "413 Payload Too Large"),
+                      Phase("InterimAnswerThenClosed", Misbehaviour::kContinueThenClose,
+                            QUOREL_SPEECH_NO_ANSWER, Kept::kNoAnswer),
+                      Phase("ClosedBeforeTheAnswer", Misbehaviour::kNoAnswer,
+                            QUOREL_SPEECH_NO_ANSWER, Kept::kNoAnswer),
+                      Phase("AnswerNeverStarts", Misbehaviour::kStallAnswer,
+                            QUOREL_SPEECH_NO_ANSWER, Kept::kNoAnswer),
+                      Phase("ResetInTheAnswer", Misbehaviour::kCutAnswer, QUOREL_SPEECH_NO_ANSWER,
+                            Kept::kHalfAnswer),
+                      Phase("StallInTheAnswer", Misbehaviour::kStallInAnswer,
+                            QUOREL_SPEECH_NO_ANSWER, Kept::kHalfAnswer),
+                      Audio("AudioMissing", AudioFault::kMissing, QUOREL_SPEECH_AUDIO_OPEN_FAILED,
+                            Kept::kEarlierAnswer),
+                      Audio("AudioUnreadable", AudioFault::kFolder, QUOREL_SPEECH_AUDIO_READ_FAILED,
+                            Kept::kEarlierAnswer),
+                      Audio("AudioShrinks", AudioFault::kShrinks, QUOREL_SPEECH_AUDIO_READ_FAILED,
+                            Kept::kEarlierAnswer),
+                      Audio("AudioGrows", AudioFault::kGrows, QUOREL_SUCCESS, Kept::kWholeAnswer),
+                      Response("ResponseFolderMissing", ResponseFault::kFolderMissing),
+                      Response("ResponseWriteFails", ResponseFault::kWriteFails)),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return info.param.name; });
 
 }  // namespace
