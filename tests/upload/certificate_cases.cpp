@@ -57,8 +57,8 @@ QUOREL_CASE(Certificate, ALeafNoTrustedAuthoritySignedIsRefused) {
 }
 
 QUOREL_CASE(Certificate, AnotherNameIsRefusedUnlessNamesAreOverlooked) {
-  CheckRows({{"wrong-name", false, QUOREL_SPEECH_BEGIN_FAILED},
-             {"wrong-name", true, QUOREL_SUCCESS}});
+  CheckRows(
+      {{"wrong-name", false, QUOREL_SPEECH_BEGIN_FAILED}, {"wrong-name", true, QUOREL_SUCCESS}});
 }
 
 }  // namespace quorel::test
