@@ -200,11 +200,14 @@ start_server UNTIL_CLOSE localhost --answer-size 5000 --framing close
 start_server EMPTY localhost --answer-size 0
 start_server CONTINUE localhost --send-continue
 start_server ERROR_PAGE localhost --status "503 Service Unavailable"
-# One per certificate of the set, for the certificate cases: QUOREL_PORT_EXPIRED_ROOT for
-# expired-root.crt.
+# One per certificate of the set, for the certificate cases, each recording its connections'
+# requests: QUOREL_PORT_EXPIRED_ROOT and QUOREL_RECORDS_EXPIRED_ROOT for expired-root.crt.
 for certificate in localhost wrong-name expired not-yet-valid self-signed other-ca \
   expired-under-intermediate expired-intermediate expired-root; do
-  start_server "$(tr 'a-z-' 'A-Z_' <<<"$certificate")" "$certificate"
+  name=$(tr 'a-z-' 'A-Z_' <<<"$certificate")
+  mkdir -p "$work/records/$name"
+  start_server "$name" "$certificate" --record-folder "$work/records/$name"
+  export "QUOREL_RECORDS_$name=$(windows_path "$work/records/$name")"
 done
 start_server CONTINUE_THEN_CLOSE localhost --misbehave continue-then-close
 # Answers after the envelope head and one chunk, then reads no more: the client is still sending.

@@ -153,6 +153,24 @@ QUOREL_CASE(UploadAnswer, AResponseFileThatCannotBeCreatedReturns11) {
            QUOREL_SPEECH_RESPONSE_WRITE_FAILED);
 }
 
+// The servers record each connection's request when it ends. A call makes one TLS connection,
+// and a chain refused once the head is out gets none of the body.
+QUOREL_CASE(UploadCertificate, OneConnectionPerCallAndNoBodyAfterARefusedChain) {
+  const RecordedRequests accepted("EXPIRED");
+  const size_t acceptedBefore = accepted.Count();
+  CHECK_EQ(UploadTo("EXPIRED", "audio").result, QUOREL_SUCCESS);
+  CHECK(accepted.Wait(acceptedBefore + 1) != "<none>");
+  CHECK_EQ(accepted.Count(), acceptedBefore + 1);
+
+  const RecordedRequests refused("EXPIRED_INTERMEDIATE");
+  const size_t refusedBefore = refused.Count();
+  CHECK_EQ(UploadTo("EXPIRED_INTERMEDIATE", "audio").result, QUOREL_SPEECH_BEGIN_FAILED);
+  const std::string request = refused.Wait(refusedBefore + 1, false);
+  const size_t headEnd = request.find("\r\n\r\n");
+  CHECK(headEnd != std::string::npos && headEnd + 4 == request.size());
+  CHECK_EQ(refused.Count(), refusedBefore + 1);
+}
+
 // Not a stalled handshake: Wine's WinINet applies no timeout to it and waits for the server.
 QUOREL_CASE(UploadFailure, ConnectionAndHandshakeFailuresReturn5) {
   for (const char* server : {"REFUSE", "FAIL_HANDSHAKE"}) {
