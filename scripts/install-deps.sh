@@ -40,7 +40,19 @@ arm_target_packages=(
   libcurl4-openssl-dev libssl-dev libasound2-dev libasound2-plugins libgtest-dev libstdc++6
 )
 
+# Every option is known before anything changes.
+options=()
 for option in "$@"; do
+  case "$option" in
+  --windows | --arm) options+=("$option") ;;
+  -h | --help) usage ;;
+  *)
+    echo "install-deps.sh: unknown option '$option'" >&2
+    usage
+    ;;
+  esac
+done
+for option in "${options[@]}"; do
   case "$option" in
   --windows)
     add_architecture i386
@@ -52,11 +64,6 @@ for option in "$@"; do
       add_architecture "$architecture"
       packages+=("${arm_target_packages[@]/%/:$architecture}")
     done
-    ;;
-  -h | --help) usage ;;
-  *)
-    echo "install-deps.sh: unknown option '$option'" >&2
-    usage
     ;;
   esac
 done
