@@ -28,9 +28,12 @@ add_architecture() {
 }
 
 # The Windows DLLs: mingw-w64 (its default win32 thread model), widl, and Wine to test them:
-# wine64 runs the x86_64 DLL's programs, wine32 (an i386 package) the i686 DLL's, and winepulse
-# of each carries their sound input to PulseAudio.
-windows_packages=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools wine wine64 wine32:i386)
+# wine64 runs the x86_64 DLL's programs, wine32 (an i386 package) the i686 DLL's. Each Wine's
+# TLS (WinINet's) loads GnuTLS of its own architecture, which Wine only recommends.
+windows_packages=(
+  g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools
+  wine wine64 libgnutls30 wine32:i386 libgnutls30:i386
+)
 # ARM Linux: the cross compilers, the user-mode emulator that runs the tests, and for each
 # target architecture (multiarch) the libraries the library and its tests link, the C++ runtime
 # the emulated programs load, and ALSA's PulseAudio plugin that their capture goes through.
