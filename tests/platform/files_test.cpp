@@ -33,9 +33,10 @@ void Put(const std::u16string& path, const std::string& bytes) {
 
 }  // namespace
 
-QUOREL_CASE(Files, CreateEmptiesAnExistingFileAndWritesFromItsStart) {
+// The name reaches the system unchanged: the file the test wrote under it is the one emptied.
+QUOREL_CASE(Files, CreateEmptiesAnExistingFileOfAnyNameAndWritesFromItsStart) {
   ScratchFolder folder;
-  const std::u16string path = PathIn(folder, u"out.wav");
+  const std::u16string path = PathIn(folder, u"r\u00e9sum\u00e9 \u97f3\U0001F3B5.wav");
   Put(path, "earlier content");
   File file;
   REQUIRE(file.Create(path.c_str()));
@@ -70,16 +71,6 @@ QUOREL_CASE(Files, CreateRefusesPathsTheSystemCannotName) {
   CHECK(!file.Create(nullptr));
   CHECK(!file.Create(PathIn(folder, u"").c_str()));  // the folder itself
   CHECK(!file.IsOpen());
-}
-
-QUOREL_CASE(Files, NonAsciiNamesReachTheSystemUnchanged) {
-  ScratchFolder folder;
-  const std::u16string path = PathIn(folder, u"r\u00e9sum\u00e9 \u97f3\U0001F3B5.wav");
-  File file;
-  REQUIRE(file.Create(path.c_str()));
-  CHECK_EQ(file.Write("x", 1), 1u);
-  CHECK(file.Close());
-  CHECK_EQ(Contents(path), "x");
 }
 
 QUOREL_CASE(Files, ReadersShareAFileAndSeeItsEnd) {

@@ -48,49 +48,44 @@ enum class Step {
   kAudioClose,
 };
 constexpr size_t kStepCount = static_cast<size_t>(Step::kAudioClose) + 1;
-const char* const kStepNames[kStepCount] = {
-    "audio open",      "session",     "connection",     "request",        "audio size", "headers",
-    "begin",           "head send",   "audio read",     "audio send",     "tail send",  "end",
-    "response create", "answer read", "response write", "response close", "audio close"};
 
-// What the README promises for a run whose first failed call was in failed.
+// Each step's name and the code the README gives when it fails first.
+struct StepOutcome {
+  const char* name;
+  int32_t code;
+};
+const StepOutcome kOutcomes[kStepCount] = {
+    {"audio open", QUOREL_SPEECH_AUDIO_OPEN_FAILED},
+    {"session", QUOREL_SPEECH_SESSION_FAILED},
+    {"connection", QUOREL_SPEECH_CONNECTION_FAILED},
+    {"request", QUOREL_SPEECH_REQUEST_FAILED},
+    {"audio size", QUOREL_SPEECH_AUDIO_READ_FAILED},
+    {"headers", QUOREL_SPEECH_REQUEST_FAILED},
+    {"begin", QUOREL_SPEECH_BEGIN_FAILED},
+    {"head send", QUOREL_SPEECH_HEAD_SEND_FAILED},
+    {"audio read", QUOREL_SPEECH_AUDIO_READ_FAILED},
+    {"audio send", QUOREL_SPEECH_AUDIO_SEND_FAILED},
+    {"tail send", QUOREL_SPEECH_TAIL_SEND_FAILED},
+    {"end", QUOREL_SPEECH_NO_ANSWER},
+    {"response create", QUOREL_SPEECH_RESPONSE_WRITE_FAILED},
+    {"answer read", QUOREL_SPEECH_NO_ANSWER},
+    {"response write", QUOREL_SPEECH_RESPONSE_WRITE_FAILED},
+    {"response close", QUOREL_SPEECH_RESPONSE_WRITE_FAILED},
+    {"audio close", QUOREL_SUCCESS},  // the audio file was only read
+};
+
+const StepOutcome& OutcomeOf(Step step) {
+  return kOutcomes[static_cast<size_t>(step)];
+}
+
 int32_t ExpectedCode(std::optional<Step> failed, Mode mode) {
   if (!failed) return QUOREL_SUCCESS;
-  switch (*failed) {
-    case Step::kAudioOpen:
-      return QUOREL_SPEECH_AUDIO_OPEN_FAILED;
-    case Step::kSession:
-      return QUOREL_SPEECH_SESSION_FAILED;
-    case Step::kConnection:
-      return QUOREL_SPEECH_CONNECTION_FAILED;
-    case Step::kRequest:
-    case Step::kHeaders:
-      return QUOREL_SPEECH_REQUEST_FAILED;
-    case Step::kAudioSize:
-    case Step::kAudioRead:
-      return QUOREL_SPEECH_AUDIO_READ_FAILED;
-    case Step::kBegin:
-      return QUOREL_SPEECH_BEGIN_FAILED;
-    case Step::kHeadSend:
-      return QUOREL_SPEECH_HEAD_SEND_FAILED;
-    case Step::kAudioSend:
-      return QUOREL_SPEECH_AUDIO_SEND_FAILED;
-    case Step::kTailSend:
-      return QUOREL_SPEECH_TAIL_SEND_FAILED;
-    case Step::kEnd:
-    case Step::kAnswerRead:
-      // Failing for good, the response file then cannot be created or closed either: 11 wins
-      // over 10, so that a file that may not hold what arrived is never read as if it did.
-      return mode == Mode::kPersistent ? QUOREL_SPEECH_RESPONSE_WRITE_FAILED
-                                       : QUOREL_SPEECH_NO_ANSWER;
-    case Step::kResponseCreate:
-    case Step::kResponseWrite:
-    case Step::kResponseClose:
-      return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
-    case Step::kAudioClose:
-      return QUOREL_SUCCESS;  // the audio file was only read
+  // Failing for good after the end, the response file cannot be created or closed either: 11
+  // wins over 10, so that a file that may not hold what arrived is never read as if it did.
+  if (mode == Mode::kPersistent && (*failed == Step::kEnd || *failed == Step::kAnswerRead)) {
+    return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
   }
-  return -1;
+  return OutcomeOf(*failed).code;
 }
 
 // The countdown of the run in progress and what the wrappers saw of it.
@@ -186,8 +181,9 @@ bool IsPrefixOfAnswer(const std::string& bytes) {
 
 class UploadCountdown : public UploadTest, public ::testing::WithParamInterface<Mode> {
  protected:
-  // One upload with call failingCall failed, checked; the step that failed first, if any.
-  std::optional<Step> UploadFailing(int failingCall) {
+  // One upload with call failingCall failed, checked; the step that failed first, if any. The
+  // first run of each call prints its row: the call, its step, the code.
+  std::optional<Step> UploadFailing(int failingCall, bool printed = false) {
     const Mode mode = GetParam();
     const std::string file = PatternedBytes(kFileLength);
     WriteFile(audio_, file);
@@ -206,8 +202,9 @@ class UploadCountdown : public UploadTest, public ::testing::WithParamInterface<
     FileBackendInUse() = kFileBackend;
     injection = nullptr;
 
-    const char* stepName = run.failed ? kStepNames[static_cast<size_t>(*run.failed)] : "none";
+    const char* stepName = run.failed ? OutcomeOf(*run.failed).name : "none";
     SCOPED_TRACE(::testing::Message() << "call " << failingCall << " failed (" << stepName << ")");
+    if (printed) std::cout << "call " << failingCall << " (" << stepName << "): " << code << "\n";
     EXPECT_EQ(code, ExpectedCode(run.failed, mode));
     EXPECT_TRUE(ReadFile(audio_) == file) << "the audio file changed";
     const std::string response = ReadFile(ResponsePath());
@@ -238,7 +235,7 @@ TEST_P(UploadCountdown, EveryFallibleCallFailsInTurn) {
   std::set<Step> reached;
   int failingCall = 1;
   for (;; ++failingCall) {
-    const std::optional<Step> failed = UploadFailing(failingCall);
+    const std::optional<Step> failed = UploadFailing(failingCall, true);
     if (!failed) break;  // fewer calls than failingCall: the upload went through untouched
     reached.insert(*failed);
     EXPECT_TRUE(LeavesNothingBehind([&] { UploadFailing(failingCall); }))
@@ -247,7 +244,8 @@ TEST_P(UploadCountdown, EveryFallibleCallFailsInTurn) {
   }
   std::cout << "the upload makes " << failingCall - 1 << " fallible calls\n";
   for (size_t step = 0; step < kStepCount; ++step) {
-    EXPECT_EQ(reached.count(static_cast<Step>(step)), 1u) << kStepNames[step] << " never failed";
+    EXPECT_EQ(reached.count(static_cast<Step>(step)), 1u)
+        << kOutcomes[step].name << " never failed";
   }
 }
 
