@@ -1,7 +1,6 @@
 // Which call of a wrapped backend table fails: a wrapper asks ShouldFail before each fallible
 // call and fails the call instead of making it when told to. The calls are numbered from 1 in
-// the order they come; call N fails, and with kPersistent every call after it too. N = 0
-// fails none and only counts.
+// the order they come; call N fails, and with kPersistent every call after it too.
 #pragma once
 
 namespace quorel::test {
@@ -15,7 +14,6 @@ class FaultCountdown {
   // Counts one call; true when it is to fail.
   bool ShouldFail() {
     ++calls_;
-    if (failingCall_ == 0) return false;
     return mode_ == Mode::kPersistent ? calls_ >= failingCall_ : calls_ == failingCall_;
   }
   int Calls() const { return calls_; }
