@@ -276,7 +276,10 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
 
 }  // namespace
 
-namespace http_backend {
+// The backend's entries, reached only through its table below.
+namespace {
+
+void CloseRequest(HttpRequest* request);
 
 // The set-up steps allocate; running out of memory fails the step like any other failure.
 
@@ -439,6 +442,10 @@ void CloseSession(HttpSession* session) {
   delete session;
 }
 
-}  // namespace http_backend
+}  // namespace
+
+const HttpBackend kHttpBackend = {
+    OpenSession, SetUpConnection, OpenRequest, AddHeaders,   BeginRequest,    Write,       Flush,
+    EndRequest,  EarlyAnswer,     Read,        CloseRequest, CloseConnection, CloseSession};
 
 }  // namespace quorel

@@ -106,7 +106,8 @@ bool EndWithFinalAnswer(HttpRequest* request) {
 
 }  // namespace
 
-namespace http_backend {
+// The backend's entries, reached only through its table below.
+namespace {
 
 HttpSession* OpenSession(const char* agentName) {
   std::wstring wideAgent;
@@ -233,6 +234,10 @@ void CloseSession(HttpSession* session) {
   delete session;
 }
 
-}  // namespace http_backend
+}  // namespace
+
+const HttpBackend kHttpBackend = {
+    OpenSession, SetUpConnection, OpenRequest, AddHeaders,   BeginRequest,    Write,       Flush,
+    EndRequest,  EarlyAnswer,     Read,        CloseRequest, CloseConnection, CloseSession};
 
 }  // namespace quorel
