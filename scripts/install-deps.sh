@@ -2,7 +2,7 @@
 # Installs every Debian 12 package the project builds, tests and demonstrates with.
 #   scripts/install-deps.sh [OPTION ...]
 # With no option, the Linux library; each option adds its packages, in any number and order:
-#   --windows   the Windows cross-build and Wine, 64-bit and 32-bit (about 1.5 GB)
+#   --windows   the Windows cross-build and Wine, 64-bit and 32-bit (the i386 architecture)
 #   --arm       the arm64 and armhf cross-builds and qemu-user
 set -euo pipefail
 
