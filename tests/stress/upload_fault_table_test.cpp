@@ -1,11 +1,11 @@
-// One table of faults through every phase of an upload (reaching the server, the handshake and
-// each certificate case, the header, the envelope head, the file, the tail, the start and the
-// middle of the answer, a stall) and the audio file changing while it goes. Each row gives its
-// code and keeps what the library promises to keep: the audio file is only read;
-// the response file is replaced only once the request has gone out whole, and then holds
-// exactly the answer bytes that arrived; a request that went out whole reached the server
-// byte for byte. A failing step of the exchange or of a file on its own is the countdown's
-// (upload_countdown_test.cpp).
+// One table of faults through every phase of an upload (reaching the server, the handshake, the
+// header, the envelope head, the file, the tail, the start and the middle of the answer, a
+// stall) and the audio file changing while it goes. Each row gives its code and keeps what the
+// library promises to keep: the audio file is only read; the response file is replaced only
+// once the request has gone out whole, and then holds exactly the answer bytes that arrived; a
+// request that went out whole reached the server byte for byte. A failing step of the exchange
+// or of a file on its own is the countdown's (upload_countdown_test.cpp); the certificates have
+// a table of their own, upload/certificate_cases.cpp, which both systems run.
 #include <unistd.h>
 
 #include <functional>
@@ -40,7 +40,6 @@ struct FaultCase {
   const char* name;
   Misbehaviour misbehaviour = Misbehaviour::kNone;
   uint64_t requestBodyLimit = 0;
-  CertificateFiles TestCertificates::*certificate = &TestCertificates::localhost;
   // The server holds the connection until this write of the body is about to go, then acts.
   int heldUntilWrite = -1;
   AudioFault audioFault = AudioFault::kNone;
@@ -59,15 +58,6 @@ FaultCase Phase(const char* name, Misbehaviour misbehaviour, int32_t expected, K
   fault.misbehaviour = misbehaviour;
   fault.expected = expected;
   fault.kept = kept;
-  return fault;
-}
-
-FaultCase Certificate(const char* name, CertificateFiles TestCertificates::*certificate,
-                      int32_t expected) {
-  FaultCase fault{name};
-  fault.certificate = certificate;
-  fault.expected = expected;
-  fault.kept = expected == QUOREL_SUCCESS ? Kept::kWholeAnswer : Kept::kEarlierAnswer;
   return fault;
 }
 
@@ -125,8 +115,6 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
   WriteFile(ResponsePath(), kEarlierAnswer);
 
   TlsServerOptions options;
-  options.certificateFile = (Certificates().*fault.certificate).certificate;
-  options.keyFile = (Certificates().*fault.certificate).key;
   options.misbehaviour = fault.misbehaviour;
   options.requestBodyLimit = fault.requestBodyLimit;
   options.receiveBufferBytes = fault.fileLength > kFileLength ? 32 * 1024 : 0;
@@ -188,7 +176,7 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryPhaseAndFile, UploadFaultTable,
-    ::testing::Values(
+    ::testing::Values(  // the certificates have a table of their own (see the file's head)
         FaultCase{"Clean"},
         Phase("ConnectionRefused", Misbehaviour::kRefuse, QUOREL_SPEECH_BEGIN_FAILED,
               Kept::kEarlierAnswer),
@@ -196,19 +184,6 @@ INSTANTIATE_TEST_SUITE_P(
               Kept::kEarlierAnswer),
         Phase("HandshakeStalls", Misbehaviour::kStallHandshake, QUOREL_SPEECH_BEGIN_FAILED,
               Kept::kEarlierAnswer),
-        Certificate("CertificateExpired", &TestCertificates::expired, QUOREL_SUCCESS),
-        Certificate("CertificateNotYetValid", &TestCertificates::notYetValid, QUOREL_SUCCESS),
-        Certificate("CertificateExpiredUnderAnIntermediate",
-                    &TestCertificates::expiredUnderIntermediate, QUOREL_SUCCESS),
-        Certificate("IntermediateExpired", &TestCertificates::expiredIntermediate,
-                    QUOREL_SPEECH_BEGIN_FAILED),
-        Certificate("RootExpired", &TestCertificates::expiredRoot, QUOREL_SPEECH_BEGIN_FAILED),
-        Certificate("CertificateForAnotherName", &TestCertificates::wrongName,
-                    QUOREL_SPEECH_BEGIN_FAILED),
-        Certificate("CertificateSelfSigned", &TestCertificates::selfSigned,
-                    QUOREL_SPEECH_BEGIN_FAILED),
-        Certificate("CertificateFromAnotherCa", &TestCertificates::otherCa,
-                    QUOREL_SPEECH_BEGIN_FAILED),
         ResetBefore("ResetAfterTheHeader", 0, 0, QUOREL_SPEECH_HEAD_SEND_FAILED),
         ResetBefore("ResetInTheHead", kFirstFileWrite, kHeadLength / 2,
                     QUOREL_SPEECH_AUDIO_SEND_FAILED),
