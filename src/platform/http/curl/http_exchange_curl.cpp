@@ -325,7 +325,10 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
 
 }  // namespace
 
-namespace http_backend {
+// The backend's entries, reached only through its table below.
+namespace {
+
+void CloseRequest(HttpRequest* request);
 
 // The set-up steps allocate; running out of memory fails the step like any other failure.
 
@@ -508,6 +511,10 @@ void CloseSession(HttpSession* session) {
   delete session;
 }
 
-}  // namespace http_backend
+}  // namespace
+
+const HttpBackend kHttpBackend = {
+    OpenSession, SetUpConnection, OpenRequest, AddHeaders,   BeginRequest,    Write,       Flush,
+    EndRequest,  EarlyAnswer,     Read,        CloseRequest, CloseConnection, CloseSession};
 
 }  // namespace quorel

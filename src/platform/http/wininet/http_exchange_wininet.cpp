@@ -49,15 +49,15 @@ struct HttpRequest {
 
 namespace {
 
-// Over TLS on a kept-alive connection, no redirects followed, no authentication attempted;
-// every certificate error fails. Dates are not ignored up front: WinINet's flag for them acts on
-// the whole chain, and only the leaf's may be overlooked (BeginRequest).
-constexpr DWORD kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION |
-                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_AUTH |
-                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
-                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
-static_assert((kRequestFlags | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
-               INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0x00E4F000);
+// Over TLS on a kept-alive connection, no redirects followed, no authentication attempted.
+// Every date is overlooked in the handshake, since WinINet's flag for them acts on the whole
+// chain; the chain itself is judged once the head has gone out (BeginRequest), where only the
+// leaf's dates may be out. Every other certificate error fails.
+constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTO_REDIRECT |
+    INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
+    INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+static_assert((kRequestFlags | INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0x00E4F000);
 
 constexpr DWORD kSendRequestFlags = HSR_INITIATE | HSR_CHUNKED;  // 0x28; WinINet ignores them
 constexpr DWORD kEndRequestFlags = HSR_INITIATE;                 // 8
@@ -106,26 +106,16 @@ bool IsBodyShort(const HttpRequest* request) {
          request->bodyBytesRead < declared;
 }
 
-// Reads the chain WinINet built for the server and judges it.
-bool ServerChainFailsOnlyByLeafDates(HINTERNET request) {
+// Reads the chain WinINet built for the server on this request's connection and judges it.
+bool ServerChainTrusted(HINTERNET request) {
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   DWORD size = sizeof chain;
   if (!InternetQueryOptionW(request, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size)) {
     return false;
   }
-  const bool leafOnly = OnlyTheLeafIsOutOfDate(chain);
+  const bool trusted = TrustedOverlookingLeafDates(chain);
   if (chain != nullptr) CertFreeCertificateChain(chain);
-  return leafOnly;
-}
-
-// WinINet's documented retry after a certificate error: add the flag that overlooks it to the
-// request's security flags and send the request again.
-bool OverlookDates(HINTERNET request) {
-  DWORD flags = 0;
-  DWORD size = sizeof flags;
-  if (!InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) return false;
-  flags |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-  return InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  return trusted;
 }
 
 // Ends the request and reads the answer's head. A connection closed before any status line
@@ -140,7 +130,8 @@ bool EndWithFinalAnswer(HttpRequest* request) {
 
 }  // namespace
 
-namespace http_backend {
+// The backend's entries, reached only through its table below.
+namespace {
 
 HttpSession* OpenSession(const char* agentName) {
   std::wstring wideAgent;
@@ -215,12 +206,10 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
   request->deadline =
       GetTickCount64() + WholeExchangeLimitMs(request->connection->connectTimeoutMs,
                                               request->connection->stallTimeoutMs, totalLength);
-  if (HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0)) return true;
-  // Devices often run with a wrong clock, so a leaf out of its dates is forgiven, once the
-  // chain shows that nothing else failed.
-  return GetLastError() == ERROR_INTERNET_SEC_CERT_DATE_INVALID &&
-         ServerChainFailsOnlyByLeafDates(request->handle) && OverlookDates(request->handle) &&
-         HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0);
+  // The head has gone out over the one connection of the call; its chain is judged before any
+  // of the body goes.
+  return HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0) &&
+         ServerChainTrusted(request->handle);
 }
 
 // The body stays within its declared length: WinINet would send the excess as the start of a
@@ -281,6 +270,10 @@ void CloseSession(HttpSession* session) {
   delete session;
 }
 
-}  // namespace http_backend
+}  // namespace
+
+const HttpBackend kHttpBackend = {
+    OpenSession, SetUpConnection, OpenRequest, AddHeaders,   BeginRequest,    Write,       Flush,
+    EndRequest,  EarlyAnswer,     Read,        CloseRequest, CloseConnection, CloseSession};
 
 }  // namespace quorel
