@@ -195,11 +195,6 @@ mkdir -p "$work/records/dll"
 start_server DLL localhost --port $dll_port --record-folder "$work/records/dll"
 export QUOREL_RECORDS_DLL
 QUOREL_RECORDS_DLL=$(windows_path "$work/records/dll")
-start_server LONG_CHUNKED localhost --answer-size 10000 --framing chunked --piece-size 1000
-start_server UNTIL_CLOSE localhost --answer-size 5000 --framing close
-start_server EMPTY localhost --answer-size 0
-start_server CONTINUE localhost --send-continue
-start_server ERROR_PAGE localhost --status "503 Service Unavailable"
 # One per certificate of the set, for the certificate cases, each recording its connections'
 # requests: QUOREL_PORT_EXPIRED_ROOT and QUOREL_RECORDS_EXPIRED_ROOT for expired-root.crt.
 for certificate in localhost wrong-name expired not-yet-valid self-signed other-ca \
@@ -209,19 +204,10 @@ for certificate in localhost wrong-name expired not-yet-valid self-signed other-
   start_server "$name" "$certificate" --record-folder "$work/records/$name"
   export "QUOREL_RECORDS_$name=$(windows_path "$work/records/$name")"
 done
-start_server CONTINUE_THEN_CLOSE localhost --misbehave continue-then-close
-# Answers after the envelope head and one chunk, then reads no more: the client is still sending.
-for status in "417 Expectation Failed" "413 Payload Too Large"; do
-  start_server "EARLY_${status%% *}" localhost --misbehave early-answer --status "$status" \
-    --request-body-limit 1120 --receive-buffer 32768 --answer-size 40000
+# The servers of the upload cases both systems share (tests/support/tls/server_catalogue.cpp).
+for name in $("$server" --catalogue-names); do
+  start_server "$name" localhost --catalogue "$name"
 done
-for misbehaviour in refuse fail-handshake no-answer cut-answer stall-answer \
-  stall-in-answer; do
-  name=$(tr 'a-z-' 'A-Z_' <<<"$misbehaviour")
-  start_server "$name" localhost --misbehave "$misbehaviour"
-done
-start_server CLOSE_IN_REQUEST localhost --misbehave close-in-request --request-body-limit 0 \
-  --receive-buffer 4096
 
 run_program platform_windows_tests AudioInput
 run_program library_windows_tests Recorder Speech

@@ -1,13 +1,15 @@
 // One table of faults through every phase of an upload (reaching the server, the handshake, the
 // header, the envelope head, the file, the tail, the start and the middle of the answer, a
-// stall) and the audio file changing while it goes. Each row gives its code and keeps what the
-// library promises to keep: the audio file is only read; the response file is replaced only
-// once the request has gone out whole, and then holds exactly the answer bytes that arrived; a
-// request that went out whole reached the server byte for byte. A failing step of the exchange
-// or of a file on its own is the countdown's (upload_countdown_test.cpp); the certificates have
-// a table of their own, upload/certificate_cases.cpp, which both systems run.
+// stall, an answer before the body is whole from a server that stops reading or reads on) and
+// the audio file changing while it goes. Each row gives its code and keeps what the library
+// promises to keep: the audio file is only read; the response file is replaced only once the
+// request has gone out whole or an answer has come, and then holds exactly the answer bytes
+// that arrived; a request that went out whole reached the server byte for byte. A failing step
+// of the exchange or of a file on its own is the countdown's (upload_countdown_test.cpp); the
+// certificates have a table of their own, upload/certificate_cases.cpp, which both systems run.
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 
 #include "VantrelQuorelSpeech.h"
@@ -44,10 +46,19 @@ struct FaultCase {
   int heldUntilWrite = -1;
   AudioFault audioFault = AudioFault::kNone;
   const char* answerStatus = "200 OK";
+  bool sendContinue = false;  // the server sends "100 Continue" after the request header
+  AnswerFraming framing = AnswerFraming::kContentLength;
+  unsigned resetAfterEarlyAnswerMs = 0;
   size_t fileLength = kFileLength;
   int32_t expected = QUOREL_SUCCESS;
   Kept kept = Kept::kWholeAnswer;
 };
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
 
 void PrintTo(const FaultCase& fault, std::ostream* out) {
   *out << fault.name;
@@ -88,6 +99,40 @@ FaultCase EarlyAnswer(const char* name, const char* status) {
   return fault;
 }
 
+// The server answers when write comes due and reads on whatever is sent: the step that was
+// due cannot finish, and the answer is stored whole at once.
+FaultCase EarlyAnswerReadingOn(const char* name, const char* status, bool sendContinue,
+                               size_t fileLength, int write = kFirstFileWrite) {
+  FaultCase fault{name};
+  fault.misbehaviour = Misbehaviour::kEarlyAnswerReading;
+  fault.answerStatus = status;
+  fault.sendContinue = sendContinue;
+  fault.fileLength = fileLength;
+  fault.heldUntilWrite = write;
+  fault.requestBodyLimit = write == 0                 ? 0
+                           : write == kFirstFileWrite ? kHeadLength
+                                                      : kHeadLength + fileLength;
+  fault.expected = write == 0                 ? QUOREL_SPEECH_HEAD_SEND_FAILED
+                   : write == kFirstFileWrite ? QUOREL_SPEECH_AUDIO_SEND_FAILED
+                                              : QUOREL_SPEECH_TAIL_SEND_FAILED;
+  return fault;
+}
+
+// The end of a chunked answer ends the exchange as its length would.
+FaultCase ChunkedEarlyAnswerReadingOn() {
+  FaultCase fault =
+      EarlyAnswerReadingOn("Chunked417ReadingOn3M", "417 Expectation Failed", false, 3 << 20);
+  fault.framing = AnswerFraming::kChunked;
+  return fault;
+}
+
+// The server gives up on the stalled body with a reset: the answer that came before it is kept.
+FaultCase EarlyAnswerThenReset() {
+  FaultCase fault = EarlyAnswer("EarlyTooLargeThenReset", "413 Payload Too Large");
+  fault.resetAfterEarlyAnswerMs = 300;
+  return fault;
+}
+
 FaultCase StallInTheFile() {
   // A file far larger than the buffers between the ends, so the client is still sending it.
   FaultCase fault = Phase("StallInTheFile", Misbehaviour::kStallInRequest,
@@ -121,6 +166,9 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
   options.holdUntilReleased = fault.heldUntilWrite >= 0;
   options.answerBody = kAnswer;
   options.answerStatus = fault.answerStatus;
+  options.sendContinue = fault.sendContinue;
+  options.framing = fault.framing;
+  options.resetAfterEarlyAnswerMs = fault.resetAfterEarlyAnswerMs;
   const auto server = Serve(options);
   TlsTestServer& reference = *server;
   SetWriteCheckpoint([&](size_t write) {
@@ -138,7 +186,16 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
     }
   });
 
-  EXPECT_EQ(Upload(*server, audio), fault.expected);
+  HttpEndpoint endpoint = TestEndpoint(server->Port());
+  const bool readsOn = fault.misbehaviour == Misbehaviour::kEarlyAnswerReading;
+  // A stall limit beyond the bound on the call: waiting out a stall anywhere fails the row.
+  if (readsOn) endpoint.stallTimeoutMs = 10000;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(UploadSpeech(endpoint, Utf16(audio).c_str(), u"KEY", Utf16(ResponsePath()).c_str()),
+            fault.expected);
+  if (readsOn) {
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  }
 
   EXPECT_TRUE(ReadFile(audio) == audioAfter) << "the audio file changed";
   const std::string response = ReadFile(ResponsePath());
@@ -158,6 +215,12 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
   }
   // One request, never retried (libcurl plans a retry after a 417).
   EXPECT_LE(server->ConnectionCount(), 1u);
+  if (readsOn) {
+    // The server read all that the client sent: the request's head once, and never again.
+    const auto exchanges = server->WaitForExchanges(1);
+    ASSERT_EQ(exchanges.size(), 1u);
+    EXPECT_EQ(Occurrences(exchanges[0].request, "POST /"), 1u);
+  }
   const bool requestWhole = fault.expected == QUOREL_SUCCESS ||
                             fault.expected == QUOREL_SPEECH_NO_ANSWER ||
                             fault.expected == QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
@@ -192,7 +255,24 @@ INSTANTIATE_TEST_SUITE_P(
         ResetBefore("ResetBeforeTheTail", kTailWrite, kHeadLength + kFileLength,
                     QUOREL_SPEECH_TAIL_SEND_FAILED),
         StallInTheFile(), EarlyAnswer("EarlyExpectationFailed", "417 Expectation Failed"),
-        EarlyAnswer("EarlyTooLarge", "413 Payload Too Large"),
+        EarlyAnswer("EarlyTooLarge", "413 Payload Too Large"), EarlyAnswerThenReset(),
+        EarlyAnswerReadingOn("Early417ReadingOn20k", "417 Expectation Failed", false, 20000),
+        EarlyAnswerReadingOn("Early417ReadingOn3M", "417 Expectation Failed", false, 3 << 20),
+        EarlyAnswerReadingOn("Early417ReadingOn40M", "417 Expectation Failed", false, 40 << 20),
+        EarlyAnswerReadingOn("Continue417ReadingOn20k", "417 Expectation Failed", true, 20000),
+        EarlyAnswerReadingOn("Continue417ReadingOn3M", "417 Expectation Failed", true, 3 << 20),
+        EarlyAnswerReadingOn("Continue417ReadingOn40M", "417 Expectation Failed", true, 40 << 20),
+        EarlyAnswerReadingOn("Early413ReadingOn20k", "413 Payload Too Large", false, 20000),
+        EarlyAnswerReadingOn("Early413ReadingOn3M", "413 Payload Too Large", false, 3 << 20),
+        EarlyAnswerReadingOn("Early413ReadingOn40M", "413 Payload Too Large", false, 40 << 20),
+        EarlyAnswerReadingOn("Continue413ReadingOn20k", "413 Payload Too Large", true, 20000),
+        EarlyAnswerReadingOn("Continue413ReadingOn3M", "413 Payload Too Large", true, 3 << 20),
+        EarlyAnswerReadingOn("Continue413ReadingOn40M", "413 Payload Too Large", true, 40 << 20),
+        ChunkedEarlyAnswerReadingOn(),
+        EarlyAnswerReadingOn("Early417ReadingOnBeforeTheHead", "417 Expectation Failed", false,
+                             kFileLength, 0),
+        EarlyAnswerReadingOn("Early417ReadingOnBeforeTheTail", "417 Expectation Failed", false,
+                             kFileLength, kTailWrite),
         Phase("InterimAnswerThenClosed", Misbehaviour::kContinueThenClose, QUOREL_SPEECH_NO_ANSWER,
               Kept::kNoAnswer),
         Phase("ClosedBeforeTheAnswer", Misbehaviour::kNoAnswer, QUOREL_SPEECH_NO_ANSWER,
