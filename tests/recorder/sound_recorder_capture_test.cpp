@@ -1,7 +1,10 @@
 // The recorder through the real path: ALSA's "default" device, fed the counter signal.
+#include <signal.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -140,6 +143,26 @@ TEST_F(RecorderOnTheDefaultInput, TheSoundServersDeathEndsCaptureQuietlyAndKeeps
   EXPECT_TRUE(CountFitsTheTime(again));
   file = ReadWholeFile(path);
   EXPECT_TRUE(IsCompleteWave(file, again.count));
+  EXPECT_TRUE(HoldsCounterSignal(file));
+}
+
+// A file size limit is reached by a write on the library's own capture thread: with SIGXFSZ at
+// its default disposition, which ends a process, the host lives on, and the file holds whole
+// samples up to the limit under a header that matches them.
+TEST_F(RecorderOnTheDefaultInput, AFileSizeLimitReachedWhileRecordingLeavesTheHostRunning) {
+  const auto recordUpToTheLimit = [&] {
+    signal(SIGXFSZ, SIG_DFL);
+    const rlimit limit{50001, 50001};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    SoundRecorderStart(Utf16(path).c_str());
+    std::this_thread::sleep_for(milliseconds(2200));
+    // 50001 bytes hold the header and 24978 whole samples.
+    std::exit(SoundRecorderStop() == 49956 ? 0 : 1);
+  };
+  EXPECT_EXIT(recordUpToTheLimit(),
+      ::testing::ExitedWithCode(0), "");
+  const std::vector<uint8_t> file = ReadWholeFile(path);
+  EXPECT_TRUE(IsCompleteWave(file, 49956));
   EXPECT_TRUE(HoldsCounterSignal(file));
 }
 

@@ -23,11 +23,12 @@ using test::ReadWholeFile;
 using test::Utf16;
 
 // A real size limit on the files this process writes: writes past it are refused (short),
-// as on a full disk.
+// as on a full disk. SIGXFSZ keeps its default disposition, which would end the process were
+// the library to let it through.
 class FileSizeLimit {
  public:
   explicit FileSizeLimit(rlim_t bytes) {
-    previousHandler_ = signal(SIGXFSZ, SIG_IGN);
+    signal(SIGXFSZ, SIG_DFL);
     getrlimit(RLIMIT_FSIZE, &previous_);
     rlimit limited = previous_;
     limited.rlim_cur = bytes;
@@ -35,12 +36,10 @@ class FileSizeLimit {
   }
   ~FileSizeLimit() {
     setrlimit(RLIMIT_FSIZE, &previous_);
-    signal(SIGXFSZ, previousHandler_);
   }
 
  private:
   rlimit previous_{};
-  sighandler_t previousHandler_;
 };
 
 class RecorderWithFaultInput : public ::testing::Test {

@@ -37,6 +37,7 @@ AlsaLocalErrorHandler snd_lib_error_set_local(AlsaLocalErrorHandler handler);
 #include <thread>
 
 #include "platform/audio_input.h"
+#include "platform/os/posix/file_size_signal.h"
 
 namespace quorel {
 
@@ -214,6 +215,7 @@ void ReadUntilStopped(AudioInput& input) {
 }
 
 void ReaderThread(AudioInput* input) {
+  FileSizeSignalHeld sizeLimitGivesAShortWrite;
   QuietAlsaErrors quiet;
   ReadUntilStopped(*input);
   // What the device captured up to the stop still belongs in the partial buffer.
@@ -233,6 +235,8 @@ int AudioInputOpen(AudioInputHandle* handle, const AudioFormat& format, AudioInp
       format.channels == 0) {
     return kFailed;
   }
+  // The sound server's client sizes its shared memory here, and starts its own thread.
+  FileSizeSignalHeld sizeLimitGivesAShortWrite;
   QuietAlsaErrors quiet;
   AudioInput* input = new (std::nothrow) AudioInput;
   if (input == nullptr) return kFailed;

@@ -9,6 +9,7 @@
 
 #include "common/utf16.h"
 #include "platform/files.h"
+#include "platform/os/posix/file_size_signal.h"
 
 namespace quorel {
 
@@ -57,6 +58,7 @@ int64_t File::Read(void* data, size_t count) {
 
 size_t File::Write(const void* data, size_t count) {
   if (!IsOpen()) return 0;
+  FileSizeSignalHeld sizeLimitGivesAShortWrite;
   const char* bytes = static_cast<const char*>(data);
   size_t written = 0;
   while (written < count) {
