@@ -17,7 +17,7 @@
 //   Close has returned. A buffer handed back
 //   is no longer queued and the input never touches it again until it is queued anew; the
 //   handler may queue it again from inside the delivery. It must not call Stop or Close.
-// - Audio reaches the queued buffer within one period of the device's (at most 40 ms) of
+// - Audio reaches the queued buffer within one period of the device's (at most 50 ms) of
 //   being captured, so when the device goes away (a sound server ends, a device is unplugged)
 //   at most that much audio it had delivered is lost; capture then ends without burning the
 //   processor, and the queued buffer keeps what came.

@@ -6,7 +6,6 @@
 // caches and fast bins off (GLIBC_TUNABLES, set by the test's CTest entry), which would
 // otherwise count freed blocks as in use. Run under LeakSanitizer, the program also
 // reports any block left unreachable at exit.
-#include <malloc.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -22,11 +21,6 @@
 #include "support/common/child_process.h"
 #include "upload/upload_fixture.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-// From the sanitizer runtime's allocator interface (GCC ships no header for it).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#endif
-
 namespace quorel::test {
 namespace {
 
@@ -41,15 +35,6 @@ constexpr int kWarmUps = 2;
 constexpr int kRepeats = 8;
 constexpr int kRounds = 3;
 constexpr size_t kHeapSlackBytes = 512;
-
-size_t HeapBytesInUse() {
-#if defined(__SANITIZE_ADDRESS__)
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-#endif
-}
 
 struct Footprint {
   size_t heapBytes;

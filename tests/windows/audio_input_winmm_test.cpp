@@ -15,10 +15,9 @@ namespace {
 using namespace quorel;
 
 constexpr uint32_t kOneSecond = 32000;
-constexpr AudioFormat kCaptureFormat{kWaveFormatPcm, 1, 16000, 32000, 2, 16, 0};
+constexpr AudioFormat kCaptureFormat{16000, 1, 16};
 
 struct Delivery {
-  uint32_t message;
   AudioBuffer* buffer;
   uint32_t bytesRecorded;
   DWORD thread;
@@ -32,42 +31,31 @@ struct Capture {
   Condition delivered;
   std::vector<Delivery> deliveries;
   bool requeue = true;
-  int requeueResult = -1;
+  bool requeued = false;
 
-  size_t DataCount() {
-    size_t count = 0;
-    for (const Delivery& delivery : deliveries) count += delivery.message == kAudioInputData;
-    return count;
-  }
   void WaitForData(size_t count) {
     LockGuard guard(lock);
-    while (DataCount() < count) delivered.Wait(lock);
+    while (deliveries.size() < count) delivered.Wait(lock);
   }
 };
 
-void Handler(AudioInputHandle input, uint32_t message, uintptr_t instance, uintptr_t param1,
-             uintptr_t) {
-  Capture& capture = *reinterpret_cast<Capture*>(instance);
+void Handler(AudioInput* input, AudioBuffer* buffer, void* user) {
+  Capture& capture = *static_cast<Capture*>(user);
   LockGuard guard(capture.lock);
-  Delivery delivery{message, reinterpret_cast<AudioBuffer*>(param1), 0, GetCurrentThreadId(), 0, 0};
-  if (message == kAudioInputData) {
-    AudioBuffer& buffer = *delivery.buffer;
-    delivery.bytesRecorded = buffer.bytesRecorded;
-    const auto* samples = reinterpret_cast<const int16_t*>(buffer.data);
-    delivery.frequency = test::ZeroCrossingFrequency(samples, buffer.bytesRecorded / 2, 16000);
-    delivery.rms = test::Rms(samples, buffer.bytesRecorded / 2);
-    if (capture.requeue && buffer.bytesRecorded == buffer.bufferLength) {
-      buffer.bytesRecorded = 0;
-      capture.requeueResult = AudioInputAddBuffer(input, &buffer);
-    }
+  const auto* samples = reinterpret_cast<const int16_t*>(buffer->data);
+  capture.deliveries.push_back(
+      {buffer, buffer->bytesRecorded, GetCurrentThreadId(),
+       test::ZeroCrossingFrequency(samples, buffer->bytesRecorded / 2, 16000),
+       test::Rms(samples, buffer->bytesRecorded / 2)});
+  if (capture.requeue && buffer->bytesRecorded == buffer->capacity) {
+    capture.requeued = AudioInputQueue(input, buffer);
   }
-  capture.deliveries.push_back(delivery);
   capture.delivered.WakeAll();
 }
 
 struct OneSecondBuffer {
   std::vector<uint8_t> data = std::vector<uint8_t>(kOneSecond);
-  AudioBuffer header{data.data(), kOneSecond, 0, 0, 0, 0};
+  AudioBuffer header{data.data(), kOneSecond, 0};
 };
 
 }  // namespace
@@ -75,35 +63,29 @@ struct OneSecondBuffer {
 QUOREL_CASE(AudioInput, CapturesTheSineInFullBuffersAndHandsBackThePartOnStop) {
   Capture capture;
   OneSecondBuffer buffer;
-  AudioInputHandle input = nullptr;
-  REQUIRE_EQ(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)),
-             0);
+  AudioInput* input = AudioInputOpen(kCaptureFormat, Handler, &capture);
   REQUIRE(input != nullptr);
-  CHECK_EQ(AudioInputPrepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputAddBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputStart(input), 0);
+  CHECK(AudioInputQueue(input, &buffer.header));
+  CHECK(AudioInputStart(input));
 
   capture.WaitForData(2);  // the second one came from the buffer the handler re-queued
   {
     LockGuard guard(capture.lock);
     capture.requeue = false;
-    CHECK_EQ(capture.requeueResult, 0);
+    CHECK(capture.requeued);
   }
   Sleep(500);  // so that the stop usually finds part of a second in the buffer
-  CHECK_EQ(AudioInputStop(input), 0);
-  // winmm keeps a queued buffer that holds nothing yet; the reset hands it back.
-  CHECK_EQ(AudioInputReset(input), 0);
-  capture.WaitForData(3);
-  CHECK_EQ(AudioInputUnprepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputClose(input), 0);
+  CHECK(AudioInputStop(input));
+  {
+    // Stop returned once the buffer was back.
+    LockGuard guard(capture.lock);
+    CHECK_EQ(capture.deliveries.size(), 3u);
+  }
+  CHECK(AudioInputClose(input));
 
   LockGuard guard(capture.lock);
-  REQUIRE(capture.deliveries.size() >= 4);
-  CHECK_EQ(capture.deliveries.front().message, kAudioInputOpened);
-  CHECK_EQ(capture.deliveries.back().message, kAudioInputClosed);
   size_t data = 0;
   for (const Delivery& delivery : capture.deliveries) {
-    if (delivery.message != kAudioInputData) continue;
     CHECK(delivery.buffer == &buffer.header);
     CHECK(delivery.thread != GetCurrentThreadId());
     if (++data <= 2) {
@@ -121,62 +103,56 @@ QUOREL_CASE(AudioInput, CapturesTheSineInFullBuffersAndHandsBackThePartOnStop) {
   CHECK_EQ(data, 3u);  // the one buffer came back once after the stop, not twice
 }
 
-QUOREL_CASE(AudioInput, ResetHandsBackABufferThatWasNeverFilled) {
+QUOREL_CASE(AudioInput, StopHandsBackABufferThatWasNeverFilled) {
   Capture capture;
   OneSecondBuffer buffer;
-  AudioInputHandle input = nullptr;
-  REQUIRE_EQ(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)),
-             0);
-  CHECK_EQ(AudioInputPrepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputAddBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputReset(input), 0);
-  capture.WaitForData(1);
-  CHECK_EQ(AudioInputUnprepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputClose(input), 0);
-  LockGuard guard(capture.lock);
-  CHECK_EQ(capture.DataCount(), 1u);
-  for (const Delivery& delivery : capture.deliveries) {
-    if (delivery.message == kAudioInputData) CHECK_EQ(delivery.bytesRecorded, 0u);
+  AudioInput* input = AudioInputOpen(kCaptureFormat, Handler, &capture);
+  REQUIRE(input != nullptr);
+  CHECK(AudioInputQueue(input, &buffer.header));
+  CHECK(AudioInputStop(input));
+  {
+    LockGuard guard(capture.lock);
+    REQUIRE_EQ(capture.deliveries.size(), 1u);
+    CHECK_EQ(capture.deliveries[0].bytesRecorded, 0u);
   }
+  CHECK(!AudioInputQueue(input, &buffer.header));  // nothing is queued once Stop has begun
+  CHECK(AudioInputClose(input));
+  LockGuard guard(capture.lock);
+  CHECK_EQ(capture.deliveries.size(), 1u);
 }
 
-// As after a reset that failed: Close itself reclaims the buffer from the service, hands it
-// back and closes, so neither the input nor the service's hold on the buffer outlives it.
+// As after a missing Stop: Close itself stops, gets the buffer back from the service and
+// closes, so neither the input nor the service's hold on the buffer outlives it.
 QUOREL_CASE(AudioInput, CloseReclaimsABufferStillQueuedAndHandsItBack) {
   Capture capture;
   capture.requeue = false;
   OneSecondBuffer buffer;
-  AudioInputHandle input = nullptr;
-  REQUIRE_EQ(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)),
-             0);
-  CHECK_EQ(AudioInputPrepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputAddBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputStart(input), 0);
-  CHECK_EQ(AudioInputClose(input), 0);
+  AudioInput* input = AudioInputOpen(kCaptureFormat, Handler, &capture);
+  REQUIRE(input != nullptr);
+  CHECK(AudioInputQueue(input, &buffer.header));
+  CHECK(AudioInputStart(input));
+  CHECK(AudioInputClose(input));
   LockGuard guard(capture.lock);
-  CHECK_EQ(capture.DataCount(), 1u);
-  CHECK(capture.deliveries.back().message == kAudioInputClosed);
+  CHECK_EQ(capture.deliveries.size(), 1u);
 }
 
-QUOREL_CASE(AudioInput, QueueingAnUnpreparedBufferFails) {
+QUOREL_CASE(AudioInput, OneBufferAtATimeAndArgumentsChecked) {
   Capture capture;
   OneSecondBuffer buffer;
-  AudioInputHandle input = nullptr;
-  REQUIRE_EQ(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)),
-             0);
-  CHECK(AudioInputAddBuffer(input, &buffer.header) != 0);
-  CHECK(AudioInputAddBuffer(input, nullptr) != 0);
-  CHECK_EQ(AudioInputClose(input), 0);
+  OneSecondBuffer second;
+  AudioInput* input = AudioInputOpen(kCaptureFormat, Handler, &capture);
+  REQUIRE(input != nullptr);
+  CHECK(AudioInputQueue(input, &buffer.header));
+  CHECK(!AudioInputQueue(input, &second.header));
+  CHECK(!AudioInputQueue(input, nullptr));
+  CHECK(AudioInputClose(input));
   LockGuard guard(capture.lock);
-  CHECK_EQ(capture.DataCount(), 0u);
+  CHECK_EQ(capture.deliveries.size(), 1u);  // the one that was queued, back through Close
 }
 
-QUOREL_CASE(NoAudioDevice, OpenFailsAndLeavesTheHandleEmpty) {
+QUOREL_CASE(NoAudioDevice, OpenFailsAndTheNullInputIsRefused) {
   Capture capture;
-  AudioInputHandle input = reinterpret_cast<AudioInputHandle>(&capture);
-  CHECK(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)) !=
-        0);
-  CHECK(input == nullptr);
-  CHECK(AudioInputStart(nullptr) != 0);
-  CHECK(AudioInputClose(nullptr) != 0);
+  CHECK(AudioInputOpen(kCaptureFormat, Handler, &capture) == nullptr);
+  CHECK(!AudioInputStart(nullptr));
+  CHECK(!AudioInputClose(nullptr));
 }

@@ -7,6 +7,10 @@
 namespace quorel::test {
 
 size_t OpenDescriptorCount();
+// Heap bytes in use (the sanitizer's count under AddressSanitizer). Exact only with glibc's
+// per-thread caches and fast bins off (GLIBC_TUNABLES=glibc.malloc.tcache_count=0:
+// glibc.malloc.mxfast=0), which would otherwise count freed blocks as in use.
+size_t HeapBytesInUse();
 // Threads of this process, once any that were just joined have gone.
 size_t ThreadCount();
 

@@ -45,9 +45,11 @@ namespace quorel {
 namespace {
 
 constexpr char kDeviceName[] = "default";
-// One read per period: what a vanishing server takes with it. Longer periods wake the reader
-// (and the sound server's client thread) less often.
-constexpr unsigned kPeriodMicroseconds = 40000;
+// One read per period: what a vanishing server takes with it, and what a Stop cannot reach (a
+// sound server sends a period at a time). Each period wakes the reader and the sound server's
+// client thread once, so shorter ones cost more: 40 ms cost 1.5 to 2.2 times arecord's CPU on
+// the same source, 50 ms 1.27 times.
+constexpr unsigned kPeriodMicroseconds = 50000;
 // As close to this as the device allows: far longer than the handler takes to copy and
 // re-queue a full buffer.
 constexpr unsigned kRingMicroseconds = 2000000;
@@ -176,7 +178,9 @@ bool ReadAvailable(AudioInput& input) {
     buffer->bytesRecorded += static_cast<uint32_t>(got) * input.frameBytes;
     const bool full = buffer->capacity - buffer->bytesRecorded < input.frameBytes;
     lock.unlock();
-    if (full) HandBack(input);
+    // A read short of the room took all there was.
+    if (!full) return true;
+    HandBack(input);
   }
 }
 
