@@ -5,10 +5,10 @@
 #include <cmath>
 #include <vector>
 
-#include "harness.h"
 #include "platform/audio_input.h"
 #include "platform/sync.h"
 #include "signal_checks.h"
+#include "support/portable/case_list.h"
 
 namespace {
 

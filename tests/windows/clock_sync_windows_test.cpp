@@ -3,9 +3,9 @@
 
 #include <ctime>
 
-#include "harness.h"
 #include "platform/clock.h"
 #include "platform/sync.h"
+#include "support/portable/case_list.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // quorel::File over Win32 handles, against real files in a temporary folder.
-#include "harness.h"
 #include "platform/files.h"
+#include "support/portable/case_list.h"
 #include "wide_files.h"
 
 namespace {

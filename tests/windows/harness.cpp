@@ -1,54 +1,29 @@
-#include "harness.h"
-
+// The Wine runner of the shared case list: one line per case and a closing tally.
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <string>
+
+#include "support/portable/case_list.h"
 
 namespace quorel::test {
 
 namespace {
-
-struct Case {
-  const char* name;
-  CaseFunction function;
-};
-
-std::vector<Case>& Cases() {
-  static std::vector<Case> cases;
-  return cases;
-}
-
 bool currentFailed = false;
-
 }  // namespace
-
-CaseRegistration::CaseRegistration(const char* name, CaseFunction function) {
-  Cases().push_back({name, function});
-}
-
-void Describe(std::ostream& stream, const std::wstring& text) {
-  for (wchar_t unit : text) stream << (unit < 0x80 ? static_cast<char>(unit) : '?');
-}
 
 void Fail(const char* file, int line, const std::string& message) {
   std::printf("  %s:%d: %s\n", file, line, message.c_str());
   currentFailed = true;
 }
 
-bool CheckNoFaults(const char* file, int line, const char* text, const std::string& faults) {
-  if (faults.empty()) return true;
-  Fail(file, line, std::string(text) + ": " + faults);
-  return false;
-}
-
 }  // namespace quorel::test
 
 namespace {
 
-bool Selected(const char* name, int argc, char** argv) {
+bool Selected(const std::string& name, int argc, char** argv) {
   if (argc < 2) return true;
   for (int i = 1; i < argc; ++i) {
-    if (std::strncmp(name, argv[i], std::strlen(argv[i])) == 0) return true;
+    if (name.compare(0, std::strlen(argv[i]), argv[i]) == 0) return true;
   }
   return false;
 }
@@ -60,12 +35,13 @@ bool Selected(const char* name, int argc, char** argv) {
 int main(int argc, char** argv) {
   int passed = 0, failed = 0;
   for (const quorel::test::Case& testCase : quorel::test::Cases()) {
-    if (!Selected(testCase.name, argc, argv)) continue;
+    const std::string name = std::string(testCase.group) + "." + testCase.name;
+    if (!Selected(name, argc, argv)) continue;
     quorel::test::currentFailed = false;
-    std::printf("[ RUN  ] %s\n", testCase.name);
+    std::printf("[ RUN  ] %s\n", name.c_str());
     std::fflush(stdout);
     testCase.function();
-    std::printf("[ %s ] %s\n", quorel::test::currentFailed ? "FAIL" : " OK ", testCase.name);
+    std::printf("[ %s ] %s\n", quorel::test::currentFailed ? "FAIL" : " OK ", name.c_str());
     std::fflush(stdout);
     ++(quorel::test::currentFailed ? failed : passed);
   }

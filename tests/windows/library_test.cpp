@@ -9,9 +9,9 @@
 #include <cstdio>
 
 #include "VantrelQuorelSpeech.h"
-#include "harness.h"
 #include "library_loader.h"
 #include "signal_checks.h"
+#include "support/portable/case_list.h"
 #include "support/portable/wave_checks.h"
 #include "wide_files.h"
 #include "wire_checks.h"

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "harness.h"
 #include "library_loader.h"
+#include "support/portable/case_list.h"
 
 namespace {
 

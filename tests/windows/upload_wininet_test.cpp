@@ -14,9 +14,9 @@
 #include <string>
 
 #include "VantrelQuorelSpeech.h"
-#include "harness.h"
 #include "pem_certificates.h"
 #include "platform/http/wininet/certificate_chain.h"
+#include "support/portable/case_list.h"
 #include "upload/upload_transaction.h"
 #include "upload/write_checkpoint.h"
 #include "wide_files.h"

@@ -1,20 +1,34 @@
-// A minimal test runner for the programs that run under Wine: mingw's win32 thread model
-// builds no GoogleTest, and these programs need only named cases and checks.
+// Test cases written once for both systems, as short named cases with checks. A case file
+// uses only this header and portable support; each system links it to a runner of its own:
+// GoogleTest on Linux (tests/support/gtest_cases), the Wine runner on Windows (mingw's win32
+// thread model builds no GoogleTest). Each runner defines Fail and runs Cases().
 #pragma once
 
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace quorel::test {
 
 using CaseFunction = void (*)();
 
-struct CaseRegistration {
-  CaseRegistration(const char* name, CaseFunction function);
+struct Case {
+  const char* group;
+  const char* name;
+  CaseFunction function;
 };
 
-// Marks the running case failed, with where and why.
+// Every case of the program, in the order of registration.
+std::vector<Case>& Cases();
+
+struct CaseRegistration {
+  CaseRegistration(const char* group, const char* name, CaseFunction function) {
+    Cases().push_back({group, name, function});
+  }
+};
+
+// Marks the running case failed, with where and why (the runner's own report).
 void Fail(const char* file, int line, const std::string& message);
 // For the shared checks, which answer with what is wrong: fails unless faults is empty.
 bool CheckNoFaults(const char* file, int line, const char* text, const std::string& faults);
@@ -43,10 +57,10 @@ bool CheckRelation(const char* file, int line, const char* aText, const char* re
 
 }  // namespace quorel::test
 
-#define QUOREL_CASE(group, name)                                                              \
-  static void group##_##name();                                                               \
-  static const quorel::test::CaseRegistration group##_##name##_registration(#group "." #name, \
-                                                                            group##_##name);  \
+#define QUOREL_CASE(group, name)                                                             \
+  static void group##_##name();                                                              \
+  static const quorel::test::CaseRegistration group##_##name##_registration(#group, #name,   \
+                                                                            group##_##name); \
   static void group##_##name()
 
 #define CHECK(condition) \
