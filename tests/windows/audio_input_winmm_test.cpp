@@ -1,4 +1,5 @@
-// The winmm audio input. The AudioInput cases need the private PulseAudio server of
+// The winmm audio input. The AudioInput cases (these and the shared ones of
+// tests/recorder/audio_input_cases.cpp) need the private PulseAudio server of
 // scripts/test-windows.sh with its sine playing; the NoAudioDevice cases need none running.
 #include <windows.h>
 
@@ -101,53 +102,6 @@ QUOREL_CASE(AudioInput, CapturesTheSineInFullBuffersAndHandsBackThePartOnStop) {
     }
   }
   CHECK_EQ(data, 3u);  // the one buffer came back once after the stop, not twice
-}
-
-QUOREL_CASE(AudioInput, StopHandsBackABufferThatWasNeverFilled) {
-  Capture capture;
-  OneSecondBuffer buffer;
-  AudioInput* input = AudioInputOpen(kCaptureFormat, Handler, &capture);
-  REQUIRE(input != nullptr);
-  CHECK(AudioInputQueue(input, &buffer.header));
-  CHECK(AudioInputStop(input));
-  {
-    LockGuard guard(capture.lock);
-    REQUIRE_EQ(capture.deliveries.size(), 1u);
-    CHECK_EQ(capture.deliveries[0].bytesRecorded, 0u);
-  }
-  CHECK(!AudioInputQueue(input, &buffer.header));  // nothing is queued once Stop has begun
-  CHECK(AudioInputClose(input));
-  LockGuard guard(capture.lock);
-  CHECK_EQ(capture.deliveries.size(), 1u);
-}
-
-// As after a missing Stop: Close itself stops, gets the buffer back from the service and
-// closes, so neither the input nor the service's hold on the buffer outlives it.
-QUOREL_CASE(AudioInput, CloseReclaimsABufferStillQueuedAndHandsItBack) {
-  Capture capture;
-  capture.requeue = false;
-  OneSecondBuffer buffer;
-  AudioInput* input = AudioInputOpen(kCaptureFormat, Handler, &capture);
-  REQUIRE(input != nullptr);
-  CHECK(AudioInputQueue(input, &buffer.header));
-  CHECK(AudioInputStart(input));
-  CHECK(AudioInputClose(input));
-  LockGuard guard(capture.lock);
-  CHECK_EQ(capture.deliveries.size(), 1u);
-}
-
-QUOREL_CASE(AudioInput, OneBufferAtATimeAndArgumentsChecked) {
-  Capture capture;
-  OneSecondBuffer buffer;
-  OneSecondBuffer second;
-  AudioInput* input = AudioInputOpen(kCaptureFormat, Handler, &capture);
-  REQUIRE(input != nullptr);
-  CHECK(AudioInputQueue(input, &buffer.header));
-  CHECK(!AudioInputQueue(input, &second.header));
-  CHECK(!AudioInputQueue(input, nullptr));
-  CHECK(AudioInputClose(input));
-  LockGuard guard(capture.lock);
-  CHECK_EQ(capture.deliveries.size(), 1u);  // the one that was queued, back through Close
 }
 
 QUOREL_CASE(NoAudioDevice, OpenFailsAndTheNullInputIsRefused) {
