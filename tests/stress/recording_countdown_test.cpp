@@ -17,16 +17,6 @@ namespace {
 // The sound server's client keeps a few hundred bytes in flux from take to take.
 constexpr size_t kHeapSlackBytes = 512;
 
-struct Footprint {
-  size_t heapBytes;
-  size_t descriptors;
-  size_t threads;
-};
-
-Footprint Now() {
-  return {HeapBytesInUse(), OpenDescriptorCount(), ThreadCount()};
-}
-
 struct Run {
   int32_t startCode;
   int32_t count;
@@ -67,13 +57,13 @@ void CountDown(FaultCountdown::Mode mode, const char* name) {
       RecordOnce(path);
     }
     FaultCountdown countdown(failing, mode);
-    const Footprint before = Now();
+    const Footprint before = FootprintNow();
     Run run;
     {
       CountdownAudioInput faults(countdown);
       run = RecordOnce(path);
     }
-    const Footprint after = Now();
+    const Footprint after = FootprintNow();
     EXPECT_LE(after.heapBytes, before.heapBytes + kHeapSlackBytes) << context;
     EXPECT_EQ(after.descriptors, before.descriptors) << context;
     EXPECT_EQ(after.threads, before.threads) << context;

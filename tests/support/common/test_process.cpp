@@ -61,6 +61,10 @@ size_t ThreadCount() {
   return count;
 }
 
+Footprint FootprintNow() {
+  return {HeapBytesInUse(), OpenDescriptorCount(), ThreadCount()};
+}
+
 std::u16string Utf16(const std::string& ascii) {
   return std::u16string(ascii.begin(), ascii.end());
 }

@@ -1,7 +1,7 @@
 // Which fallible call of a run fails: the Nth one only (a transient fault) or the Nth and every
 // one after it (a persistent fault). A wrapper over a backend's table asks it once per call; a
-// test runs a path with N = 1, 2, 3, ... until a run ends before call N, which is then the
-// number of fallible calls the path makes, plus one. Safe to ask from several threads.
+// test runs a path with N = 1, 2, 3, ... until a run no longer reaches call N: that run made
+// N - 1 calls, all of them passing. Safe to ask from several threads.
 #pragma once
 
 #include <atomic>
