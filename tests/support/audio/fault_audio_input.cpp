@@ -28,6 +28,7 @@ struct Backend {
   uint32_t nextSample = 0;
   bool holdArmed = false;
   bool holding = false;
+  bool delivering = false;
 };
 
 Backend& TheBackend() {
@@ -46,6 +47,7 @@ bool HandBack(uint32_t count) {
     input = backend.input;
     if (buffer == nullptr) return false;
     backend.queued = nullptr;
+    backend.delivering = true;
     for (uint32_t i = 0; i + 1 < count && buffer->bytesRecorded + 1 < buffer->capacity;
          i += 2, ++backend.nextSample) {
       buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample);
@@ -55,7 +57,16 @@ bool HandBack(uint32_t count) {
   std::thread([&] { input->handler(input, buffer, input->user); }).join();
   std::lock_guard<std::mutex> guard(backend.mutex);
   backend.events.push_back("delivered");
+  backend.delivering = false;
+  backend.changed.notify_all();
   return true;
+}
+
+// As every backend's Stop and Close: a delivery under way (one the test started) ends first.
+void AwaitDelivery() {
+  Backend& backend = TheBackend();
+  std::unique_lock<std::mutex> lock(backend.mutex);
+  backend.changed.wait(lock, [&] { return !backend.delivering; });
 }
 
 AudioInput* Open(const AudioFormat&, AudioDeliveryHandler handler, void* user) {
@@ -123,6 +134,7 @@ bool Stop(AudioInput*) {
     stopBytes = backend.plan.stopBytes;
   }
   HandBack(stopBytes);
+  AwaitDelivery();
   std::lock_guard<std::mutex> guard(backend.mutex);
   return !backend.plan.stopFails;
 }
@@ -130,6 +142,7 @@ bool Stop(AudioInput*) {
 bool Close(AudioInput* input) {
   Backend& backend = TheBackend();
   HandBack(0);  // a buffer still queued comes back first, as from every backend
+  AwaitDelivery();
   std::lock_guard<std::mutex> guard(backend.mutex);
   ++backend.calls.close;
   backend.events.push_back("close");
