@@ -36,34 +36,36 @@ struct OneSecondBuffer {
   AudioBuffer header{data.data(), kOneSecond, 0};
 };
 
-}  // namespace
-
-QUOREL_CASE(AudioInput, StopWithoutCaptureHandsTheQueuedBufferBackEmptyOnce) {
+// The default input, opened in the capture format, with one second's buffer queued.
+struct QueuedInput {
   Deliveries deliveries;
   OneSecondBuffer buffer;
   AudioInput* input = AudioInputOpen(kFormat, Deliveries::Handler, &deliveries);
-  REQUIRE(input != nullptr);
-  CHECK(AudioInputQueue(input, &buffer.header));
-  CHECK(AudioInputStop(input));
-  CHECK(deliveries.Sizes() == std::vector<uint32_t>{0});
+  bool queued = input != nullptr && AudioInputQueue(input, &buffer.header);
+};
+
+}  // namespace
+
+QUOREL_CASE(AudioInput, StopWithoutCaptureHandsTheQueuedBufferBackEmptyOnce) {
+  QueuedInput opened;
+  REQUIRE(opened.queued);
+  CHECK(AudioInputStop(opened.input));
+  CHECK(opened.deliveries.Sizes() == std::vector<uint32_t>{0});
   // Nothing is queued any more, and nothing can be once Stop has begun.
-  CHECK(!AudioInputQueue(input, &buffer.header));
-  CHECK(AudioInputStop(input));
-  CHECK(AudioInputClose(input));
-  CHECK_EQ(deliveries.Sizes().size(), 1u);
+  CHECK(!AudioInputQueue(opened.input, &opened.buffer.header));
+  CHECK(AudioInputStop(opened.input));
+  CHECK(AudioInputClose(opened.input));
+  CHECK_EQ(opened.deliveries.Sizes().size(), 1u);
 }
 
 // As after a missing Stop: Close stops, gets the buffer back and closes, so neither the input
 // nor the device's hold on the buffer outlives it.
 QUOREL_CASE(AudioInput, CloseReclaimsABufferStillQueuedAndHandsItBack) {
-  Deliveries deliveries;
-  OneSecondBuffer buffer;
-  AudioInput* input = AudioInputOpen(kFormat, Deliveries::Handler, &deliveries);
-  REQUIRE(input != nullptr);
-  CHECK(AudioInputQueue(input, &buffer.header));
-  CHECK(AudioInputStart(input));
-  CHECK(AudioInputClose(input));
-  const std::vector<uint32_t> sizes = deliveries.Sizes();
+  QueuedInput opened;
+  REQUIRE(opened.queued);
+  CHECK(AudioInputStart(opened.input));
+  CHECK(AudioInputClose(opened.input));
+  const std::vector<uint32_t> sizes = opened.deliveries.Sizes();
   REQUIRE_EQ(sizes.size(), 1u);
   CHECK(sizes[0] < kOneSecond);
   CHECK_EQ(sizes[0] % 2, 0u);
