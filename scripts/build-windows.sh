@@ -5,7 +5,7 @@
 #   scripts/build-windows.sh [--with-tests] [-DOPTION=VALUE ...]
 #
 # The DLLs land in $QUOREL_WINDOWS_BUILD_DIR/{x86_64,i686}/src/module/ (default build-windows).
-# --with-tests also builds the Wine test programs (x86_64 only); -D options go to both builds.
+# --with-tests also builds the Wine test programs of each; -D options go to both builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,10 +18,8 @@ if [ "${1:-}" = "--with-tests" ]; then
 fi
 
 for arch in x86_64 i686; do
-  arch_tests=OFF
-  [ "$arch" = x86_64 ] && arch_tests=$tests
   cmake -S . -B "$root/$arch" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw-$arch.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DQUOREL_BUILD_TESTS=OFF -DQUOREL_BUILD_WINDOWS_TESTS="$arch_tests" \
+    -DCMAKE_BUILD_TYPE=Release -DQUOREL_BUILD_TESTS=OFF -DQUOREL_BUILD_WINDOWS_TESTS="$tests" \
     "$@" >/dev/null
   cmake --build "$root/$arch" -j"$jobs"
 done

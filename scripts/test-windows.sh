@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Cross-builds both Windows DLLs and the Wine test programs, then runs every Windows test in a
-# throwaway Wine prefix: the export tables and imports of both DLLs; the x86_64 DLL's ordinals,
-# resources, load and unload; the Win32 files, clock and lock; the winmm input and the
-# recorder with no sound device and with a private PulseAudio server playing a sine; the upload
-# against local TLS servers. Ends with the line "N passed, N failed" and fails on any failure.
+# Cross-builds both Windows DLLs and the Wine test programs of each, then runs every Windows test
+# in a throwaway Wine prefix, once for the x86_64 DLL (64-bit Wine) and once for the i686 DLL
+# (32-bit Wine, a 32-bit caller): the export tables and imports; the ordinals, resources, load
+# and unload; the Win32 files, clock and lock; the winmm input and the recorder with no sound
+# device and with a private PulseAudio server playing a sine; the upload against local TLS
+# servers. Each case line names its architecture. Ends with the line "N passed, N failed" and
+# fails on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -22,7 +24,7 @@ cmake -S . -B build -DQUOREL_BUILD_TESTS=ON >/dev/null
 cmake --build build -j"$(nproc)" --target quorel-tls-test-server
 built=$SECONDS
 
-readonly programs=$root/build-wine/x86_64/tests/windows
+readonly architectures=(x86_64 i686)
 readonly server=$root/build/tests/support/tls/quorel-tls-test-server
 readonly work=$root/build-wine/run
 rm -rf "$work"
@@ -59,7 +61,7 @@ trap cleanup EXIT
 
 # --- Export tables and imports, both architectures ---------------------------------------
 expected_exports=$'1 QuorelSpeech\n2 QuorelSoundRecorderStart\n3 QuorelSoundRecorderStop'
-for arch in x86_64 i686; do
+for arch in "${architectures[@]}"; do
   dll=$root/build-wine/$arch/src/module/VantrelQuorelSpeech.dll
   table=$("$arch-w64-mingw32-objdump" -p "$dll")
   base=$(sed -n 's/^Export Address Table -- Ordinal Base \([0-9]*\).*/\1/p' <<<"$table")
@@ -101,32 +103,43 @@ windows_path() {
 mkdir -p "$work/certs"
 "$server" --make-certificates "$work/certs" >/dev/null
 certs=$work/certs
-if wine "$programs/install_test_ca.exe" "$(windows_path "$certs/test-ca.crt")" \
-  >"$work/install_test_ca.log" 2>&1; then
-  pass "Prefix.TestAuthorityAddedToTheRootStore"
-else
-  fail "Prefix.TestAuthorityAddedToTheRootStore: $(cat "$work/install_test_ca.log")"
-fi
+# Each architecture's own program, so that both views of the Root store hold the authorities.
+for arch in "${architectures[@]}"; do
+  if wine "$root/build-wine/$arch/tests/windows/install_test_ca.exe" \
+    "$(windows_path "$certs/test-ca.crt")" >"$work/install_test_ca-$arch.log" 2>&1; then
+    pass "Prefix.$arch.TestAuthorityAddedToTheRootStore"
+  else
+    fail "Prefix.$arch.TestAuthorityAddedToTheRootStore: $(cat "$work/install_test_ca-$arch.log")"
+  fi
+done
 
-# Runs a test program under Wine with the given case prefixes, shows its lines and adds its
-# tally; a program that ends without one (a crash, a hang) counts as one failure.
+# Runs a test program of each architecture under Wine with the given case prefixes, shows its
+# lines (each with the architecture) and adds its tally; a program that ends without one (a
+# crash, a hang) counts as one failure.
 run_program() {
-  local program=$1
-  shift
-  local log=$work/$program-$#-$RANDOM.log
+  local arch
+  for arch in "${architectures[@]}"; do
+    run_program_of "$arch" "$@"
+  done
+}
+run_program_of() {
+  local arch=$1 program=$2
+  shift 2
+  local log=$work/$arch-$program-$#-$RANDOM.log
   local status=0
-  timeout 300 wine "$programs/$program.exe" "$@" >"$log" 2>"$log.stderr" || status=$?
-  grep -E '^\[ (FAIL| OK ) \]|^  ' "$log" || true
+  timeout 300 wine "$root/build-wine/$arch/tests/windows/$program.exe" "$@" >"$log" \
+    2>"$log.stderr" || status=$?
+  grep -E '^\[ (FAIL| OK ) \]|^  ' "$log" | sed "s/^\(\[ .... \]\) /\1 $arch /" || true
   local tally
   tally=$(tail -n 1 "$log" | tr -d '\r')  # Wine's console ends lines with CR LF
   if [[ $tally =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
     passed=$((passed + BASH_REMATCH[1]))
     failed=$((failed + BASH_REMATCH[2]))
     if [ "$status" -ne 0 ] && [ "${BASH_REMATCH[2]}" -eq 0 ]; then
-      fail "$program $*: exit status $status"
+      fail "$arch $program $*: exit status $status"
     fi
   else
-    fail "$program $*: ended without a tally (status $status); see $log"
+    fail "$arch $program $*: ended without a tally (status $status); see $log"
   fi
 }
 
@@ -182,32 +195,19 @@ mkdir -p "$work/records/dll"
 start_server DLL localhost --port $dll_port --record-folder "$work/records/dll"
 export QUOREL_RECORDS_DLL
 QUOREL_RECORDS_DLL=$(windows_path "$work/records/dll")
-start_server LONG_CHUNKED localhost --answer-size 10000 --framing chunked --piece-size 1000
-start_server UNTIL_CLOSE localhost --answer-size 5000 --framing close
-start_server EMPTY localhost --answer-size 0
-start_server CONTINUE localhost --send-continue
-start_server ERROR_PAGE localhost --status "503 Service Unavailable"
-start_server WRONG_NAME wrong-name
-start_server EXPIRED expired
-start_server NOT_YET_VALID not-yet-valid
-start_server SELF_SIGNED self-signed
-start_server OTHER_CA other-ca
-start_server EXPIRED_UNDER_INTERMEDIATE expired-under-intermediate
-start_server EXPIRED_INTERMEDIATE expired-intermediate
-start_server EXPIRED_ROOT expired-root
-start_server CONTINUE_THEN_CLOSE localhost --misbehave continue-then-close
-# Answers after the envelope head and one chunk, then reads no more: the client is still sending.
-for status in "417 Expectation Failed" "413 Payload Too Large"; do
-  start_server "EARLY_${status%% *}" localhost --misbehave early-answer --status "$status" \
-    --request-body-limit 1120 --receive-buffer 32768 --answer-size 40000
+# One per certificate of the set, for the certificate cases, each recording its connections'
+# requests: QUOREL_PORT_EXPIRED_ROOT and QUOREL_RECORDS_EXPIRED_ROOT for expired-root.crt.
+for certificate in localhost wrong-name expired not-yet-valid self-signed other-ca \
+  expired-under-intermediate expired-intermediate expired-root; do
+  name=$(tr 'a-z-' 'A-Z_' <<<"$certificate")
+  mkdir -p "$work/records/$name"
+  start_server "$name" "$certificate" --record-folder "$work/records/$name"
+  export "QUOREL_RECORDS_$name=$(windows_path "$work/records/$name")"
 done
-for misbehaviour in refuse fail-handshake no-answer cut-answer stall-answer \
-  stall-in-answer; do
-  name=$(tr 'a-z-' 'A-Z_' <<<"$misbehaviour")
-  start_server "$name" localhost --misbehave "$misbehaviour"
+# The servers of the upload cases both systems share (tests/support/tls/server_catalogue.cpp).
+for name in $("$server" --catalogue-names); do
+  start_server "$name" localhost --catalogue "$name"
 done
-start_server CLOSE_IN_REQUEST localhost --misbehave close-in-request --request-body-limit 0 \
-  --receive-buffer 4096
 
 # The FrozenServer case asks, through files in this folder, for the sound server to be frozen
 # and thawed (a Windows program cannot stop a process of the host).

@@ -1,7 +1,9 @@
-// The opening of a file, the same on every system.
+// File's functions, the same on every system: each checks its arguments once, for every
+// backend, and calls the backend's entry.
 #include "platform/files.h"
 
 #include "common/utf16.h"
+#include "platform/files_backend.h"
 
 namespace quorel {
 
@@ -19,10 +21,42 @@ bool IsNameablePath(const char16_t* path) {
 
 }  // namespace
 
-bool File::Open(const char16_t* path, Access access) {
+FileBackend& FileBackendInUse() {
+  static FileBackend inUse = kFileBackend;
+  return inUse;
+}
+
+bool File::Open(const char16_t* path, FileAccess access) {
   Close();
-  if (IsNameablePath(path)) handle_ = OpenChecked(path, access);
+  if (IsNameablePath(path)) handle_ = FileBackendInUse().open(path, access);
   return IsOpen();
+}
+
+int64_t File::Size() const {
+  return IsOpen() ? FileBackendInUse().size(handle_) : -1;
+}
+
+int64_t File::Read(void* data, size_t count) {
+  return IsOpen() ? FileBackendInUse().read(handle_, data, count) : -1;
+}
+
+size_t File::Write(const void* data, size_t count) {
+  return IsOpen() ? FileBackendInUse().write(handle_, data, count) : 0;
+}
+
+bool File::Rewind() {
+  return IsOpen() && FileBackendInUse().rewind(handle_);
+}
+
+bool File::Truncate(int64_t size) {
+  return IsOpen() && FileBackendInUse().truncate(handle_, size);
+}
+
+bool File::Close() {
+  if (!IsOpen()) return true;
+  const intptr_t handle = handle_;
+  handle_ = kClosed;
+  return FileBackendInUse().close(handle);
 }
 
 }  // namespace quorel

@@ -1,6 +1,6 @@
 // Files named by UTF-16 paths: the WAV file the recorder writes, the audio file the upload
-// reads and the response file it writes. The opening is checked here once (files.cpp); each
-// system's backend does the rest.
+// reads and the response file it writes. The arguments are checked here once (files.cpp), for
+// every backend, and the backend of the build is called through its table (files_backend.h).
 //
 // What every backend guarantees:
 // - A path that is null, empty or not valid UTF-16 names no file: it is refused before the
@@ -20,6 +20,9 @@
 
 namespace quorel {
 
+// How File opens a file: see Create and OpenForReading.
+enum class FileAccess { kCreateForWriting, kExistingForReading };
+
 class File {
  public:
   File() = default;
@@ -29,9 +32,9 @@ class File {
 
   // Creates the file, or empties an existing one, for writing. Fails for a path the platform
   // cannot name (a missing folder, no permission, an unpaired surrogate).
-  bool Create(const char16_t* path) { return Open(path, Access::kCreateForWriting); }
+  bool Create(const char16_t* path) { return Open(path, FileAccess::kCreateForWriting); }
   // Opens an existing file for reading; other readers may open it too.
-  bool OpenForReading(const char16_t* path) { return Open(path, Access::kExistingForReading); }
+  bool OpenForReading(const char16_t* path) { return Open(path, FileAccess::kExistingForReading); }
   bool IsOpen() const { return handle_ != kClosed; }
   // Size in bytes, or -1 when it cannot be taken.
   int64_t Size() const;
@@ -48,12 +51,9 @@ class File {
   bool Close();
 
  private:
-  enum class Access { kCreateForWriting, kExistingForReading };
   static constexpr intptr_t kClosed = -1;
 
-  bool Open(const char16_t* path, Access access);
-  // The backend's part of Open, for a path already checked: the handle, or kClosed.
-  static intptr_t OpenChecked(const char16_t* path, Access access);
+  bool Open(const char16_t* path, FileAccess access);
 
   intptr_t handle_ = kClosed;
 };

@@ -1,5 +1,5 @@
-// The functions an HTTP backend provides, one per function of http_exchange.h, which calls
-// them through a table. Each backend file defines them, and the build links one.
+// The table of functions an HTTP backend provides, one per function of http_exchange.h, which
+// calls them through it. Each backend file defines one, and the build links one.
 // Each entry keeps the guarantees of http_exchange.h and does only what is its own: before
 // it is called, the handles and texts it gets have been checked to be present, the host name
 // to be non-empty and a read's capacity to be non-zero (with its count set to 0 already), and
@@ -26,23 +26,8 @@ struct HttpBackend {
   void (*closeSession)(HttpSession* session);
 };
 
-// The functions of the build's backend (libcurl's on Linux, WinINet's on Windows), and the
-// table of them that http_exchange.cpp holds.
-namespace http_backend {
-HttpSession* OpenSession(const char* agentName);
-HttpConnection* SetUpConnection(HttpSession* session, const HttpEndpoint& endpoint);
-HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const char* target);
-bool AddHeaders(HttpRequest* request, const char* headerBlock);
-bool BeginRequest(HttpRequest* request, uint32_t totalLength);
-bool Write(HttpRequest* request, const void* data, uint32_t count);
-bool Flush(HttpRequest* request);
-bool EndRequest(HttpRequest* request);
-bool EarlyAnswer(HttpRequest* request);
-HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count);
-void CloseRequest(HttpRequest* request);
-void CloseConnection(HttpConnection* connection);
-void CloseSession(HttpSession* session);
-}  // namespace http_backend
+// The table of the build's backend (libcurl's on Linux, WinINet's on Windows), which its
+// backend file defines from its own functions.
 extern const HttpBackend kHttpBackend;
 
 // The table the exchange calls through: kHttpBackend's entries, unless a test has put in one

@@ -6,13 +6,6 @@
 
 namespace quorel {
 
-const HttpBackend kHttpBackend = {
-    http_backend::OpenSession, http_backend::SetUpConnection, http_backend::OpenRequest,
-    http_backend::AddHeaders,  http_backend::BeginRequest,    http_backend::Write,
-    http_backend::Flush,       http_backend::EndRequest,      http_backend::EarlyAnswer,
-    http_backend::Read,        http_backend::CloseRequest,    http_backend::CloseConnection,
-    http_backend::CloseSession};
-
 HttpBackend& HttpBackendInUse() {
   static HttpBackend inUse = kHttpBackend;
   return inUse;

@@ -18,7 +18,11 @@
 // - No redirect is followed and no authentication attempted; the answer of any status is
 //   read, but an interim (1xx) one is never taken for the answer.
 // - Reaching the host gives up after connectTimeoutMs, and every later wait after
-//   stallTimeoutMs without a byte moving either way.
+//   stallTimeoutMs without a byte moving either way; the whole exchange, from
+//   HttpBeginRequest on, within WholeExchangeLimitMs (platform/http/exchange_bound.h).
+// - The request is never sent again. Where the client sees a final answer begin while the
+//   body goes out (libcurl does, WinINet does not), no more of the body is sent and the write
+//   that was due fails; HttpRead reads that answer whole.
 // - Closing releases everything an object holds, whatever state it is in.
 // - Uploads on different sessions may run on different threads at once; the objects of one
 //   session are used by one thread at a time.

@@ -1,11 +1,8 @@
 // The three exports, called through the shared library, on each success and failure path the
-// test can bring about: none may leave a heap block, a descriptor or a thread behind. A path
-// runs once first (ALSA's configuration, the sound server's client and the TLS library set up
-// what they keep for the life of the process), then again; the heap in use, the descriptors and
-// the threads afterwards must equal those before. The heap is counted with glibc's per-thread
-// caches and fast bins off (GLIBC_TUNABLES, set by the test's CTest entry), which would
-// otherwise count freed blocks as in use. Run under LeakSanitizer, the program also
-// reports any block left unreachable at exit.
+// test can bring about: none may leave a heap block, a descriptor or a thread behind
+// (support/common/resource_footprint.h; ALSA's configuration, the sound server's client and the
+// TLS library set up on the first calls what they keep for the life of the process). Run under
+// LeakSanitizer, the program also reports any block left unreachable at exit.
 #include <signal.h>
 
 #include <algorithm>
@@ -19,41 +16,11 @@
 #include "support/audio/private_pulse_audio.h"
 #include "support/audio/wave_file_checks.h"
 #include "support/common/child_process.h"
+#include "support/common/resource_footprint.h"
 #include "upload/upload_fixture.h"
 
 namespace quorel::test {
 namespace {
-
-// The libraries below fill caches of their own on the first calls (free lists, session
-// state); after these the heap in use must hold still over kRepeats more. A few hundred bytes
-// still come and go with the sound server's client from take to take, more on a loaded machine,
-// so the check allows kHeapSlackBytes and up to kRounds rounds of kRepeats calls: a leak of 64
-// bytes or more on every call exceeds the slack in every round (the smallest record the library
-// itself allocates per recording, its audio input, is larger), while the sound server's bytes
-// do not grow round after round.
-constexpr int kWarmUps = 2;
-constexpr int kRepeats = 8;
-constexpr int kRounds = 3;
-constexpr size_t kHeapSlackBytes = 512;
-
-::testing::AssertionResult LeavesNothingBehind(const std::function<void()>& path) {
-  for (int i = 0; i < kWarmUps; ++i) path();
-  ::testing::AssertionResult result = ::testing::AssertionFailure();
-  for (int round = 0; round < kRounds; ++round) {
-    const Footprint before = FootprintNow();
-    for (int i = 0; i < kRepeats; ++i) path();
-    const Footprint after = FootprintNow();
-    if (after.heapBytes <= before.heapBytes + kHeapSlackBytes &&
-        after.descriptors == before.descriptors && after.threads == before.threads) {
-      return ::testing::AssertionSuccess();
-    }
-    result << "after " << kRepeats << " calls: heap " << before.heapBytes << " -> "
-           << after.heapBytes << " bytes, descriptors " << before.descriptors << " -> "
-           << after.descriptors << ", threads " << before.threads << " -> " << after.threads
-           << "; ";
-  }
-  return result;
-}
 
 // The test TLS server as a process of its own on the service's port, so that its threads and
 // its records of the requests stay out of the counts.

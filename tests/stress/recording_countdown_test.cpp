@@ -10,6 +10,7 @@
 #include "recorder/sound_recorder.h"
 #include "support/audio/countdown_audio_input.h"
 #include "support/audio/wave_file_checks.h"
+#include "support/common/resource_footprint.h"
 
 namespace quorel::test {
 namespace {

@@ -242,44 +242,6 @@ INSTANTIATE_TEST_SUITE_P(
                       BeginFailureCase{"HandshakeNeverAnswered", Misbehaviour::kStallHandshake}),
     [](const ::testing::TestParamInfo<BeginFailureCase>& info) { return info.param.name; });
 
-struct CertificateCase {
-  const char* name;
-  CertificateFiles TestCertificates::*certificate;
-  bool acceptMismatchedNames;
-  int32_t expected;
-};
-
-void PrintTo(const CertificateCase& check, std::ostream* out) {
-  *out << check.name;
-}
-
-class UploadCertificate : public UploadTest,
-                          public ::testing::WithParamInterface<CertificateCase> {};
-
-TEST_P(UploadCertificate, TrustsTheChainAndNameButNotTheLeafDates) {
-  const CertificateCase& check = GetParam();
-  const std::string audio = ScratchPath("audio.wav");
-  WriteFile(audio, "x");
-  const auto server = ServeWith(Certificates().*check.certificate);
-  EXPECT_EQ(UploadSpeech(TestEndpoint(server->Port(), check.acceptMismatchedNames),
-                         Utf16(audio).c_str(), u"KEY", Utf16(ResponsePath()).c_str()),
-            check.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, UploadCertificate,
-    ::testing::Values(
-        CertificateCase{"Trusted", &TestCertificates::localhost, false, QUOREL_SUCCESS},
-        CertificateCase{"Expired", &TestCertificates::expired, false, QUOREL_SUCCESS},
-        CertificateCase{"NotYetValid", &TestCertificates::notYetValid, false, QUOREL_SUCCESS},
-        CertificateCase{"WrongName", &TestCertificates::wrongName, false,
-                        QUOREL_SPEECH_BEGIN_FAILED},
-        CertificateCase{"WrongNameAccepted", &TestCertificates::wrongName, true, QUOREL_SUCCESS},
-        CertificateCase{"SelfSigned", &TestCertificates::selfSigned, false,
-                        QUOREL_SPEECH_BEGIN_FAILED},
-        CertificateCase{"OtherCa", &TestCertificates::otherCa, false, QUOREL_SPEECH_BEGIN_FAILED}),
-    [](const ::testing::TestParamInfo<CertificateCase>& info) { return info.param.name; });
-
 // A file far larger than all the buffers between the two ends, so the client is still sending
 // it when the server acts.
 TlsServerOptions CutShortInTheFile(Misbehaviour misbehaviour) {

@@ -41,13 +41,13 @@ size_t RecordedRequests::Count() const {
   return count;
 }
 
-std::string RecordedRequests::Wait(size_t index) const {
+std::string RecordedRequests::Wait(size_t index, bool whole) const {
   const std::wstring path = folder_ + L"\\request-" + std::to_wstring(index) + L".bin";
   // The server writes each file once its exchange is over, a moment after the client is done.
   for (int attempt = 0; attempt < 600 && !folder_.empty(); ++attempt) {
     if (FileExists(path)) {
       const std::string raw = ReadWholeFile(path);
-      if (ParseRequest(raw).complete) return raw;
+      if (!whole || ParseRequest(raw).complete) return raw;
     }
     Sleep(50);
   }

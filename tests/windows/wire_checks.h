@@ -20,9 +20,10 @@ class RecordedRequests {
   explicit RecordedRequests(const char* name);
   // Exchanges recorded so far.
   size_t Count() const;
-  // The request of exchange number index (from 1), once the server has written it whole;
-  // "<none>" when it does not come within half a minute.
-  std::string Wait(size_t index) const;
+  // The request of exchange number index (from 1), once the server has written it whole (or
+  // as far as it came, when whole is false); "<none>" when it does not come within half a
+  // minute.
+  std::string Wait(size_t index, bool whole = true) const;
 
  private:
   std::wstring folder_;

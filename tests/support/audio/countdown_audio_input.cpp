@@ -9,24 +9,24 @@ namespace {
 FaultCountdown* countdown = nullptr;
 
 AudioInput* Open(const AudioFormat& format, AudioDeliveryHandler handler, void* user) {
-  return countdown->NextFails() ? nullptr : kAudioInputBackend.open(format, handler, user);
+  return countdown->ShouldFail() ? nullptr : kAudioInputBackend.open(format, handler, user);
 }
 
 bool Queue(AudioInput* input, AudioBuffer* buffer) {
-  return !countdown->NextFails() && kAudioInputBackend.queue(input, buffer);
+  return !countdown->ShouldFail() && kAudioInputBackend.queue(input, buffer);
 }
 
 bool Start(AudioInput* input) {
-  return !countdown->NextFails() && kAudioInputBackend.start(input);
+  return !countdown->ShouldFail() && kAudioInputBackend.start(input);
 }
 
 bool Stop(AudioInput* input) {
-  const bool fails = countdown->NextFails();
+  const bool fails = countdown->ShouldFail();
   return kAudioInputBackend.stop(input) && !fails;
 }
 
 bool Close(AudioInput* input) {
-  const bool fails = countdown->NextFails();
+  const bool fails = countdown->ShouldFail();
   return kAudioInputBackend.close(input) && !fails;
 }
 

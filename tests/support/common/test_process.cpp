@@ -1,15 +1,9 @@
 #include "support/common/test_process.h"
 
 #include <dirent.h>
-#include <malloc.h>
 
 #include <chrono>
 #include <thread>
-
-#if defined(__SANITIZE_ADDRESS__)
-// From the sanitizer runtime's allocator interface (GCC ships no header for it).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-#endif
 
 namespace quorel::test {
 
@@ -28,15 +22,6 @@ size_t EntryCount(const char* folder) {
 
 size_t OpenDescriptorCount() {
   return EntryCount("/proc/self/fd");
-}
-
-size_t HeapBytesInUse() {
-#if defined(__SANITIZE_ADDRESS__)
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
-#endif
 }
 
 // A thread that was joined can still be listed for a few milliseconds: under qemu-user the
@@ -59,10 +44,6 @@ size_t ThreadCount() {
     }
   }
   return count;
-}
-
-Footprint FootprintNow() {
-  return {HeapBytesInUse(), OpenDescriptorCount(), ThreadCount()};
 }
 
 std::u16string Utf16(const std::string& ascii) {

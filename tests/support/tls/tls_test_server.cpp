@@ -106,6 +106,7 @@ bool ExpectsContinue(const std::string& header) {
   return Lowercase(header).find("\r\nexpect: 100-continue") != std::string::npos;
 }
 
+// Every answer but the one of a server that reads on after it says the connection ends with it.
 std::string AnswerHeader(const TlsServerOptions& options) {
   std::string header =
       "HTTP/1.1 " + options.answerStatus + "\r\nContent-Type: application/json\r\n";
@@ -114,6 +115,7 @@ std::string AnswerHeader(const TlsServerOptions& options) {
   } else if (options.framing == AnswerFraming::kChunked) {
     header += "Transfer-Encoding: chunked\r\n";
   }
+  if (options.misbehaviour == Misbehaviour::kEarlyAnswerReading) return header + "\r\n";
   return header + "Connection: close\r\n\r\n";
 }
 
@@ -138,6 +140,13 @@ bool SendBody(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t end)
     if (!WriteAll(ssl, Frame(options, piece))) return false;
   }
   return true;
+}
+
+// The answer's header and body[0, end), and the chunked coding's end once the body is whole.
+bool SendAnswer(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t end) {
+  return WriteAll(ssl, AnswerHeader(options)) && SendBody(ssl, stopFd, options, end) &&
+         (end < options.answerBody.size() || options.framing != AnswerFraming::kChunked ||
+          WriteAll(ssl, "0\r\n\r\n"));
 }
 
 }  // namespace
@@ -191,7 +200,8 @@ void TlsTestServer::State::Serve(int socket) {
 
       const bool cutRequest = misbehaviour == Misbehaviour::kCloseInRequest ||
                               misbehaviour == Misbehaviour::kStallInRequest ||
-                              misbehaviour == Misbehaviour::kEarlyAnswer;
+                              misbehaviour == Misbehaviour::kEarlyAnswer ||
+                              misbehaviour == Misbehaviour::kEarlyAnswerReading;
       const uint64_t wanted = cutRequest
                                   ? std::min(options.requestBodyLimit, record.declaredBodyLength)
                                   : record.declaredBodyLength;
@@ -225,12 +235,26 @@ void TlsTestServer::State::Serve(int socket) {
           closesOnPurpose = true;
           return;
         case Misbehaviour::kEarlyAnswer:
-          if (!WriteAll(ssl, AnswerHeader(options)) ||
-              !SendBody(ssl, stopFd, options, options.answerBody.size())) {
+        case Misbehaviour::kEarlyAnswerReading:
+          if (!SendAnswer(ssl, stopFd, options, options.answerBody.size())) return;
+          MarkMisbehaved(record);
+          if (misbehaviour == Misbehaviour::kEarlyAnswer) {
+            pollfd stop{stopFd, POLLIN, 0};
+            if (options.resetAfterEarlyAnswerMs == 0) {
+              WaitForStop(stopFd);
+            } else if (poll(&stop, 1, static_cast<int>(options.resetAfterEarlyAnswerMs)) == 0) {
+              reset = true;  // with the client's body unread: as a server that gives up does
+            }
             return;
           }
-          MarkMisbehaved(record);
-          WaitForStop(stopFd);
+          // To the declared end of the body, which a client that goes on sending reaches.
+          while (record.request.size() - headerLength < record.declaredBodyLength) {
+            const size_t got = ReadSome(ssl, socket, stopFd, buffer, sizeof buffer);
+            if (got == 0) return;
+            record.request.append(buffer, got);
+          }
+          // A TCP close alone: a close_notify left unread would make a pooling client (WinINet)
+          // take the connection for open and send its next request into it.
           return;
         default:
           break;
@@ -239,7 +263,7 @@ void TlsTestServer::State::Serve(int socket) {
       const bool partial =
           misbehaviour == Misbehaviour::kCutAnswer || misbehaviour == Misbehaviour::kStallInAnswer;
       const size_t end = partial ? options.answerBody.size() / 2 : options.answerBody.size();
-      if (!WriteAll(ssl, AnswerHeader(options)) || !SendBody(ssl, stopFd, options, end)) return;
+      if (!SendAnswer(ssl, stopFd, options, end)) return;
       if (misbehaviour == Misbehaviour::kCutAnswer) {
         // An orderly TCP close without TLS's own: a reset could discard the half already sent.
         closesOnPurpose = true;
@@ -250,7 +274,6 @@ void TlsTestServer::State::Serve(int socket) {
         WaitForStop(stopFd);
         return;
       }
-      if (options.framing == AnswerFraming::kChunked && !WriteAll(ssl, "0\r\n\r\n")) return;
       SSL_shutdown(ssl);
     }();
   }

@@ -13,18 +13,21 @@ namespace quorel::test {
 
 enum class Misbehaviour {
   kNone,
-  kRefuse,             // the port is bound but not listening: every connection is refused
-  kFailHandshake,      // accepts, then closes without a TLS handshake
-  kStallHandshake,     // accepts and never answers the client's hello
-  kCloseInRequest,     // resets the connection once requestBodyLimit body bytes have arrived
-  kStallInRequest,     // stops reading once requestBodyLimit body bytes have arrived
-  kEarlyAnswer,        // answers once requestBodyLimit body bytes have arrived, then reads no more
-                       // and holds the connection open
-  kContinueThenClose,  // reads the whole request, sends only "100 Continue" and closes
-  kNoAnswer,           // reads the whole request, then closes without answering
-  kStallAnswer,        // reads the whole request and never answers
-  kCutAnswer,          // declares the whole answer body, sends half of it and closes
-  kStallInAnswer,      // declares the whole answer body, sends half of it and waits
+  kRefuse,              // the port is bound but not listening: every connection is refused
+  kFailHandshake,       // accepts, then closes without a TLS handshake
+  kStallHandshake,      // accepts and never answers the client's hello
+  kCloseInRequest,      // resets the connection once requestBodyLimit body bytes have arrived
+  kStallInRequest,      // stops reading once requestBodyLimit body bytes have arrived
+  kEarlyAnswer,         // answers once requestBodyLimit body bytes have arrived, then reads no more
+                        // and holds the connection open
+  kEarlyAnswerReading,  // answers once requestBodyLimit body bytes have arrived, without
+                        // "Connection: close", reads on until the client closes or the declared
+                        // body is in, then closes
+  kContinueThenClose,   // reads the whole request, sends only "100 Continue" and closes
+  kNoAnswer,            // reads the whole request, then closes without answering
+  kStallAnswer,         // reads the whole request and never answers
+  kCutAnswer,           // declares the whole answer body, sends half of it and closes
+  kStallInAnswer,       // declares the whole answer body, sends half of it and waits
 };
 
 enum class AnswerFraming { kContentLength, kChunked, kUntilClose };
@@ -43,6 +46,7 @@ struct TlsServerOptions {
   AnswerFraming framing = AnswerFraming::kContentLength;
   size_t answerPieceSize = 0;       // 0: the answer in one write; else pieces (chunks) of this size
   unsigned answerPieceDelayMs = 0;  // pause between pieces: a slow answer
+  unsigned resetAfterEarlyAnswerMs = 0;  // kEarlyAnswer: reset this long after answering
 };
 
 struct RecordedExchange {

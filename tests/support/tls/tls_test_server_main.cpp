@@ -4,13 +4,20 @@
 // the given number of exchanges.
 //
 //   quorel-tls-test-server --make-certificates FOLDER
+//   quorel-tls-test-server --catalogue-names
 //   quorel-tls-test-server --certificate FILE --key FILE [--port N] [--misbehave MODE]
 //       [--request-body-limit N] [--receive-buffer N] [--send-continue] [--status TEXT]
 //       [--answer-file FILE | --answer-size N] [--framing length|chunked|close]
 //       [--piece-size N] [--piece-delay-ms N] [--record-folder FOLDER] [--exchanges N]
+//       [--catalogue NAME]
+//
+// --catalogue-names lists the servers of the shared upload cases; --catalogue NAME serves as
+// that one does (support/tls/server_catalogue.h): its options replace all but the certificate,
+// key and port given before it, and flags after it change them.
 //
 // MODE: none refuse fail-handshake stall-handshake close-in-request stall-in-request
-//       no-answer stall-answer cut-answer stall-in-answer early-answer continue-then-close
+//       no-answer stall-answer cut-answer stall-in-answer early-answer early-answer-reading
+//       continue-then-close
 #include <signal.h>
 
 #include <cstdio>
@@ -22,6 +29,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/tls/server_catalogue.h"
 #include "support/tls/test_certificates.h"
 #include "support/tls/tls_test_server.h"
 
@@ -54,6 +62,7 @@ bool ParseMisbehaviour(const std::string& name, Misbehaviour& misbehaviour) {
       {"cut-answer", Misbehaviour::kCutAnswer},
       {"stall-in-answer", Misbehaviour::kStallInAnswer},
       {"early-answer", Misbehaviour::kEarlyAnswer},
+      {"early-answer-reading", Misbehaviour::kEarlyAnswerReading},
       {"continue-then-close", Misbehaviour::kContinueThenClose},
   };
   const auto found = kNames.find(name);
@@ -94,6 +103,10 @@ int main(int argc, char** argv) {
       options.sendContinue = true;
       continue;
     }
+    if (flag == "--catalogue-names") {
+      for (const auto& server : quorel::test::ServerCatalogue()) std::cout << server.name << "\n";
+      return 0;
+    }
     if (i + 1 >= argc) return Usage(("a value is missing after " + flag).c_str());
     const std::string value = argv[++i];
     const unsigned long number = std::strtoul(value.c_str(), nullptr, 10);
@@ -108,7 +121,15 @@ int main(int argc, char** argv) {
         return 1;
       }
     }
-    if (flag == "--certificate")
+    if (flag == "--catalogue") {
+      const auto* server = quorel::test::FindCatalogueServer(value);
+      if (server == nullptr) return Usage("unknown catalogue server");
+      const quorel::test::TlsServerOptions given = options;
+      options = server->options;
+      options.certificateFile = given.certificateFile;
+      options.keyFile = given.keyFile;
+      options.port = given.port;
+    } else if (flag == "--certificate")
       options.certificateFile = value;
     else if (flag == "--key")
       options.keyFile = value;

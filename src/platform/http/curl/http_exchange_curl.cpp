@@ -3,30 +3,41 @@
 // bytes to send. HttpWrite gathers the caller's small pieces into one fixed buffer and sends it
 // whole when it fills or HttpFlush asks: each piece as its own TLS record and send would cost
 // the kernel's and OpenSSL's per-record work many times over. The body is never held whole.
-// The answer comes in through a write callback that holds one delivery at a time and pauses
-// receiving until HttpRead has taken it.
+// The answer comes in through a write callback that queues its bytes until HttpRead takes
+// them; receiving pauses only while the queue is full.
 //
-// "Expect: 100-continue" comes with the caller's header block. libcurl 7.88 then waits for
-// the interim answer for CURLOPT_EXPECT_100_TIMEOUT_MS (one second by default) before it asks
-// for the body; with 0 it asks at once, so a server that never sends "100 Continue" costs no
-// wait, and one that does gets its interim answer read and passed over.
+// Once a final answer has begun, nothing more is sent: the step that was sending fails, libcurl
+// is told that the body has ended, and the answer is read to its end.
+//
+// "Expect: 100-continue" comes with the caller's header block, and goes out as given, but
+// libcurl must not know it is there: on a 417 it would drop the answer's body and send the
+// request again on the same connection, into the middle of the old body; while waiting for
+// "100 Continue" it would hold the body back. So the line is joined to the line before it in
+// one entry of libcurl's header list, and an empty "Expect:" keeps libcurl from adding one of
+// its own. Interim answers are passed over by the header callback.
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "common/utf16.h"
 #include "platform/http/curl/leaf_dates_policy.h"
+#include "platform/http/exchange_bound.h"
 #include "platform/http_backend.h"
 
 namespace quorel {
+
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -38,6 +49,9 @@ constexpr size_t kGatherBytes = 64 * 1024;
 // it did when every piece was sent on its own, and the few small sends this costs are nothing
 // against a large file.
 constexpr size_t kFirstGatherBytes = 1024;
+// Answer bytes held for HttpRead before receiving pauses: an early answer of any usual size is
+// taken whole while the body still goes out, and a huge one is read at the caller's pace.
+constexpr size_t kAnswerQueueBytes = 1 << 20;
 
 }  // namespace
 
@@ -77,15 +91,14 @@ struct HttpRequest {
   int status = 0;
   bool answerStarted = false;  // the header of a final (not 1xx) answer is complete
   bool receivePaused = false;
-  char answer[CURL_MAX_WRITE_SIZE];  // libcurl hands over at most this much body at a time
-  size_t answerLength = 0;
+  std::string answer;  // body bytes received and not yet read, from answerOffset on
   size_t answerOffset = 0;
   curl_off_t answerReceived = 0;  // body bytes handed over by libcurl so far
+
+  Clock::time_point deadline;  // the whole exchange's bound, set when it begins
 };
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 CURLcode PrepareTlsContext(CURL*, void* context, void*) {
   SSL_CTX_set_verify(static_cast<SSL_CTX*>(context), SSL_VERIFY_PEER, VerifyOverlookingLeafDates);
@@ -95,6 +108,7 @@ CURLcode PrepareTlsContext(CURL*, void* context, void*) {
 size_t SendBody(char* buffer, size_t size, size_t count, void* user) {
   HttpRequest& request = *static_cast<HttpRequest*>(user);
   request.bodyWanted = true;
+  if (request.answerStarted) return 0;  // the body ends where the answer began
   if (request.pendingLength == 0) {
     request.sendPaused = true;
     return CURL_READFUNC_PAUSE;
@@ -110,14 +124,17 @@ size_t SendBody(char* buffer, size_t size, size_t count, void* user) {
 size_t ReceiveBody(char* data, size_t size, size_t count, void* user) {
   HttpRequest& request = *static_cast<HttpRequest*>(user);
   const size_t length = size * count;
-  if (request.answerOffset < request.answerLength) {
+  if (request.answer.size() - request.answerOffset >= kAnswerQueueBytes) {
     request.receivePaused = true;
     return CURL_WRITEFUNC_PAUSE;
   }
-  if (length > sizeof request.answer) return 0;  // fails the transfer rather than overrun
-  std::memcpy(request.answer, data, length);
-  request.answerOffset = 0;
-  request.answerLength = length;
+  try {
+    request.answer.erase(0, request.answerOffset);
+    request.answerOffset = 0;
+    request.answer.append(data, length);
+  } catch (const std::bad_alloc&) {
+    return 0;  // fails the transfer
+  }
   request.answerReceived += static_cast<curl_off_t>(length);
   return length;
 }
@@ -171,11 +188,17 @@ bool Connected(const HttpRequest& request) {
 }
 
 // The whole declared body of the answer has arrived. libcurl may still be busy with the
-// request (an early answer while the body is still owed) or end it with an error of the send
-// side (a 417 makes it plan a retry without the Expect line, which the paused body cannot have).
+// request (an early answer while the body is still owed).
 bool AnswerComplete(const HttpRequest& request) {
   const curl_off_t declared = InfoCount(request.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T);
   return declared >= 0 && request.answerReceived == declared;
+}
+
+// The answer is over in full: its declared length has arrived, or libcurl ended the transfer
+// with it whole (a chunked end or a close), having been told the body was over if the answer
+// came first.
+bool AnswerEnded(const HttpRequest& request) {
+  return AnswerComplete(request) || (request.done && request.result == CURLE_OK);
 }
 
 void Finish(HttpRequest& request, CURLcode result) {
@@ -192,13 +215,14 @@ void CollectOutcome(HttpRequest& request) {
   }
 }
 
-// Runs the transfer until ready() holds; false when the transfer ends first or moves no byte
-// for the stall time. A stall leaves the transfer running: an answer that came before the body
-// was complete can still be read after a write has given up.
+// Runs the transfer until ready() holds; false when the transfer ends first, moves no byte for
+// the stall time or passes the whole exchange's bound. A stall leaves the transfer running: an
+// answer that came before the body was complete can still be read after a write has given up.
 template <typename Ready>
 bool Drive(HttpRequest& request, Ready ready) {
+  using std::chrono::milliseconds;
   CURLM* multi = request.connection->session->multi;
-  const auto stallLimit = std::chrono::milliseconds(request.connection->stallTimeoutMs);
+  const auto stallLimit = milliseconds(request.connection->stallTimeoutMs);
   auto lastProgress = Clock::now();
   curl_off_t lastMoved = BytesMoved(request);
   for (;;) {
@@ -214,14 +238,27 @@ bool Drive(HttpRequest& request, Ready ready) {
       lastMoved = moved;
       lastProgress = now;
     }
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastProgress);
-    if (idle >= stallLimit) return false;
-    curl_multi_poll(multi, nullptr, 0, static_cast<int>((stallLimit - idle).count()), nullptr);
+    const auto wait = std::min(lastProgress + stallLimit, request.deadline) - now;
+    if (wait <= Clock::duration::zero()) return false;
+    // Rounded up, so that the loop never spins through the last millisecond.
+    const auto waitMs = std::chrono::ceil<milliseconds>(wait).count();
+    curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<int64_t>(waitMs, 1 << 30)),
+                    nullptr);
   }
 }
 
-// Hands the gathered bytes to libcurl and runs the transfer until they have gone out; the
-// buffer is empty afterwards either way.
+// Once a final answer has begun, the body stops: libcurl, let ask for more, hears from the read
+// callback that the body has ended, and so ends the transfer with the answer.
+void EndBodyForTheAnswer(HttpRequest& request) {
+  request.pending = nullptr;
+  request.pendingLength = 0;
+  request.gatheredLength = 0;
+  request.sendPaused = false;
+  ApplyPauses(request);
+}
+
+// Hands the gathered bytes to libcurl and runs the transfer until they have gone out or a
+// final answer has begun; the buffer is empty afterwards either way.
 bool SendGathered(HttpRequest& request) {
   if (request.gatheredLength == 0) return true;
   const curl_off_t sentAfter = request.handedOver + static_cast<curl_off_t>(request.gatheredLength);
@@ -229,13 +266,26 @@ bool SendGathered(HttpRequest& request) {
   request.pendingLength = request.gatheredLength;
   request.sendPaused = false;
   ApplyPauses(request);
-  const bool sent = Drive(request, [&request, sentAfter] {
+  const auto allSent = [&request, sentAfter] {
     return request.pendingLength == 0 && BodyBytesSent(request) >= sentAfter;
-  });
+  };
+  const bool ended = Drive(request, [&] { return allSent() || request.answerStarted; });
+  const bool sent = ended && allSent();
   request.pending = nullptr;
   request.pendingLength = 0;
   request.gatheredLength = 0;
+  if (!sent && request.answerStarted) EndBodyForTheAnswer(request);
   return sent;
+}
+
+// "Expect:" in any case, as libcurl looks for it.
+bool IsExpectLine(const std::string& line) {
+  constexpr char kField[] = "expect:";
+  if (line.size() < sizeof kField - 1) return false;
+  for (size_t i = 0; i < sizeof kField - 1; ++i) {
+    if (std::tolower(static_cast<unsigned char>(line[i])) != kField[i]) return false;
+  }
+  return true;
 }
 
 template <typename Value>
@@ -258,9 +308,8 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
          Set(easy, CURLOPT_USERAGENT, connection.session->agentName.c_str()) &&
          Set(easy, CURLOPT_NOSIGNAL, 1L) &&
          Set(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connection.connectTimeoutMs)) &&
-         Set(easy, CURLOPT_EXPECT_100_TIMEOUT_MS, 0L) &&
-         // An answer that comes before the body is complete (an error page) is stored like
-         // any other; libcurl would otherwise stop sending and report the upload as done.
+         // Where the body ends for an early answer is this backend's to say, whatever its
+         // status; libcurl would otherwise end it on its own for an error page.
          Set(easy, CURLOPT_KEEP_SENDING_ON_ERROR, 1L) && Set(easy, CURLOPT_SSL_VERIFYPEER, 1L) &&
          Set(easy, CURLOPT_SSL_VERIFYHOST, connection.acceptMismatchedNames ? 0L : 2L) &&
          // A given CA file is the whole trust store: the system's folder of roots is not used.
@@ -276,7 +325,10 @@ bool Configure(HttpRequest& request, const char* verb, const char* target) {
 
 }  // namespace
 
-namespace http_backend {
+// The backend's entries, reached only through its table below.
+namespace {
+
+void CloseRequest(HttpRequest* request);
 
 // The set-up steps allocate; running out of memory fails the step like any other failure.
 
@@ -329,21 +381,34 @@ HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const cha
 }
 
 bool AddHeaders(HttpRequest* request, const char* headerBlock) {
-  char block[8192];
-  const size_t length = std::strlen(headerBlock);
-  if (request->inMulti || length >= sizeof block) return false;
-  std::memcpy(block, headerBlock, length + 1);
+  if (request->inMulti) return false;
   // A line without a colon is passed on too; libcurl leaves such a line out of the request.
-  for (char* line = block; *line != 0;) {
-    char* end = std::strstr(line, "\r\n");
-    if (end != nullptr) *end = 0;
-    if (*line != 0) {
-      curl_slist* extended = curl_slist_append(request->headers, line);
-      if (extended == nullptr) return false;
-      request->headers = extended;
+  // An Expect line rides in the entry of the line before it (see the head of this file).
+  std::vector<std::string> entries;
+  try {
+    bool expectHidden = false;
+    for (const char* line = headerBlock; *line != 0;) {
+      const char* end = std::strstr(line, "\r\n");
+      const size_t length = end != nullptr ? static_cast<size_t>(end - line) : std::strlen(line);
+      if (length > 0) {
+        const std::string text(line, length);
+        if (IsExpectLine(text) && !entries.empty()) {
+          entries.back() += "\r\n" + text;
+          expectHidden = true;
+        } else {
+          entries.push_back(text);
+        }
+      }
+      line += end != nullptr ? length + 2 : length;
     }
-    if (end == nullptr) break;
-    line = end + 2;
+    if (expectHidden) entries.emplace_back("Expect:");
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  for (const std::string& entry : entries) {
+    curl_slist* extended = curl_slist_append(request->headers, entry.c_str());
+    if (extended == nullptr) return false;
+    request->headers = extended;
   }
   return Set(request->easy, CURLOPT_HTTPHEADER, request->headers);
 }
@@ -356,12 +421,19 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
     return false;
   }
   request->inMulti = true;
+  request->deadline = Clock::now() + std::chrono::milliseconds(WholeExchangeLimitMs(
+                                         request->connection->connectTimeoutMs,
+                                         request->connection->stallTimeoutMs, totalLength));
   // libcurl asks for body bytes only once the request's header has gone out in full.
   return Drive(*request, [request] { return request->bodyWanted; });
 }
 
 bool Write(HttpRequest* request, const void* data, uint32_t count) {
   if (!request->inMulti || request->done) return false;
+  if (request->answerStarted) {
+    EndBodyForTheAnswer(*request);
+    return false;
+  }
   if (request->accepted + count > request->declaredLength) return false;
   const char* bytes = static_cast<const char*>(data);
   while (count > 0) {
@@ -399,26 +471,26 @@ bool EarlyAnswer(HttpRequest* request) {
 
 HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   if (!request->answerStarted) return HttpReadResult::kFailed;
-  if (request->answerOffset == request->answerLength && !request->done &&
-      !AnswerComplete(*request)) {
-    request->answerOffset = 0;
-    request->answerLength = 0;
+  const auto queued = [request] { return request->answer.size() - request->answerOffset; };
+  if (queued() == 0 && request->receivePaused) {
+    // libcurl holds back the delivery it was refused and hands it over as receiving resumes;
+    // resumed even once the transfer has ended, so that nothing it holds is left behind.
     request->receivePaused = false;
     ApplyPauses(*request);
-    if (!Drive(*request, [request] { return request->answerLength > 0; }) && !request->done) {
+  }
+  if (queued() == 0 && !request->done && !AnswerComplete(*request)) {
+    if (!Drive(*request, [&queued] { return queued() > 0; }) && !request->done) {
       Finish(*request, CURLE_OPERATION_TIMEDOUT);
     }
   }
-  if (request->answerOffset < request->answerLength) {
-    const size_t available = request->answerLength - request->answerOffset;
-    const size_t taken = available < capacity ? available : capacity;
-    std::memcpy(buffer, request->answer + request->answerOffset, taken);
+  if (queued() > 0) {
+    const size_t taken = std::min<size_t>(queued(), capacity);
+    std::memcpy(buffer, request->answer.data() + request->answerOffset, taken);
     request->answerOffset += taken;
     *count = static_cast<uint32_t>(taken);
     return HttpReadResult::kData;
   }
-  const bool ended = (request->done && request->result == CURLE_OK) || AnswerComplete(*request);
-  return ended ? HttpReadResult::kEnd : HttpReadResult::kFailed;
+  return AnswerEnded(*request) ? HttpReadResult::kEnd : HttpReadResult::kFailed;
 }
 
 void CloseRequest(HttpRequest* request) {
@@ -439,6 +511,10 @@ void CloseSession(HttpSession* session) {
   delete session;
 }
 
-}  // namespace http_backend
+}  // namespace
+
+const HttpBackend kHttpBackend = {
+    OpenSession, SetUpConnection, OpenRequest, AddHeaders,   BeginRequest,    Write,       Flush,
+    EndRequest,  EarlyAnswer,     Read,        CloseRequest, CloseConnection, CloseSession};
 
 }  // namespace quorel

@@ -1,4 +1,5 @@
-// How the WinINet backend judges a server's certificate chain after a date error.
+// How the WinINet backend judges the server's certificate chain once the handshake, made with
+// every date overlooked, is done.
 #pragma once
 
 #include <windows.h>
@@ -7,9 +8,9 @@
 
 namespace quorel {
 
-// The chain fails only because its leaf is out of its validity dates: none of the leaf's
-// issuers is (an expired intermediate or root still fails), and nothing else is wrong with any
-// certificate of it.
-bool OnlyTheLeafIsOutOfDate(PCCERT_CHAIN_CONTEXT chain);
+// The chain reaches a trusted root and nothing is wrong with any certificate of it, except that
+// the leaf may be out of its validity dates (devices often run with a wrong clock): an expired
+// intermediate or root still fails.
+bool TrustedOverlookingLeafDates(PCCERT_CHAIN_CONTEXT chain);
 
 }  // namespace quorel

@@ -1,6 +1,14 @@
 // One HTTPS request over WinINet, in its push shape: HttpSendRequestExW declares the body
 // length, InternetWriteFile sends each piece as the caller gives it, HttpEndRequestW waits for
 // the answer. Trust comes from the system's Root store; endpoint.caFile has no meaning here.
+//
+// WinINet's timeouts bound each socket operation. The bound on the whole exchange comes from
+// setting them, before every blocking call, to what is left of it when that is less than the
+// stall limit, and from reading the answer as it arrives (InternetQueryDataAvailable first),
+// since one InternetReadFile would otherwise wait until its whole buffer is full, each byte
+// within a fresh stall limit.
+// WinINet reads nothing while the body goes out: an answer that a server sends early and goes
+// on reading the body is read once the body is complete.
 #include <windows.h>
 // After <windows.h>, whose types it uses.
 #include <wininet.h>
@@ -13,6 +21,7 @@
 #include <new>
 #include <string>
 
+#include "platform/http/exchange_bound.h"
 #include "platform/http/wininet/certificate_chain.h"
 #include "platform/http_backend.h"
 
@@ -31,22 +40,24 @@ struct HttpConnection {
 
 struct HttpRequest {
   HINTERNET handle;
+  const HttpConnection* connection;
   uint32_t declaredLength;
   uint32_t bodyBytesWritten;
   uint64_t bodyBytesRead;
+  ULONGLONG deadline;  // GetTickCount64() at which the whole exchange gives up
 };
 
 namespace {
 
-// Over TLS on a kept-alive connection, no redirects followed, no authentication attempted;
-// every certificate error fails. Dates are not ignored up front: WinINet's flag for them acts on
-// the whole chain, and only the leaf's may be overlooked (BeginRequest).
-constexpr DWORD kRequestFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION |
-                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_AUTH |
-                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
-                                INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
-static_assert((kRequestFlags | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
-               INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0x00E4F000);
+// Over TLS on a kept-alive connection, no redirects followed, no authentication attempted.
+// Every date is overlooked in the handshake, since WinINet's flag for them acts on the whole
+// chain; the chain itself is judged once the head has gone out (BeginRequest), where only the
+// leaf's dates may be out. Every other certificate error fails.
+constexpr DWORD kRequestFlags =
+    INTERNET_FLAG_SECURE | INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_AUTO_REDIRECT |
+    INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP |
+    INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+static_assert((kRequestFlags | INTERNET_FLAG_IGNORE_CERT_CN_INVALID) == 0x00E4F000);
 
 constexpr DWORD kSendRequestFlags = HSR_INITIATE | HSR_CHUNKED;  // 0x28; WinINet ignores them
 constexpr DWORD kEndRequestFlags = HSR_INITIATE;                 // 8
@@ -76,6 +87,18 @@ bool QueryNumber(const HttpRequest* request, DWORD field, DWORD* value) {
   return HttpQueryInfoW(request->handle, field | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr);
 }
 
+// Lets the next blocking call wait no longer than the stall limit, nor past the deadline; false
+// once the deadline has passed.
+bool LimitToDeadline(HttpRequest* request) {
+  const ULONGLONG now = GetTickCount64();
+  if (now >= request->deadline) return false;
+  const ULONGLONG left = request->deadline - now;
+  const uint32_t stall = request->connection->stallTimeoutMs;
+  const uint32_t limit = left < stall ? static_cast<uint32_t>(left) : stall;
+  return SetTimeout(request->handle, INTERNET_OPTION_SEND_TIMEOUT, limit) &&
+         SetTimeout(request->handle, INTERNET_OPTION_RECEIVE_TIMEOUT, limit);
+}
+
 // WinINet reports a body cut short of its Content-Length as an ordinary end.
 bool IsBodyShort(const HttpRequest* request) {
   DWORD declared = 0;
@@ -83,26 +106,16 @@ bool IsBodyShort(const HttpRequest* request) {
          request->bodyBytesRead < declared;
 }
 
-// Reads the chain WinINet built for the server and judges it.
-bool ServerChainFailsOnlyByLeafDates(HINTERNET request) {
+// Reads the chain WinINet built for the server on this request's connection and judges it.
+bool ServerChainTrusted(HINTERNET request) {
   PCCERT_CHAIN_CONTEXT chain = nullptr;
   DWORD size = sizeof chain;
   if (!InternetQueryOptionW(request, INTERNET_OPTION_SERVER_CERT_CHAIN_CONTEXT, &chain, &size)) {
     return false;
   }
-  const bool leafOnly = OnlyTheLeafIsOutOfDate(chain);
+  const bool trusted = TrustedOverlookingLeafDates(chain);
   if (chain != nullptr) CertFreeCertificateChain(chain);
-  return leafOnly;
-}
-
-// WinINet's documented retry after a certificate error: add the flag that overlooks it to the
-// request's security flags and send the request again.
-bool OverlookDates(HINTERNET request) {
-  DWORD flags = 0;
-  DWORD size = sizeof flags;
-  if (!InternetQueryOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, &size)) return false;
-  flags |= SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-  return InternetSetOptionW(request, INTERNET_OPTION_SECURITY_FLAGS, &flags, sizeof flags);
+  return trusted;
 }
 
 // Ends the request and reads the answer's head. A connection closed before any status line
@@ -110,13 +123,15 @@ bool OverlookDates(HINTERNET request) {
 // interim status as the request's: neither is a final answer.
 bool EndWithFinalAnswer(HttpRequest* request) {
   DWORD status = 0;
-  return HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0) &&
+  return LimitToDeadline(request) &&
+         HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0) &&
          QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status >= 200;
 }
 
 }  // namespace
 
-namespace http_backend {
+// The backend's entries, reached only through its table below.
+namespace {
 
 HttpSession* OpenSession(const char* agentName) {
   std::wstring wideAgent;
@@ -156,7 +171,8 @@ HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const cha
       SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, connection->connectTimeoutMs) &&
       SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, connection->stallTimeoutMs) &&
       SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, connection->stallTimeoutMs);
-  HttpRequest* request = timed ? new (std::nothrow) HttpRequest{handle, 0, 0, 0} : nullptr;
+  HttpRequest* request =
+      timed ? new (std::nothrow) HttpRequest{handle, connection, 0, 0, 0, 0} : nullptr;
   if (request == nullptr) InternetCloseHandle(handle);
   return request;
 }
@@ -187,12 +203,13 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
   begin.dwStructSize = sizeof begin;
   begin.dwBufferTotal = totalLength;
   request->declaredLength = totalLength;
-  if (HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0)) return true;
-  // Devices often run with a wrong clock, so a leaf out of its dates is forgiven, once the
-  // chain shows that nothing else failed.
-  return GetLastError() == ERROR_INTERNET_SEC_CERT_DATE_INVALID &&
-         ServerChainFailsOnlyByLeafDates(request->handle) && OverlookDates(request->handle) &&
-         HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0);
+  request->deadline =
+      GetTickCount64() + WholeExchangeLimitMs(request->connection->connectTimeoutMs,
+                                              request->connection->stallTimeoutMs, totalLength);
+  // The head has gone out over the one connection of the call; its chain is judged before any
+  // of the body goes.
+  return HttpSendRequestExW(request->handle, &begin, nullptr, kSendRequestFlags, 0) &&
+         ServerChainTrusted(request->handle);
 }
 
 // The body stays within its declared length: WinINet would send the excess as the start of a
@@ -201,7 +218,10 @@ bool Write(HttpRequest* request, const void* data, uint32_t count) {
   if (count > request->declaredLength - request->bodyBytesWritten) return false;
   if (count == 0) return true;
   DWORD written = 0;
-  if (!InternetWriteFile(request->handle, data, count, &written) || written != count) return false;
+  if (!LimitToDeadline(request) || !InternetWriteFile(request->handle, data, count, &written) ||
+      written != count) {
+    return false;
+  }
   request->bodyBytesWritten += count;
   return true;
 }
@@ -222,8 +242,13 @@ bool EarlyAnswer(HttpRequest* request) {
 }
 
 HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
+  DWORD available = 0;
+  if (!LimitToDeadline(request) || !InternetQueryDataAvailable(request->handle, &available, 0, 0)) {
+    return HttpReadResult::kFailed;
+  }
   DWORD got = 0;
-  if (!InternetReadFile(request->handle, buffer, capacity, &got)) return HttpReadResult::kFailed;
+  const DWORD wanted = available == 0 || available > capacity ? capacity : available;
+  if (!InternetReadFile(request->handle, buffer, wanted, &got)) return HttpReadResult::kFailed;
   request->bodyBytesRead += got;
   *count = got;
   if (got > 0) return HttpReadResult::kData;
@@ -245,6 +270,10 @@ void CloseSession(HttpSession* session) {
   delete session;
 }
 
-}  // namespace http_backend
+}  // namespace
+
+const HttpBackend kHttpBackend = {
+    OpenSession, SetUpConnection, OpenRequest, AddHeaders,   BeginRequest,    Write,       Flush,
+    EndRequest,  EarlyAnswer,     Read,        CloseRequest, CloseConnection, CloseSession};
 
 }  // namespace quorel

@@ -8,7 +8,7 @@
 #include <cerrno>
 
 #include "common/utf16.h"
-#include "platform/files.h"
+#include "platform/files_backend.h"
 #include "platform/os/posix/file_size_signal.h"
 
 namespace quorel {
@@ -18,11 +18,18 @@ namespace quorel {
 // before its 2 GiB limit could not be written.
 static_assert(sizeof(off_t) == 8, "files need 64-bit offsets");
 
+// The backend's entries, reached only through its table below.
 namespace {
 
-int OpenPath(const char16_t* path, int flags) {
+int Descriptor(intptr_t handle) {
+  return static_cast<int>(handle);
+}
+
+intptr_t Open(const char16_t* path, FileAccess access) {
   char native[PATH_MAX];
   if (!Utf16ToUtf8(path, native, sizeof native)) return -1;
+  const int flags =
+      access == FileAccess::kCreateForWriting ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY;
   int fd;
   do {
     fd = open(native, flags | O_CLOEXEC, 0666);
@@ -30,39 +37,26 @@ int OpenPath(const char16_t* path, int flags) {
   return fd;
 }
 
-int Descriptor(intptr_t handle) {
-  return static_cast<int>(handle);
-}
-
-}  // namespace
-
-intptr_t File::OpenChecked(const char16_t* path, Access access) {
-  return OpenPath(path,
-                  access == Access::kCreateForWriting ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY);
-}
-
-int64_t File::Size() const {
+int64_t Size(intptr_t handle) {
   struct stat status;
-  if (!IsOpen() || fstat(Descriptor(handle_), &status) != 0) return -1;
+  if (fstat(Descriptor(handle), &status) != 0) return -1;
   return status.st_size;
 }
 
-int64_t File::Read(void* data, size_t count) {
-  if (!IsOpen()) return -1;
+int64_t Read(intptr_t handle, void* data, size_t count) {
   ssize_t got;
   do {
-    got = read(Descriptor(handle_), data, count);
+    got = read(Descriptor(handle), data, count);
   } while (got < 0 && errno == EINTR);
   return got;
 }
 
-size_t File::Write(const void* data, size_t count) {
-  if (!IsOpen()) return 0;
+size_t Write(intptr_t handle, const void* data, size_t count) {
   FileSizeSignalHeld sizeLimitGivesAShortWrite;
   const char* bytes = static_cast<const char*>(data);
   size_t written = 0;
   while (written < count) {
-    const ssize_t put = write(Descriptor(handle_), bytes + written, count - written);
+    const ssize_t put = write(Descriptor(handle), bytes + written, count - written);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) break;
     written += static_cast<size_t>(put);
@@ -70,21 +64,22 @@ size_t File::Write(const void* data, size_t count) {
   return written;
 }
 
-bool File::Rewind() {
-  return IsOpen() && lseek(Descriptor(handle_), 0, SEEK_SET) == 0;
+bool Rewind(intptr_t handle) {
+  return lseek(Descriptor(handle), 0, SEEK_SET) == 0;
 }
 
-bool File::Truncate(int64_t size) {
-  return IsOpen() && ftruncate(Descriptor(handle_), size) == 0 &&
-         lseek(Descriptor(handle_), size, SEEK_SET) == size;
+bool Truncate(intptr_t handle, int64_t size) {
+  return ftruncate(Descriptor(handle), size) == 0 &&
+         lseek(Descriptor(handle), size, SEEK_SET) == size;
 }
 
-bool File::Close() {
-  if (!IsOpen()) return true;
+bool Close(intptr_t handle) {
   // close() is not retried on EINTR: on Linux the descriptor is released either way.
-  const bool kept = close(Descriptor(handle_)) == 0;
-  handle_ = kClosed;
-  return kept;
+  return close(Descriptor(handle)) == 0;
 }
+
+}  // namespace
+
+const FileBackend kFileBackend = {Open, Size, Read, Write, Rewind, Truncate, Close};
 
 }  // namespace quorel

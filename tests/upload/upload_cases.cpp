@@ -1,0 +1,169 @@
+// The upload and its exchange against the test servers of support/tls/server_catalogue.h, the
+// same cases on both systems (GoogleTest on Linux, the Wine runner on Windows): long answers
+// of every framing stored whole, an interim answer passed over, an early answer kept with the
+// code of the failed send, the bound on the whole call, and each failure code from its cause.
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "VantrelQuorelSpeech.h"
+#include "support/portable/case_list.h"
+#include "support/portable/scratch_folder.h"
+#include "support/portable/wire_request.h"
+#include "upload/case_server.h"
+#include "upload/upload_transaction.h"
+#include "upload/write_checkpoint.h"
+
+namespace {
+
+using namespace quorel;
+using namespace quorel::test;
+using Path = std::filesystem::path;
+
+constexpr char kEarlierAnswer[] = "an earlier answer";
+constexpr char kDefaultAnswer[] = "{\"result\":[]}\n";
+
+std::string ReadWhole(const Path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return "<missing>";
+  std::ostringstream bytes;
+  bytes << file.rdbuf();
+  return bytes.str();
+}
+
+void WriteWhole(const Path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct Upload {
+  int32_t result;
+  std::string answer;  // the response file afterwards, "<missing>" when there is none
+};
+
+Upload UploadTo(const char* server, const std::string& file,
+                const std::string& earlierAnswer = "") {
+  const CaseServer served(server);
+  const ScratchFolder folder;
+  const Path audio = Path(folder.Root()) / "audio.wav";
+  const Path answer = Path(folder.Root()) / "answer.json";
+  WriteWhole(audio, file);
+  if (!earlierAnswer.empty()) WriteWhole(answer, earlierAnswer);
+  Upload upload;
+  upload.result = UploadSpeech(served.Endpoint(), audio.u16string().c_str(), u"key",
+                               answer.u16string().c_str());
+  upload.answer = ReadWhole(answer);
+  return upload;
+}
+
+}  // namespace
+
+QUOREL_CASE(UploadAnswer, LongAnswersAreStoredWholeWhateverTheirFraming) {
+  const Upload chunked = UploadTo("LONG_CHUNKED", "audio");
+  CHECK_EQ(chunked.result, QUOREL_SUCCESS);
+  CHECK(chunked.answer == std::string(10000, 'a'));
+  const Upload untilClose = UploadTo("UNTIL_CLOSE", "audio");
+  CHECK_EQ(untilClose.result, QUOREL_SUCCESS);
+  CHECK(untilClose.answer == std::string(5000, 'a'));
+}
+
+QUOREL_CASE(UploadAnswer, AnInterimAnswerIsPassedOver) {
+  const Upload upload = UploadTo("CONTINUE", PatternedBytes(5000));
+  CHECK_EQ(upload.result, QUOREL_SUCCESS);
+  CHECK_EQ(upload.answer, kDefaultAnswer);
+}
+
+// The server answers after the head and a chunk, then reads no more: the audio cannot go out.
+QUOREL_CASE(UploadAnswer, AnEarlyAnswerIsStoredWithTheCodeOfTheFailedSend) {
+  const std::string file = PatternedBytes(16 << 20);
+  for (const char* server : {"EARLY_417", "EARLY_413"}) {
+    const Upload upload = UploadTo(server, file, kEarlierAnswer);
+    CHECK_EQ(upload.result, QUOREL_SPEECH_AUDIO_SEND_FAILED);
+    CHECK(upload.answer == std::string(40000, 'a'));
+  }
+}
+
+QUOREL_CASE(UploadAnswer, AnEmptyAnswerEmptiesAnEarlierResponseFile) {
+  const Upload upload = UploadTo("EMPTY", "audio", kEarlierAnswer);
+  CHECK_EQ(upload.result, QUOREL_SUCCESS);
+  CHECK_EQ(upload.answer, "");
+}
+
+QUOREL_CASE(UploadAnswer, AnErrorPageIsStoredLikeAnyAnswer) {
+  const Upload upload = UploadTo("ERROR_PAGE", "audio");
+  CHECK_EQ(upload.result, QUOREL_SUCCESS);
+  CHECK_EQ(upload.answer, kDefaultAnswer);
+}
+
+QUOREL_CASE(UploadAnswer, AResponseFileThatCannotBeCreatedReturns11) {
+  const CaseServer server("ERROR_PAGE");
+  const ScratchFolder folder;
+  const Path audio = Path(folder.Root()) / "audio.wav";
+  WriteWhole(audio, "audio");
+  const Path answer = Path(folder.Root()) / "missing" / "answer.json";
+  CHECK_EQ(UploadSpeech(server.Endpoint(), audio.u16string().c_str(), u"key",
+                        answer.u16string().c_str()),
+           QUOREL_SPEECH_RESPONSE_WRITE_FAILED);
+}
+
+// A byte of the answer just within every stall limit: the bound on the whole call (about 9 s
+// for this body and the cases' limits) ends it, and what arrived is kept.
+QUOREL_CASE(UploadFailure, AnAnswerTrickledWithinEachStallLimitIsCutByTheWholeCallBound) {
+  const Upload upload = UploadTo("TRICKLE", "audio");
+  CHECK_EQ(upload.result, QUOREL_SPEECH_NO_ANSWER);
+  CHECK(!upload.answer.empty() && upload.answer == std::string(upload.answer.size(), 'a'));
+}
+
+// Not a stalled handshake: Wine's WinINet applies no timeout to it and waits for the server.
+QUOREL_CASE(UploadFailure, ConnectionAndHandshakeFailuresReturn5) {
+  for (const char* server : {"REFUSE", "FAIL_HANDSHAKE"}) {
+    const Upload upload = UploadTo(server, "audio");
+    CHECK_EQ(upload.result, QUOREL_SPEECH_BEGIN_FAILED);
+    CHECK_EQ(upload.answer, "<missing>");
+  }
+}
+
+QUOREL_CASE(UploadFailure, AConnectionLostDuringTheBodyReturnsTheCodeOfTheSendingStep) {
+  const Upload upload = UploadTo("CLOSE_IN_REQUEST", PatternedBytes(4 * 1024 * 1024));
+  CHECK(upload.result == QUOREL_SPEECH_HEAD_SEND_FAILED ||
+        upload.result == QUOREL_SPEECH_AUDIO_SEND_FAILED ||
+        upload.result == QUOREL_SPEECH_TAIL_SEND_FAILED);
+  CHECK_EQ(upload.answer, "<missing>");
+}
+
+QUOREL_CASE(UploadFailure, AHeaderSetUpFailureReturns4BeforeTheRequestGoesOut) {
+  SetHeaderSetUpFails(true);
+  const Upload upload = UploadTo("ERROR_PAGE", "audio", kEarlierAnswer);
+  SetHeaderSetUpFails(false);
+  CHECK_EQ(upload.result, QUOREL_SPEECH_REQUEST_FAILED);
+  CHECK_EQ(upload.answer, kEarlierAnswer);
+}
+
+// An interim "100 Continue" and a close is no answer either.
+QUOREL_CASE(UploadFailure, NoCompleteAnswerReturns10) {
+  for (const char* server :
+       {"NO_ANSWER", "CUT_ANSWER", "STALL_ANSWER", "STALL_IN_ANSWER", "CONTINUE_THEN_CLOSE"}) {
+    CHECK_EQ(UploadTo(server, "audio").result, QUOREL_SPEECH_NO_ANSWER);
+  }
+}
+
+QUOREL_CASE(HttpExchange, TheBodyStaysWithinItsDeclaredLength) {
+  const CaseServer server("EMPTY");
+  HttpSession* session = HttpOpenSession("agent");
+  HttpConnection* connection = HttpSetUpConnection(session, server.Endpoint());
+  HttpRequest* request = HttpOpenRequest(connection, "POST", "/");
+  REQUIRE(request != nullptr);
+  CHECK(HttpAddHeaders(request, "Content-Type: text/plain\r\nboundary=--1"));
+  REQUIRE(HttpBeginRequest(request, 10));
+  CHECK(HttpWrite(request, "123456", 6));
+  CHECK(HttpWrite(request, "", 0));
+  CHECK(!HttpWrite(request, "78901", 5));  // one byte past the declared ten
+  CHECK(!HttpEndRequest(request));         // six of ten: no answer can be waited for
+  char answer[8];
+  uint32_t count = 99;
+  CHECK(HttpRead(request, answer, 0, &count) == HttpReadResult::kFailed);
+  CHECK_EQ(count, 0u);
+  HttpClose(request);
+  HttpClose(connection);
+  HttpClose(session);
+}
