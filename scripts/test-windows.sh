@@ -209,7 +209,30 @@ for name in $("$server" --catalogue-names); do
   start_server "$name" localhost --catalogue "$name"
 done
 
-run_program platform_windows_tests AudioInput
+# The FrozenServer case asks, through files in this folder, for the sound server to be frozen
+# and thawed (a Windows program cannot stop a process of the host).
+freeze=$work/freeze
+mkdir -p "$freeze"
+export QUOREL_FREEZE_FOLDER
+QUOREL_FREEZE_FOLDER=$(windows_path "$freeze")
+(
+  while [ ! -e "$freeze/done" ]; do
+    for step in freeze:STOP:frozen thaw:CONT:thawed; do
+      IFS=: read -r request signal answer <<<"$step"
+      if [ -e "$freeze/$request" ]; then
+        rm -f "$freeze/$request"
+        kill "-$signal" "$(cat "$pulse_dir/pid")"
+        : >"$freeze/$answer"
+      fi
+    done
+    sleep 0.05
+  done
+  kill -CONT "$(cat "$pulse_dir/pid")" 2>/dev/null || true
+) &
+freeze_watcher=$!
+run_program platform_windows_tests AudioInput FrozenServer
+: >"$freeze/done"
+wait "$freeze_watcher"
 run_program library_windows_tests Recorder Speech
 
 # --- The recorder against a ramp (sample i has the value i modulo 65536) -------------------

@@ -6,6 +6,8 @@
 
 namespace quorel {
 
+// The WAV header's format tag for integer PCM.
+constexpr uint16_t kWaveFormatPcm = 1;
 constexpr int32_t kCaptureSampleRate = 16000;
 constexpr uint16_t kCaptureChannels = 1;
 constexpr uint16_t kCaptureBitsPerSample = 16;

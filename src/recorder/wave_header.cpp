@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "platform/audio_input.h"
 #include "recorder/capture_format.h"
 
 namespace quorel {

@@ -1,5 +1,7 @@
-// The ALSA backend on its own: deliveries, the hand-back on stop and reset, a ring overflow.
+// The ALSA backend on its own: deliveries, the hand-back on stop, a ring overflow, a frozen
+// sound server.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -8,12 +10,17 @@
 #include <vector>
 
 #include "platform/audio_input.h"
+#include "support/audio/private_pulse_audio.h"
+#include "support/common/test_process.h"
 #include "support/portable/little_endian.h"
 
 namespace quorel {
 namespace {
 
-constexpr AudioFormat kFormat{kWaveFormatPcm, 1, 16000, 32000, 2, 16, 0};
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+constexpr AudioFormat kFormat{16000, 1, 16};
 constexpr uint32_t kBufferSize = 32000;
 
 struct Delivery {
@@ -29,18 +36,15 @@ struct Collector {
   std::vector<Delivery> deliveries;
   bool requeue = true;
   uint8_t memory[kBufferSize];
-  AudioBuffer buffer{memory, kBufferSize, 0, 0, 0, 0};
+  AudioBuffer buffer{memory, kBufferSize, 0};
 
-  static void Callback(AudioInputHandle input, uint32_t message, uintptr_t instance,
-                       uintptr_t param1, uintptr_t) {
-    if (message != kAudioInputData) return;
-    Collector& self = *reinterpret_cast<Collector*>(instance);
-    AudioBuffer* buffer = reinterpret_cast<AudioBuffer*>(param1);
+  static void Handler(AudioInput* input, AudioBuffer* buffer, void* user) {
+    Collector& self = *static_cast<Collector*>(user);
     std::lock_guard<std::mutex> guard(self.mutex);
     self.deliveries.push_back(
         {buffer->bytesRecorded, std::this_thread::get_id(),
          std::vector<uint8_t>(buffer->data, buffer->data + buffer->bytesRecorded)});
-    if (self.requeue) AudioInputAddBuffer(input, buffer);
+    if (self.requeue) AudioInputQueue(input, buffer);
     self.changed.notify_all();
   }
 
@@ -65,27 +69,25 @@ std::vector<uint16_t> Samples(const std::vector<Delivery>& deliveries, size_t fi
 class AlsaInput : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(AudioInputOpen(&input, kFormat, Collector::Callback,
-                             reinterpret_cast<uintptr_t>(&collector)),
-              0);
-    ASSERT_EQ(AudioInputPrepareBuffer(input, &collector.buffer), 0);
-    ASSERT_EQ(AudioInputAddBuffer(input, &collector.buffer), 0);
+    input = AudioInputOpen(kFormat, Collector::Handler, &collector);
+    ASSERT_NE(input, nullptr);
+    ASSERT_TRUE(AudioInputQueue(input, &collector.buffer));
   }
   void TearDown() override {
     if (input != nullptr) {
-      EXPECT_EQ(AudioInputClose(input), 0);
+      EXPECT_TRUE(AudioInputClose(input));
     }
   }
 
   Collector collector;
-  AudioInputHandle input = nullptr;
+  AudioInput* input = nullptr;
 };
 
 TEST_F(AlsaInput, DeliversFullBuffersOnItsThreadAndThePartialOneOnStop) {
-  ASSERT_EQ(AudioInputStart(input), 0);
+  ASSERT_TRUE(AudioInputStart(input));
   collector.WaitForDeliveries(2);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  ASSERT_EQ(AudioInputStop(input), 0);
+  std::this_thread::sleep_for(milliseconds(300));
+  ASSERT_TRUE(AudioInputStop(input));
 
   std::lock_guard<std::mutex> guard(collector.mutex);
   const std::vector<Delivery>& deliveries = collector.deliveries;
@@ -102,16 +104,15 @@ TEST_F(AlsaInput, DeliversFullBuffersOnItsThreadAndThePartialOneOnStop) {
   }
 }
 
-TEST_F(AlsaInput, StopWithoutCaptureKeepsTheBufferAndResetHandsItBack) {
+// The shared cases (audio_input_cases.cpp) check the rest of the arguments.
+TEST_F(AlsaInput, ABufferShorterThanAStereoFrameIsRefused) {
   collector.requeue = false;
-  ASSERT_EQ(AudioInputStop(input), 0);
-  EXPECT_TRUE(collector.deliveries.empty());
-  ASSERT_EQ(AudioInputReset(input), 0);
-  ASSERT_EQ(collector.deliveries.size(), 1u);
-  EXPECT_EQ(collector.deliveries[0].bytes, 0u);
-  // Nothing is queued any more: a reset has nothing left to hand back.
-  ASSERT_EQ(AudioInputReset(input), 0);
-  EXPECT_EQ(collector.deliveries.size(), 1u);
+  ASSERT_TRUE(AudioInputClose(input));
+  input = AudioInputOpen({16000, 2, 16}, Collector::Handler, &collector);
+  ASSERT_NE(input, nullptr);
+  uint8_t memory[2];
+  AudioBuffer oneSample{memory, 2, 0};
+  EXPECT_FALSE(AudioInputQueue(input, &oneSample));
 }
 
 TEST_F(AlsaInput, RecordingGoesOnAfterTheRingOverflows) {
@@ -119,18 +120,18 @@ TEST_F(AlsaInput, RecordingGoesOnAfterTheRingOverflows) {
     std::lock_guard<std::mutex> guard(collector.mutex);
     collector.requeue = false;
   }
-  ASSERT_EQ(AudioInputStart(input), 0);
+  ASSERT_TRUE(AudioInputStart(input));
   collector.WaitForDeliveries(1);
   // With no buffer queued for longer than the two-second ring holds, the ring overflows: a
   // device reports an overrun, a sound server drops audio. Either way recording goes on.
-  std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+  std::this_thread::sleep_for(milliseconds(3500));
   {
     std::lock_guard<std::mutex> guard(collector.mutex);
     collector.requeue = true;
   }
-  ASSERT_EQ(AudioInputAddBuffer(input, &collector.buffer), 0);
+  ASSERT_TRUE(AudioInputQueue(input, &collector.buffer));
   collector.WaitForDeliveries(3);
-  ASSERT_EQ(AudioInputStop(input), 0);
+  ASSERT_TRUE(AudioInputStop(input));
 
   std::lock_guard<std::mutex> guard(collector.mutex);
   EXPECT_EQ(collector.deliveries[1].bytes, kBufferSize);
@@ -140,6 +141,45 @@ TEST_F(AlsaInput, RecordingGoesOnAfterTheRingOverflows) {
   for (size_t i = 1; i < samples.size(); ++i) {
     ASSERT_EQ(samples[i], static_cast<uint16_t>(samples[i - 1] + 1)) << "at sample " << i;
   }
+}
+
+// A frozen sound server answers nothing: Stop still hands the buffer back with what came,
+// within a second, and Close returns at once; the release ends when the server thaws, and
+// until then the input cannot be opened again.
+TEST_F(AlsaInput, AFrozenSoundServerHoldsUpNeitherStopNorClose) {
+  const size_t threads = test::ThreadCount();
+  ASSERT_TRUE(AudioInputStart(input));
+  std::this_thread::sleep_for(milliseconds(400));
+  ASSERT_TRUE(test::SignalCounterSignalDaemon(SIGSTOP));
+  std::this_thread::sleep_for(milliseconds(200));
+
+  const auto stopping = steady_clock::now();
+  EXPECT_TRUE(AudioInputStop(input));
+  EXPECT_FALSE(AudioInputClose(input));
+  input = nullptr;
+  const auto stopped = steady_clock::now();
+  EXPECT_LT(stopped - stopping, milliseconds(1000));
+  {
+    std::lock_guard<std::mutex> guard(collector.mutex);
+    ASSERT_EQ(collector.deliveries.size(), 1u);
+    EXPECT_GT(collector.deliveries[0].bytes, 9000u);  // most of the 400 ms before the freeze
+    const std::vector<uint16_t> samples = Samples(collector.deliveries);
+    for (size_t i = 0; i < samples.size(); ++i) {
+      ASSERT_EQ(samples[i], static_cast<uint16_t>(i)) << "at sample " << i;
+    }
+  }
+  EXPECT_EQ(AudioInputOpen(kFormat, Collector::Handler, &collector), nullptr);
+
+  ASSERT_TRUE(test::SignalCounterSignalDaemon(SIGCONT));
+  const auto thawed = steady_clock::now();
+  // The count taken held the input's own client thread; the reader and that thread both end.
+  while (test::ThreadCount() >= threads && steady_clock::now() - thawed < milliseconds(5000)) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  EXPECT_LT(test::ThreadCount(), threads) << "the release ends once the server thaws";
+  input = AudioInputOpen(kFormat, Collector::Handler, &collector);
+  EXPECT_NE(input, nullptr);
+  EXPECT_EQ(test::ThreadCount(), threads);
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
-// The winmm audio input. The AudioInput cases need the private PulseAudio server of
+// The winmm audio input. The AudioInput cases (these and the shared ones of
+// tests/recorder/audio_input_cases.cpp) need the private PulseAudio server of
 // scripts/test-windows.sh with its sine playing; the NoAudioDevice cases need none running.
 #include <windows.h>
 
 #include <cmath>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "platform/audio_input.h"
@@ -15,10 +18,9 @@ namespace {
 using namespace quorel;
 
 constexpr uint32_t kOneSecond = 32000;
-constexpr AudioFormat kCaptureFormat{kWaveFormatPcm, 1, 16000, 32000, 2, 16, 0};
+constexpr AudioFormat kCaptureFormat{16000, 1, 16};
 
 struct Delivery {
-  uint32_t message;
   AudioBuffer* buffer;
   uint32_t bytesRecorded;
   DWORD thread;
@@ -32,42 +34,31 @@ struct Capture {
   Condition delivered;
   std::vector<Delivery> deliveries;
   bool requeue = true;
-  int requeueResult = -1;
+  bool requeued = false;
 
-  size_t DataCount() {
-    size_t count = 0;
-    for (const Delivery& delivery : deliveries) count += delivery.message == kAudioInputData;
-    return count;
-  }
   void WaitForData(size_t count) {
     LockGuard guard(lock);
-    while (DataCount() < count) delivered.Wait(lock);
+    while (deliveries.size() < count) delivered.Wait(lock);
   }
 };
 
-void Handler(AudioInputHandle input, uint32_t message, uintptr_t instance, uintptr_t param1,
-             uintptr_t) {
-  Capture& capture = *reinterpret_cast<Capture*>(instance);
+void Handler(AudioInput* input, AudioBuffer* buffer, void* user) {
+  Capture& capture = *static_cast<Capture*>(user);
   LockGuard guard(capture.lock);
-  Delivery delivery{message, reinterpret_cast<AudioBuffer*>(param1), 0, GetCurrentThreadId(), 0, 0};
-  if (message == kAudioInputData) {
-    AudioBuffer& buffer = *delivery.buffer;
-    delivery.bytesRecorded = buffer.bytesRecorded;
-    const auto* samples = reinterpret_cast<const int16_t*>(buffer.data);
-    delivery.frequency = test::ZeroCrossingFrequency(samples, buffer.bytesRecorded / 2, 16000);
-    delivery.rms = test::Rms(samples, buffer.bytesRecorded / 2);
-    if (capture.requeue && buffer.bytesRecorded == buffer.bufferLength) {
-      buffer.bytesRecorded = 0;
-      capture.requeueResult = AudioInputAddBuffer(input, &buffer);
-    }
+  const auto* samples = reinterpret_cast<const int16_t*>(buffer->data);
+  capture.deliveries.push_back(
+      {buffer, buffer->bytesRecorded, GetCurrentThreadId(),
+       test::ZeroCrossingFrequency(samples, buffer->bytesRecorded / 2, 16000),
+       test::Rms(samples, buffer->bytesRecorded / 2)});
+  if (capture.requeue && buffer->bytesRecorded == buffer->capacity) {
+    capture.requeued = AudioInputQueue(input, buffer);
   }
-  capture.deliveries.push_back(delivery);
   capture.delivered.WakeAll();
 }
 
 struct OneSecondBuffer {
   std::vector<uint8_t> data = std::vector<uint8_t>(kOneSecond);
-  AudioBuffer header{data.data(), kOneSecond, 0, 0, 0, 0};
+  AudioBuffer header{data.data(), kOneSecond, 0};
 };
 
 }  // namespace
@@ -75,35 +66,29 @@ struct OneSecondBuffer {
 QUOREL_CASE(AudioInput, CapturesTheSineInFullBuffersAndHandsBackThePartOnStop) {
   Capture capture;
   OneSecondBuffer buffer;
-  AudioInputHandle input = nullptr;
-  REQUIRE_EQ(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)),
-             0);
+  AudioInput* input = AudioInputOpen(kCaptureFormat, Handler, &capture);
   REQUIRE(input != nullptr);
-  CHECK_EQ(AudioInputPrepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputAddBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputStart(input), 0);
+  CHECK(AudioInputQueue(input, &buffer.header));
+  CHECK(AudioInputStart(input));
 
   capture.WaitForData(2);  // the second one came from the buffer the handler re-queued
   {
     LockGuard guard(capture.lock);
     capture.requeue = false;
-    CHECK_EQ(capture.requeueResult, 0);
+    CHECK(capture.requeued);
   }
   Sleep(500);  // so that the stop usually finds part of a second in the buffer
-  CHECK_EQ(AudioInputStop(input), 0);
-  // winmm keeps a queued buffer that holds nothing yet; the reset hands it back.
-  CHECK_EQ(AudioInputReset(input), 0);
-  capture.WaitForData(3);
-  CHECK_EQ(AudioInputUnprepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputClose(input), 0);
+  CHECK(AudioInputStop(input));
+  {
+    // Stop returned once the buffer was back.
+    LockGuard guard(capture.lock);
+    CHECK_EQ(capture.deliveries.size(), 3u);
+  }
+  CHECK(AudioInputClose(input));
 
   LockGuard guard(capture.lock);
-  REQUIRE(capture.deliveries.size() >= 4);
-  CHECK_EQ(capture.deliveries.front().message, kAudioInputOpened);
-  CHECK_EQ(capture.deliveries.back().message, kAudioInputClosed);
   size_t data = 0;
   for (const Delivery& delivery : capture.deliveries) {
-    if (delivery.message != kAudioInputData) continue;
     CHECK(delivery.buffer == &buffer.header);
     CHECK(delivery.thread != GetCurrentThreadId());
     if (++data <= 2) {
@@ -121,62 +106,71 @@ QUOREL_CASE(AudioInput, CapturesTheSineInFullBuffersAndHandsBackThePartOnStop) {
   CHECK_EQ(data, 3u);  // the one buffer came back once after the stop, not twice
 }
 
-QUOREL_CASE(AudioInput, ResetHandsBackABufferThatWasNeverFilled) {
-  Capture capture;
-  OneSecondBuffer buffer;
-  AudioInputHandle input = nullptr;
-  REQUIRE_EQ(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)),
-             0);
-  CHECK_EQ(AudioInputPrepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputAddBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputReset(input), 0);
-  capture.WaitForData(1);
-  CHECK_EQ(AudioInputUnprepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputClose(input), 0);
-  LockGuard guard(capture.lock);
-  CHECK_EQ(capture.DataCount(), 1u);
-  for (const Delivery& delivery : capture.deliveries) {
-    if (delivery.message == kAudioInputData) CHECK_EQ(delivery.bytesRecorded, 0u);
+namespace {
+
+// Asks scripts/test-windows.sh, through files in QUOREL_FREEZE_FOLDER, to freeze (SIGSTOP) or
+// thaw the sound server, which a Windows program cannot do itself; true once it has.
+bool AskTheScript(const std::wstring& request, const std::wstring& answer) {
+  wchar_t folder[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(L"QUOREL_FREEZE_FOLDER", folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  const std::wstring base = std::wstring(folder) + L"\\";
+  HANDLE file = CreateFileW((base + request).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  for (int i = 0; i < 100; ++i) {
+    if (DeleteFileW((base + answer).c_str())) return true;
+    Sleep(50);
   }
+  return false;
 }
 
-// As after a reset that failed: Close itself reclaims the buffer from the service, hands it
-// back and closes, so neither the input nor the service's hold on the buffer outlives it.
-QUOREL_CASE(AudioInput, CloseReclaimsABufferStillQueuedAndHandsItBack) {
+}  // namespace
+
+// A frozen sound server (a driver that does not hand the buffer back): Stop and Close still
+// return within a second, with the buffer back; the input is released once the server thaws,
+// and until then no input opens.
+QUOREL_CASE(FrozenServer, StopAndCloseReturnWithinASecondAndTheReleaseEndsAtTheThaw) {
   Capture capture;
   capture.requeue = false;
   OneSecondBuffer buffer;
-  AudioInputHandle input = nullptr;
-  REQUIRE_EQ(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)),
-             0);
-  CHECK_EQ(AudioInputPrepareBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputAddBuffer(input, &buffer.header), 0);
-  CHECK_EQ(AudioInputStart(input), 0);
-  CHECK_EQ(AudioInputClose(input), 0);
+  AudioInput* input = AudioInputOpen(kCaptureFormat, Handler, &capture);
+  REQUIRE(input != nullptr);
+  CHECK(AudioInputQueue(input, &buffer.header));
+  CHECK(AudioInputStart(input));
+  Sleep(1500);
+  REQUIRE(AskTheScript(L"freeze", L"frozen"));
+  Sleep(200);
+  const DWORD stopping = GetTickCount();
+  const bool stopped = AudioInputStop(input);
+  {
+    LockGuard guard(capture.lock);
+    CHECK_EQ(capture.deliveries.size(), 1u);  // back before Stop returned, however full
+  }
+  const bool closed = AudioInputClose(input);
+  const DWORD took = GetTickCount() - stopping;
+  CHECK(took < 1000);
+  // Whether the driver held on (false) or let go in time: the bound holds either way.
+  std::printf("  note: frozen server: Stop %s, Close %s, %lu ms\n", stopped ? "true" : "false",
+              closed ? "true" : "false", static_cast<unsigned long>(took));
+  if (!closed) CHECK(AudioInputOpen(kCaptureFormat, Handler, &capture) == nullptr);
+
+  REQUIRE(AskTheScript(L"thaw", L"thawed"));
+  AudioInput* again = nullptr;
+  for (int i = 0; i < 100 && again == nullptr; ++i) {
+    again = AudioInputOpen(kCaptureFormat, Handler, &capture);
+    if (again == nullptr) Sleep(50);
+  }
+  REQUIRE(again != nullptr);
+  CHECK(AudioInputClose(again));
   LockGuard guard(capture.lock);
-  CHECK_EQ(capture.DataCount(), 1u);
-  CHECK(capture.deliveries.back().message == kAudioInputClosed);
+  CHECK_EQ(capture.deliveries.size(), 1u);
 }
 
-QUOREL_CASE(AudioInput, QueueingAnUnpreparedBufferFails) {
+QUOREL_CASE(NoAudioDevice, OpenFailsAndTheNullInputIsRefused) {
   Capture capture;
-  OneSecondBuffer buffer;
-  AudioInputHandle input = nullptr;
-  REQUIRE_EQ(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)),
-             0);
-  CHECK(AudioInputAddBuffer(input, &buffer.header) != 0);
-  CHECK(AudioInputAddBuffer(input, nullptr) != 0);
-  CHECK_EQ(AudioInputClose(input), 0);
-  LockGuard guard(capture.lock);
-  CHECK_EQ(capture.DataCount(), 0u);
-}
-
-QUOREL_CASE(NoAudioDevice, OpenFailsAndLeavesTheHandleEmpty) {
-  Capture capture;
-  AudioInputHandle input = reinterpret_cast<AudioInputHandle>(&capture);
-  CHECK(AudioInputOpen(&input, kCaptureFormat, Handler, reinterpret_cast<uintptr_t>(&capture)) !=
-        0);
-  CHECK(input == nullptr);
-  CHECK(AudioInputStart(nullptr) != 0);
-  CHECK(AudioInputClose(nullptr) != 0);
+  CHECK(AudioInputOpen(kCaptureFormat, Handler, &capture) == nullptr);
+  CHECK(!AudioInputStart(nullptr));
+  CHECK(!AudioInputClose(nullptr));
 }

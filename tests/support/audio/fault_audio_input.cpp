@@ -4,18 +4,16 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/audio_input.h"
+#include "platform/audio_input_backend.h"
 
 namespace quorel {
 
 struct AudioInput {
-  AudioInputCallback callback;
-  uintptr_t instance;
+  AudioDeliveryHandler handler;
+  void* user;
 };
 
 namespace {
-
-constexpr int kFailed = 1;
 
 struct Backend {
   std::mutex mutex;
@@ -25,11 +23,12 @@ struct Backend {
   std::vector<std::string> events;
   AudioInput* input = nullptr;
   AudioBuffer* queued = nullptr;
-  bool capturing = false;
+  AudioBuffer* lastQueued = nullptr;
   bool firstQueueing = true;
   uint32_t nextSample = 0;
   bool holdArmed = false;
   bool holding = false;
+  bool delivering = false;
 };
 
 Backend& TheBackend() {
@@ -48,22 +47,114 @@ bool HandBack(uint32_t count) {
     input = backend.input;
     if (buffer == nullptr) return false;
     backend.queued = nullptr;
-    for (uint32_t i = 0; i + 1 < count && buffer->bytesRecorded + 1 < buffer->bufferLength;
+    backend.delivering = true;
+    for (uint32_t i = 0; i + 1 < count && buffer->bytesRecorded + 1 < buffer->capacity;
          i += 2, ++backend.nextSample) {
       buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample);
       buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample >> 8);
     }
   }
-  std::thread([&] {
-    input->callback(input, kAudioInputData, input->instance, reinterpret_cast<uintptr_t>(buffer),
-                    0);
-  }).join();
+  std::thread([&] { input->handler(input, buffer, input->user); }).join();
   std::lock_guard<std::mutex> guard(backend.mutex);
   backend.events.push_back("delivered");
+  backend.delivering = false;
+  backend.changed.notify_all();
+  return true;
+}
+
+// As every backend's Stop and Close: a delivery under way (one the test started) ends first.
+void AwaitDelivery() {
+  Backend& backend = TheBackend();
+  std::unique_lock<std::mutex> lock(backend.mutex);
+  backend.changed.wait(lock, [&] { return !backend.delivering; });
+}
+
+AudioInput* Open(const AudioFormat&, AudioDeliveryHandler handler, void* user) {
+  Backend& backend = TheBackend();
+  std::chrono::milliseconds delay;
+  {
+    std::lock_guard<std::mutex> guard(backend.mutex);
+    ++backend.calls.open;
+    backend.changed.notify_all();
+    delay = backend.plan.openDelay;
+  }
+  std::this_thread::sleep_for(delay);
+  std::lock_guard<std::mutex> guard(backend.mutex);
+  if (backend.plan.openFails) return nullptr;
+  backend.input = new AudioInput{handler, user};
+  backend.queued = nullptr;
+  backend.firstQueueing = true;
+  return backend.input;
+}
+
+bool Queue(AudioInput*, AudioBuffer* buffer) {
+  Backend& backend = TheBackend();
+  std::unique_lock<std::mutex> lock(backend.mutex);
+  ++backend.calls.queue;
+  if (backend.firstQueueing) {
+    backend.firstQueueing = false;
+    if (backend.plan.queueFails) return false;
+  } else if (backend.plan.requeueFails) {
+    return false;
+  } else if (backend.holdArmed) {
+    backend.holdArmed = false;
+    backend.holding = true;
+    backend.changed.notify_all();
+    backend.changed.wait(lock, [&] { return !backend.holding; });
+  }
+  if (backend.queued != nullptr) return false;
+  buffer->bytesRecorded = 0;
+  backend.queued = buffer;
+  backend.lastQueued = buffer;
+  backend.events.push_back("queued");
+  return true;
+}
+
+bool Start(AudioInput*) {
+  Backend& backend = TheBackend();
+  std::lock_guard<std::mutex> guard(backend.mutex);
+  ++backend.calls.start;
+  return !backend.plan.startFails;
+}
+
+bool Stop(AudioInput*) {
+  Backend& backend = TheBackend();
+  uint32_t stopBytes;
+  std::chrono::milliseconds delay;
+  {
+    std::lock_guard<std::mutex> guard(backend.mutex);
+    ++backend.calls.stop;
+    backend.changed.notify_all();
+    delay = backend.plan.stopDelay;
+  }
+  std::this_thread::sleep_for(delay);
+  {
+    std::lock_guard<std::mutex> guard(backend.mutex);
+    backend.events.push_back("stop");
+    stopBytes = backend.plan.stopBytes;
+  }
+  HandBack(stopBytes);
+  AwaitDelivery();
+  std::lock_guard<std::mutex> guard(backend.mutex);
+  return !backend.plan.stopFails;
+}
+
+bool Close(AudioInput* input) {
+  Backend& backend = TheBackend();
+  HandBack(0);  // a buffer still queued comes back first, as from every backend
+  AwaitDelivery();
+  std::lock_guard<std::mutex> guard(backend.mutex);
+  ++backend.calls.close;
+  backend.events.push_back("close");
+  backend.input = nullptr;
+  backend.queued = nullptr;
+  delete input;
   return true;
 }
 
 }  // namespace
+
+const AudioInputBackend kAudioInputBackend = {Open, Queue, Start, Stop, Close};
 
 namespace fault_audio {
 
@@ -96,16 +187,16 @@ bool DeliverQueuedBuffer(uint32_t count) {
   return HandBack(count);
 }
 
-void SendMessage(uint32_t message) {
+void DeliverAgain() {
   Backend& backend = TheBackend();
   AudioInput* input;
-  uintptr_t buffer;
+  AudioBuffer* buffer;
   {
     std::lock_guard<std::mutex> guard(backend.mutex);
     input = backend.input;
-    buffer = reinterpret_cast<uintptr_t>(backend.queued);
+    buffer = backend.lastQueued;
   }
-  std::thread([&] { input->callback(input, message, input->instance, buffer, 0); }).join();
+  std::thread([&] { input->handler(input, buffer, input->user); }).join();
 }
 
 void HoldNextRequeue() {
@@ -127,120 +218,4 @@ void ReleaseRequeue() {
 }
 
 }  // namespace fault_audio
-
-int AudioInputOpen(AudioInputHandle* handle, const AudioFormat&, AudioInputCallback callback,
-                   uintptr_t instance) {
-  Backend& backend = TheBackend();
-  *handle = nullptr;
-  std::chrono::milliseconds delay;
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    ++backend.calls.open;
-    backend.changed.notify_all();
-    delay = backend.plan.openDelay;
-  }
-  std::this_thread::sleep_for(delay);
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    if (backend.plan.openResult != 0) return backend.plan.openResult;
-    backend.input = new AudioInput{callback, instance};
-    backend.queued = nullptr;
-    backend.capturing = false;
-    backend.firstQueueing = true;
-    *handle = backend.input;
-  }
-  callback(*handle, kAudioInputOpened, instance, 0, 0);
-  return 0;
-}
-
-int AudioInputPrepareBuffer(AudioInputHandle, AudioBuffer*) {
-  std::lock_guard<std::mutex> guard(TheBackend().mutex);
-  ++TheBackend().calls.prepare;
-  return 0;
-}
-
-int AudioInputUnprepareBuffer(AudioInputHandle, AudioBuffer*) {
-  std::lock_guard<std::mutex> guard(TheBackend().mutex);
-  ++TheBackend().calls.unprepare;
-  return 0;
-}
-
-int AudioInputAddBuffer(AudioInputHandle, AudioBuffer* buffer) {
-  Backend& backend = TheBackend();
-  std::unique_lock<std::mutex> lock(backend.mutex);
-  ++backend.calls.add;
-  if (backend.firstQueueing) {
-    backend.firstQueueing = false;
-    if (backend.plan.addResult != 0) return backend.plan.addResult;
-  } else if (backend.holdArmed) {
-    backend.holdArmed = false;
-    backend.holding = true;
-    backend.changed.notify_all();
-    backend.changed.wait(lock, [&] { return !backend.holding; });
-  }
-  if (backend.queued != nullptr) return kFailed;
-  backend.queued = buffer;
-  backend.events.push_back("requeued");
-  return 0;
-}
-
-int AudioInputStart(AudioInputHandle) {
-  Backend& backend = TheBackend();
-  std::lock_guard<std::mutex> guard(backend.mutex);
-  ++backend.calls.start;
-  if (backend.plan.startResult != 0) return backend.plan.startResult;
-  backend.capturing = true;
-  return 0;
-}
-
-int AudioInputStop(AudioInputHandle) {
-  Backend& backend = TheBackend();
-  uint32_t stopBytes;
-  std::chrono::milliseconds delay;
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    ++backend.calls.stop;
-    backend.changed.notify_all();
-    delay = backend.plan.stopDelay;
-  }
-  std::this_thread::sleep_for(delay);
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    backend.events.push_back("stop");
-    const bool handsBack = backend.capturing && !backend.plan.stopKeepsBuffer;
-    backend.capturing = false;
-    if (!handsBack) return 0;
-    stopBytes = backend.plan.stopBytes;
-  }
-  HandBack(stopBytes);
-  return 0;
-}
-
-int AudioInputReset(AudioInputHandle) {
-  Backend& backend = TheBackend();
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    ++backend.calls.reset;
-    backend.events.push_back("reset");
-    backend.capturing = false;
-    if (backend.plan.resetResult != 0) return backend.plan.resetResult;
-  }
-  HandBack(0);
-  return 0;
-}
-
-int AudioInputClose(AudioInputHandle input) {
-  Backend& backend = TheBackend();
-  HandBack(0);  // a buffer still queued comes back first, as from every backend
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    ++backend.calls.close;
-    backend.input = nullptr;
-    backend.queued = nullptr;
-  }
-  input->callback(input, kAudioInputClosed, input->instance, 0, 0);
-  delete input;
-  return 0;
-}
-
 }  // namespace quorel

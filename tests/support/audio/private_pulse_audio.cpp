@@ -98,6 +98,11 @@ bool HasEnded(pid_t pid) {
 
 }  // namespace
 
+bool SignalCounterSignalDaemon(int signal) {
+  pid_t pid = 0;
+  return std::ifstream(DaemonFolder() + "/pid") >> pid && pid > 0 && kill(pid, signal) == 0;
+}
+
 bool KillCounterSignalDaemon() {
   pid_t pid = 0;
   if (!(std::ifstream(DaemonFolder() + "/pid") >> pid) || pid <= 0 || kill(pid, SIGKILL) != 0) {

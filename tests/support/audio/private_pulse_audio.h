@@ -23,6 +23,8 @@ void StopCounterSignalInput(const std::string& folder);
 // Kills the daemon that serves this process (SIGKILL, by the pid it was started with), as when
 // a sound server crashes, and waits until it is gone; false when there was none.
 bool KillCounterSignalDaemon();
+// Sends signal to that daemon (SIGSTOP freezes it, as a hung sound server, SIGCONT thaws it).
+bool SignalCounterSignalDaemon(int signal);
 // Starts that daemon again in the same folder, with the same signal.
 bool RestartCounterSignalDaemon();
 

@@ -33,25 +33,19 @@ size_t HeapBytesInUse() {
 #endif
 }
 
-struct Footprint {
-  size_t heapBytes;
-  size_t descriptors;
-  size_t threads;
-};
+}  // namespace
 
-Footprint Now() {
+Footprint FootprintNow() {
   return {HeapBytesInUse(), OpenDescriptorCount(), ThreadCount()};
 }
-
-}  // namespace
 
 ::testing::AssertionResult LeavesNothingBehind(const std::function<void()>& path) {
   for (int i = 0; i < kWarmUps; ++i) path();
   ::testing::AssertionResult result = ::testing::AssertionFailure();
   for (int round = 0; round < kRounds; ++round) {
-    const Footprint before = Now();
+    const Footprint before = FootprintNow();
     for (int i = 0; i < kRepeats; ++i) path();
-    const Footprint after = Now();
+    const Footprint after = FootprintNow();
     if (after.heapBytes <= before.heapBytes + kHeapSlackBytes &&
         after.descriptors == before.descriptors && after.threads == before.threads) {
       return ::testing::AssertionSuccess();

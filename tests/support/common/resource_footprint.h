@@ -5,9 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <functional>
 
 namespace quorel::test {
+
+struct Footprint {
+  size_t heapBytes;
+  size_t descriptors;
+  size_t threads;
+};
+Footprint FootprintNow();
 
 // Runs path a few times first (libraries fill caches of their own on the first calls: free
 // lists, session state), then in rounds of several calls: success once the heap in use holds

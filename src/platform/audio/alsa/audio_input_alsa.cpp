@@ -1,20 +1,18 @@
 // The default audio input over ALSA's "default" capture device (on desktops a sound server).
 //
-// A reader thread runs from Start to Stop. It reads what the device has captured into the one
-// queued buffer and hands the buffer back through the handler when it is full; ALSA's ring
-// buffer, about two seconds where the device allows, keeps capturing while the handler holds the
-// buffer, so nothing is lost before the re-queue. The PCM is touched only by the reader thread
-// while capture runs and only by the caller otherwise.
+// A reader thread runs from Start until the input is closed. It sleeps on the PCM's own poll
+// descriptors, which the device signals once a period, reads every frame available into the
+// queued buffer and hands the buffer back through the handler when it is full. ALSA's ring,
+// about two seconds where the device allows, keeps capturing while the handler holds the
+// buffer, so nothing is lost before the re-queue. Reading every period keeps the audio that a
+// sound server has sent but the PCM has not yet given to the reader to one period: a server
+// that dies takes with it what the client had not read, and refuses the rest.
 //
-// The device delivers short periods, so that at any moment all but the last few milliseconds
-// of audio can be read, but the reader wakes only a few times a second: it sleeps on an
-// eventfd with a timeout and then reads everything available. (A sound server's plugin signals
-// its descriptors every period whatever the wake-up threshold says, so sleeping on them would
-// wake the thread fifty times a second.) Stop and AddBuffer signal the eventfd, so the reader
-// wakes at once for either, and Stop reads all that is available before the partial buffer
-// goes back. Near the moment the queued buffer fills, the reader wakes every period: the
-// handler treats every delivery after Stop has begun as the last, so audio that a Stop finds
-// beyond the end of a full buffer has nowhere to go, and this keeps it below one period.
+// At Stop the reader reads what is available, hands the buffer back, and only then drops the
+// stream: a frozen sound server holds the drop (and the close) for as long as it is frozen,
+// and neither may hold up Stop or Close. Close waits a little for the reader to close the PCM;
+// after that the reader finishes the release on its own and frees the input when the server
+// lets go. The buffer is touched under the mutex only, so Stop can also take it back itself.
 #include <stdarg.h>
 
 // alsa/error.h declares this one function outside its extern "C" block; declared here first
@@ -29,28 +27,39 @@ AlsaLocalErrorHandler snd_lib_error_set_local(AlsaLocalErrorHandler handler);
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
-#include "platform/audio_input.h"
+#include "platform/audio_input_backend.h"
+#include "platform/os/posix/file_size_signal.h"
 
 namespace quorel {
 
 namespace {
 
-constexpr int kFailed = 1;
 constexpr char kDeviceName[] = "default";
-constexpr unsigned kPeriodMicroseconds = 20000;
+// One read per period: what a vanishing server takes with it, and what a Stop cannot reach (a
+// sound server sends a period at a time). Each period wakes the reader and the sound server's
+// client thread once, so shorter ones cost more: 40 ms cost 1.5 to 2.2 times arecord's CPU on
+// the same source, 50 ms 1.27 times.
+constexpr unsigned kPeriodMicroseconds = 50000;
 // As close to this as the device allows: far longer than the handler takes to copy and
 // re-queue a full buffer.
 constexpr unsigned kRingMicroseconds = 2000000;
-// The reader's sleep between reads, at most; never more than a quarter of the ring the device
-// granted, so the ring has room to spare for a late wake-up.
-constexpr unsigned kWakeIntervalMs = 500;
+// How long Stop waits for the reader's hand-back, and Close for the reader's release of the
+// PCM, before each goes on without it: together well within a second.
+constexpr std::chrono::milliseconds kStopWait{500};
+constexpr std::chrono::milliseconds kCloseWait{300};
+
+// Inputs whose release a stuck device holds up: while any is left, Open fails.
+std::atomic<int> releasesPending{0};
 
 // ALSA reports errors on stderr unless told otherwise, and the library prints nothing: while
 // a guard lives, ALSA's errors on its thread are dropped (a handler the host installed for
@@ -71,59 +80,45 @@ class QuietAlsaErrors {
 
 struct AudioInput {
   snd_pcm_t* pcm = nullptr;
-  AudioInputCallback callback = nullptr;
-  uintptr_t instance = 0;
+  AudioDeliveryHandler handler = nullptr;
+  void* user = nullptr;
   uint32_t frameBytes = 0;
-  uint32_t framesPerSecond = 0;
-  int wakeIntervalMs = kWakeIntervalMs;
-  int periodMs = kPeriodMicroseconds / 1000;  // never more than wakeIntervalMs
   int wakeFd = -1;
   std::thread reader;
 
-  std::mutex mutex;  // guards the two fields below
+  std::mutex mutex;  // guards the buffer and every field below
+  std::condition_variable changed;
   AudioBuffer* queued = nullptr;
-  bool stopRequested = false;
+  bool delivering = false;      // a handler call is under way
+  bool stopRequested = false;   // from then on Queue fails
+  bool handedBack = false;      // the reader has made its last delivery
+  bool closeRequested = false;  // the reader may close the PCM
+  bool released = false;        // the reader has closed the PCM and the eventfd
+  bool abandoned = false;       // Close went on without the reader, which frees the input
 };
 
 namespace {
 
-// The reader's sleep for the ring the device granted.
-int WakeInterval(snd_pcm_hw_params_t* hardware) {
-  unsigned ring = 0;
-  int direction = 0;
-  if (snd_pcm_hw_params_get_buffer_time(hardware, &ring, &direction) < 0) {
-    return kPeriodMicroseconds / 1000;
-  }
-  return static_cast<int>(std::max(1u, std::min(kWakeIntervalMs, ring / 4000)));
-}
+using Lock = std::unique_lock<std::mutex>;
 
-bool Configure(snd_pcm_t* pcm, const AudioFormat& format, AudioInput& input) {
+bool Configure(snd_pcm_t* pcm, const AudioFormat& format) {
   snd_pcm_hw_params_t* hardware;
   snd_pcm_hw_params_alloca(&hardware);
-  unsigned rate = format.samplesPerSecond;
   unsigned period = kPeriodMicroseconds;
   unsigned ring = kRingMicroseconds;
-  if (snd_pcm_hw_params_any(pcm, hardware) < 0 ||
-      snd_pcm_hw_params_set_access(pcm, hardware, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
-      snd_pcm_hw_params_set_format(pcm, hardware, SND_PCM_FORMAT_S16_LE) < 0 ||
-      snd_pcm_hw_params_set_channels(pcm, hardware, format.channels) < 0 ||
-      snd_pcm_hw_params_set_rate(pcm, hardware, rate, 0) < 0 ||
-      snd_pcm_hw_params_set_buffer_time_near(pcm, hardware, &ring, nullptr) < 0 ||
-      snd_pcm_hw_params_set_period_time_near(pcm, hardware, &period, nullptr) < 0 ||
-      snd_pcm_hw_params(pcm, hardware) < 0) {
-    return false;
-  }
-  input.framesPerSecond = rate;  // the device's exact rate, which it accepted above
-  input.wakeIntervalMs = WakeInterval(hardware);
   snd_pcm_uframes_t periodFrames = 0;
   int direction = 0;
-  if (snd_pcm_hw_params_get_period_time(hardware, &period, &direction) >= 0) {
-    input.periodMs = static_cast<int>(std::max(1u, period / 1000));
-  }
-  input.periodMs = std::min(input.periodMs, input.wakeIntervalMs);
   snd_pcm_sw_params_t* software;
   snd_pcm_sw_params_alloca(&software);
-  return snd_pcm_hw_params_get_period_size(hardware, &periodFrames, &direction) >= 0 &&
+  return snd_pcm_hw_params_any(pcm, hardware) >= 0 &&
+         snd_pcm_hw_params_set_access(pcm, hardware, SND_PCM_ACCESS_RW_INTERLEAVED) >= 0 &&
+         snd_pcm_hw_params_set_format(pcm, hardware, SND_PCM_FORMAT_S16_LE) >= 0 &&
+         snd_pcm_hw_params_set_channels(pcm, hardware, format.channels) >= 0 &&
+         snd_pcm_hw_params_set_rate(pcm, hardware, format.samplesPerSecond, 0) >= 0 &&
+         snd_pcm_hw_params_set_buffer_time_near(pcm, hardware, &ring, nullptr) >= 0 &&
+         snd_pcm_hw_params_set_period_time_near(pcm, hardware, &period, nullptr) >= 0 &&
+         snd_pcm_hw_params(pcm, hardware) >= 0 &&
+         snd_pcm_hw_params_get_period_size(hardware, &periodFrames, &direction) >= 0 &&
          snd_pcm_sw_params_current(pcm, software) >= 0 &&
          snd_pcm_sw_params_set_avail_min(pcm, software, periodFrames) >= 0 &&
          snd_pcm_sw_params(pcm, software) >= 0;
@@ -141,28 +136,25 @@ void ClearWake(AudioInput& input) {
   }
 }
 
-AudioBuffer* QueuedBuffer(AudioInput& input) {
-  std::lock_guard<std::mutex> guard(input.mutex);
-  return input.queued;
-}
-
 // Takes the queued buffer off the queue and hands it to the handler, without holding the
-// mutex: the handler re-queues from inside the call.
+// mutex: the handler may re-queue from inside the call.
 void HandBack(AudioInput& input) {
   AudioBuffer* buffer;
   {
-    std::lock_guard<std::mutex> guard(input.mutex);
+    Lock lock(input.mutex);
     buffer = input.queued;
+    if (buffer == nullptr) return;
     input.queued = nullptr;
+    input.delivering = true;
   }
-  if (buffer != nullptr) {
-    input.callback(&input, kAudioInputData, input.instance, reinterpret_cast<uintptr_t>(buffer), 0);
-  }
+  input.handler(&input, buffer, input.user);
+  Lock lock(input.mutex);
+  input.delivering = false;
+  input.changed.notify_all();
 }
 
-// After an overrun (the ring filled while the thread was late or no buffer was queued) or a
-// suspend, the PCM is prepared again and restarted, so recording goes on; false when it
-// cannot be.
+// After an overrun (the ring filled while no buffer was queued) or a suspend, the PCM is
+// prepared again and restarted, so recording goes on; false when it cannot be.
 bool Recover(AudioInput& input, int error) {
   if (snd_pcm_recover(input.pcm, error, 1) < 0) return false;
   return snd_pcm_state(input.pcm) == SND_PCM_STATE_RUNNING || snd_pcm_start(input.pcm) >= 0;
@@ -171,160 +163,194 @@ bool Recover(AudioInput& input, int error) {
 // Reads every frame available now into the queued buffer, handing it back each time it fills;
 // false when the PCM failed for good.
 bool ReadAvailable(AudioInput& input) {
-  while (AudioBuffer* buffer = QueuedBuffer(input)) {
-    const snd_pcm_uframes_t room =
-        (buffer->bufferLength - buffer->bytesRecorded) / input.frameBytes;
+  for (;;) {
+    Lock lock(input.mutex);
+    AudioBuffer* buffer = input.queued;
+    if (buffer == nullptr) return true;
+    const snd_pcm_uframes_t room = (buffer->capacity - buffer->bytesRecorded) / input.frameBytes;
     const snd_pcm_sframes_t got =
         snd_pcm_readi(input.pcm, buffer->data + buffer->bytesRecorded, room);
     if (got == -EAGAIN || got == 0) return true;
     if (got < 0) {
+      lock.unlock();
       return Recover(input, static_cast<int>(got));
     }
     buffer->bytesRecorded += static_cast<uint32_t>(got) * input.frameBytes;
-    if (buffer->bufferLength - buffer->bytesRecorded < input.frameBytes) HandBack(input);
+    const bool full = buffer->capacity - buffer->bytesRecorded < input.frameBytes;
+    lock.unlock();
+    // A read short of the room took all there was.
+    if (!full) return true;
+    HandBack(input);
   }
-  return true;
 }
 
-// Until the queued buffer would be full, within the bounds of one period and the wake interval.
-int SleepBeforeReading(const AudioInput& input, const AudioBuffer& buffer) {
-  const uint64_t roomFrames = (buffer.bufferLength - buffer.bytesRecorded) / input.frameBytes;
-  const int untilFull = static_cast<int>(
-      std::min<uint64_t>(roomFrames * 1000 / input.framesPerSecond, input.wakeIntervalMs));
-  return std::max(untilFull, input.periodMs);
+bool PcmWoke(const std::vector<pollfd>& descriptors) {
+  for (size_t i = 1; i < descriptors.size(); ++i) {
+    if (descriptors[i].revents != 0) return true;
+  }
+  return false;
 }
 
 void ReadUntilStopped(AudioInput& input) {
-  bool pcmUsable = true;
-  pollfd wake{input.wakeFd, POLLIN, 0};
+  std::vector<pollfd> descriptors(1 + snd_pcm_poll_descriptors_count(input.pcm));
+  descriptors[0] = {input.wakeFd, POLLIN, 0};
+  const int pcmCount = snd_pcm_poll_descriptors(input.pcm, &descriptors[1],
+                                                static_cast<unsigned>(descriptors.size() - 1));
+  bool pcmUsable = pcmCount > 0;
   for (;;) {
+    bool readPcm;
     {
-      std::lock_guard<std::mutex> guard(input.mutex);
+      Lock lock(input.mutex);
       if (input.stopRequested) return;
+      // Without a queued buffer (or after a fatal error) there is nothing to read into: wait
+      // for a wake-up only, and leave the frames in the ring.
+      readPcm = pcmUsable && input.queued != nullptr;
     }
-    // Without a queued buffer (or after a fatal error) there is nothing to read into: wait
-    // for a wake-up only, and leave the frames in the ring.
-    const AudioBuffer* buffer = pcmUsable ? QueuedBuffer(input) : nullptr;
-    const bool readPcm = buffer != nullptr;
-    const int timeoutMs = readPcm ? SleepBeforeReading(input, *buffer) : -1;
-    if (poll(&wake, 1, timeoutMs) < 0) continue;  // interrupted by a signal
-    if (wake.revents & POLLIN) ClearWake(input);
-    if (readPcm) pcmUsable = ReadAvailable(input);
+    const nfds_t count = readPcm ? 1 + pcmCount : 1;
+    if (poll(descriptors.data(), count, -1) < 0) continue;  // interrupted by a signal
+    if (descriptors[0].revents & POLLIN) ClearWake(input);
+    // The PCM's own verdict on what woke it clears its descriptors; what the reader reads
+    // does not depend on it, as a PCM that failed (a server gone) signals without data.
+    unsigned short events = 0;
+    if (readPcm && PcmWoke(descriptors)) {
+      snd_pcm_poll_descriptors_revents(input.pcm, &descriptors[1], pcmCount, &events);
+      pcmUsable = ReadAvailable(input);
+    }
   }
 }
 
 void ReaderThread(AudioInput* input) {
+  FileSizeSignalHeld sizeLimitGivesAShortWrite;
   QuietAlsaErrors quiet;
   ReadUntilStopped(*input);
-  // What the device captured up to the stop still belongs in the partial buffer.
+  // What the device captured up to the stop still belongs in the last delivery.
   ReadAvailable(*input);
-  snd_pcm_drop(input->pcm);
-  snd_pcm_prepare(input->pcm);
   HandBack(*input);
+  {
+    Lock lock(input->mutex);
+    input->handedBack = true;
+    input->changed.notify_all();
+  }
+  snd_pcm_drop(input->pcm);
+  {
+    Lock lock(input->mutex);
+    input->changed.wait(lock, [&] { return input->closeRequested; });
+  }
+  snd_pcm_close(input->pcm);
+  close(input->wakeFd);
+  bool abandoned;
+  {
+    Lock lock(input->mutex);
+    input->released = true;
+    abandoned = input->abandoned;
+    input->changed.notify_all();
+  }
+  if (abandoned) {
+    delete input;
+    --releasesPending;
+  }
 }
 
-}  // namespace
-
-int AudioInputOpen(AudioInputHandle* handle, const AudioFormat& format, AudioInputCallback callback,
-                   uintptr_t instance) {
-  if (handle == nullptr) return kFailed;
-  *handle = nullptr;
-  if (callback == nullptr || format.formatTag != kWaveFormatPcm || format.bitsPerSample != 16 ||
-      format.channels == 0) {
-    return kFailed;
-  }
+AudioInput* Open(const AudioFormat& format, AudioDeliveryHandler handler, void* user) {
+  if (releasesPending > 0) return nullptr;
+  // The sound server's client sizes its shared memory here, and starts its own thread.
+  FileSizeSignalHeld sizeLimitGivesAShortWrite;
   QuietAlsaErrors quiet;
   AudioInput* input = new (std::nothrow) AudioInput;
-  if (input == nullptr) return kFailed;
-  input->callback = callback;
-  input->instance = instance;
+  if (input == nullptr) return nullptr;
+  input->handler = handler;
+  input->user = user;
   input->frameBytes = format.channels * 2u;
   input->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (input->wakeFd < 0 ||
       snd_pcm_open(&input->pcm, kDeviceName, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0 ||
-      !Configure(input->pcm, format, *input)) {
+      !Configure(input->pcm, format)) {
     if (input->pcm != nullptr) snd_pcm_close(input->pcm);
     if (input->wakeFd >= 0) close(input->wakeFd);
     delete input;
-    return kFailed;
+    return nullptr;
   }
-  *handle = input;
-  callback(input, kAudioInputOpened, instance, 0, 0);
-  return 0;
+  return input;
 }
 
-int AudioInputPrepareBuffer(AudioInputHandle input, AudioBuffer* buffer) {
-  return input != nullptr && buffer != nullptr ? 0 : kFailed;
-}
-
-int AudioInputUnprepareBuffer(AudioInputHandle input, AudioBuffer* buffer) {
-  return AudioInputPrepareBuffer(input, buffer);
-}
-
-int AudioInputAddBuffer(AudioInputHandle input, AudioBuffer* buffer) {
-  if (input == nullptr || buffer == nullptr || buffer->data == nullptr ||
-      buffer->bufferLength < input->frameBytes) {
-    return kFailed;
-  }
+bool Queue(AudioInput* input, AudioBuffer* buffer) {
   {
-    std::lock_guard<std::mutex> guard(input->mutex);
-    // This input keeps a single buffer: the recorder never queues more.
-    if (input->queued != nullptr) return kFailed;
+    Lock lock(input->mutex);
+    if (input->queued != nullptr || input->stopRequested || buffer->capacity < input->frameBytes) {
+      return false;
+    }
     buffer->bytesRecorded = 0;
     input->queued = buffer;
   }
   Wake(*input);
-  return 0;
+  return true;
 }
 
-int AudioInputStart(AudioInputHandle input) {
-  if (input == nullptr) return kFailed;
-  if (input->reader.joinable()) return 0;
+bool Start(AudioInput* input) {
+  if (input->reader.joinable()) return !input->stopRequested;
   QuietAlsaErrors quiet;
-  if (snd_pcm_start(input->pcm) < 0) return kFailed;
-  {
-    std::lock_guard<std::mutex> guard(input->mutex);
-    input->stopRequested = false;
-  }
+  if (snd_pcm_start(input->pcm) < 0) return false;
   try {
     input->reader = std::thread(ReaderThread, input);
   } catch (const std::system_error&) {
     snd_pcm_drop(input->pcm);
-    snd_pcm_prepare(input->pcm);
-    return kFailed;
+    return false;
   }
-  return 0;
+  return true;
 }
 
-int AudioInputStop(AudioInputHandle input) {
-  if (input == nullptr) return kFailed;
-  if (!input->reader.joinable()) return 0;  // not capturing: a queued buffer stays queued
+bool Stop(AudioInput* input) {
   {
-    std::lock_guard<std::mutex> guard(input->mutex);
+    Lock lock(input->mutex);
     input->stopRequested = true;
   }
+  if (!input->reader.joinable()) {
+    HandBack(*input);  // capture never ran: the buffer comes back as queued
+    return true;
+  }
   Wake(*input);
-  // The reader hands the partial buffer back before it ends.
-  input->reader.join();
-  return 0;
-}
-
-int AudioInputReset(AudioInputHandle input) {
-  if (AudioInputStop(input) != 0) return kFailed;
-  // No reader runs now, so a buffer still queued comes back on the caller's thread.
+  Lock lock(input->mutex);
+  if (input->changed.wait_for(lock, kStopWait, [&] { return input->handedBack; })) return true;
+  // The reader is held up: the buffer comes back from here, with what reached it. A delivery
+  // under way ends first, as only one may run at a time.
+  input->changed.wait(lock, [&] { return !input->delivering; });
+  lock.unlock();
   HandBack(*input);
-  return 0;
+  return false;
 }
 
-int AudioInputClose(AudioInputHandle input) {
-  if (input == nullptr) return kFailed;
-  AudioInputReset(input);
-  QuietAlsaErrors quiet;
-  snd_pcm_close(input->pcm);
-  close(input->wakeFd);
-  input->callback(input, kAudioInputClosed, input->instance, 0, 0);
+bool Close(AudioInput* input) {
+  bool stopped;
+  {
+    Lock lock(input->mutex);
+    stopped = input->stopRequested;
+  }
+  if (!stopped) Stop(input);
+  if (!input->reader.joinable()) {
+    QuietAlsaErrors quiet;
+    snd_pcm_close(input->pcm);
+    close(input->wakeFd);
+    delete input;
+    return true;
+  }
+  Lock lock(input->mutex);
+  input->closeRequested = true;
+  input->changed.notify_all();
+  if (!input->changed.wait_for(lock, kCloseWait, [&] { return input->released; })) {
+    // The reader frees the input once the device lets go of it.
+    ++releasesPending;
+    input->abandoned = true;
+    input->reader.detach();
+    return false;
+  }
+  lock.unlock();
+  input->reader.join();
   delete input;
-  return 0;
+  return true;
 }
+
+}  // namespace
+
+const AudioInputBackend kAudioInputBackend = {Open, Queue, Start, Stop, Close};
 
 }  // namespace quorel

@@ -1,46 +1,37 @@
 // The default audio input over the wave-audio input service (winmm). The service calls a
 // CALLBACK_FUNCTION on a thread of its own, where it allows only a few system calls (critical
-// sections, SetEvent, PostMessage and the like), while the recorder re-queues its buffer and
-// writes the file from its handler. So the service callback only queues each message under a
-// critical section and sets an event for this input's delivery thread, which runs the handler;
-// a handler may then call every AudioInput function except Close.
+// sections, SetEvent and the like), while the recorder re-queues its buffer and writes the file
+// from its handler. So the service callback only notes that the buffer is done and sets an
+// event for this input's delivery thread, which runs the handler.
+//
+// The service records into memory of the input's own, described by its one private WAVEHDR,
+// and the delivery copies what it holds into the caller's buffer: so a driver that keeps the
+// header past Stop's deadline keeps only memory that goes with the input, never the caller's.
+// The service's own calls that end capture (stop, reset, unprepare, close) run on a release
+// thread, so a driver stuck in one of them holds up neither Stop nor Close.
 #include <windows.h>
 // After <windows.h>, whose types it uses.
 #include <mmsystem.h>
 
+#include <cstring>
+#include <initializer_list>
 #include <new>
 
-#include "platform/audio_input.h"
+#include "platform/audio_input_backend.h"
 
 namespace quorel {
 
 namespace {
 
-// The handler's message for a waveIn message id; 0, which no handler acts on, for any other.
-uint32_t HandlerMessage(UINT id) {
-  switch (id) {
-    case WIM_OPEN:
-      return kAudioInputOpened;
-    case WIM_CLOSE:
-      return kAudioInputClosed;
-    case WIM_DATA:
-      return kAudioInputData;
-    default:
-      return 0;
-  }
-}
+// How long Stop waits for the buffer to come back, and Close for the service to let go of
+// the input, before each goes on without it: together well within a second.
+constexpr DWORD kStopWaitMilliseconds = 500;
+constexpr DWORD kCloseWaitMilliseconds = 300;
+// Wine's service hands a queued buffer back only after a reset that may have to be repeated.
+constexpr DWORD kResetRetryMilliseconds = 10;
 
-// Buffers prepared at once on one input; the recorder uses one.
-constexpr size_t kMaxBuffers = 8;
-
-// How long Close waits for the service to hand back a buffer after its reset.
-constexpr DWORD kHandBackMilliseconds = 2000;
-constexpr DWORD kHandBackPollMilliseconds = 10;
-
-struct Message {
-  UINT id;
-  WAVEHDR* header;
-};
+// Inputs whose release a stuck driver holds up: while any is left, Open fails.
+LONG releasesPending = 0;
 
 class CriticalSectionGuard {
  public:
@@ -59,75 +50,86 @@ class CriticalSectionGuard {
 
 struct AudioInput {
   HWAVEIN device = nullptr;
-  AudioInputCallback callback = nullptr;
-  uintptr_t instance = 0;
+  AudioDeliveryHandler handler = nullptr;
+  void* user = nullptr;
+  uint32_t frameBytes = 0;
   HANDLE deliveryThread = nullptr;
-  // Set by WaveInProc for each message it queues (auto-reset).
-  HANDLE posted = nullptr;
+  HANDLE releaseThread = nullptr;
+  HANDLE posted = nullptr;    // auto-reset: the buffer is done, or the input is closing
+  HANDLE settled = nullptr;   // manual-reset: the buffer came back (or was taken back)
+  HANDLE mayClose = nullptr;  // manual-reset: the release thread may close the device
+  HANDLE released = nullptr;  // manual-reset: the device is closed
 
   // Guards everything below. Never held across a winmm call: the service may call back into
-  // WaveInProc from inside waveInStop or waveInReset.
+  // WaveInProc from inside one.
   CRITICAL_SECTION lock;
-  AudioBuffer* owners[kMaxBuffers] = {};  // the buffer each prepared header describes
-  WAVEHDR headers[kMaxBuffers] = {};
-  // Posted and not yet delivered. A buffer comes back once per queueing and a handler
-  // re-queues only what it was handed, so far fewer are ever outstanding.
-  Message messages[64] = {};
-  size_t firstMessage = 0;
-  size_t messageCount = 0;
+  WAVEHDR header{};  // prepared while memory is set
+  uint8_t* memory = nullptr;
+  uint32_t memoryCapacity = 0;
+  AudioBuffer* queued = nullptr;  // the caller's buffer that the header records for
+  bool done = false;              // the service handed the header back
+  bool delivering = false;
+  bool stopping = false;  // from then on Queue fails
   bool closing = false;
+  bool abandoned = false;  // Close went on without the release thread, which frees the input
 };
 
 namespace {
 
-constexpr size_t kMessageCapacity = sizeof(AudioInput::messages) / sizeof(Message);
-
 // Only calls that the service allows in its callback: a critical section and SetEvent.
-void CALLBACK WaveInProc(HWAVEIN, UINT id, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
+void CALLBACK WaveInProc(HWAVEIN, UINT message, DWORD_PTR instance, DWORD_PTR, DWORD_PTR) {
+  if (message != WIM_DATA) return;
   AudioInput* input = reinterpret_cast<AudioInput*>(instance);
   {
     CriticalSectionGuard guard(input->lock);
-    if (input->messageCount == kMessageCapacity) return;
-    const size_t slot = (input->firstMessage + input->messageCount++) % kMessageCapacity;
-    input->messages[slot] = {id, id == WIM_DATA ? reinterpret_cast<WAVEHDR*>(param1) : nullptr};
+    input->done = true;
   }
   SetEvent(input->posted);
 }
 
-// Takes the next message off the queue; false once the input is closing and nothing is left.
-bool NextMessage(AudioInput* input, Message* message) {
-  for (;;) {
-    {
-      CriticalSectionGuard guard(input->lock);
-      if (input->messageCount > 0) {
-        *message = input->messages[input->firstMessage];
-        input->firstMessage = (input->firstMessage + 1) % kMessageCapacity;
-        --input->messageCount;
-        return true;
-      }
-      if (input->closing) return false;
-    }
-    WaitForSingleObject(input->posted, INFINITE);
+// Takes the queued buffer off the queue, fills it from the header (count bytes of it) and
+// hands it to the handler without the lock, so the handler may queue it again.
+void HandBack(AudioInput* input, bool fromHeader) {
+  AudioBuffer* buffer;
+  {
+    CriticalSectionGuard guard(input->lock);
+    buffer = input->queued;
+    if (buffer == nullptr) return;
+    input->queued = nullptr;
+    input->delivering = true;
+    uint32_t count = fromHeader ? input->header.dwBytesRecorded : 0;
+    if (count > buffer->capacity) count = buffer->capacity;
+    count -= count % input->frameBytes;
+    if (count > 0) std::memcpy(buffer->data, input->memory, count);
+    buffer->bytesRecorded = count;
   }
+  input->handler(input, buffer, input->user);
+  CriticalSectionGuard guard(input->lock);
+  input->delivering = false;
+  if (input->stopping) SetEvent(input->settled);
 }
 
 DWORD WINAPI DeliveryThread(void* parameter) {
   AudioInput* input = static_cast<AudioInput*>(parameter);
-  Message message;
-  while (NextMessage(input, &message)) {
-    uintptr_t param1 = 0;
-    if (message.header != nullptr) {
-      AudioBuffer* buffer = reinterpret_cast<AudioBuffer*>(message.header->dwUser);
-      buffer->bytesRecorded = message.header->dwBytesRecorded;
-      buffer->flags = message.header->dwFlags;
-      param1 = reinterpret_cast<uintptr_t>(buffer);
+  for (;;) {
+    WaitForSingleObject(input->posted, INFINITE);
+    bool done;
+    {
+      CriticalSectionGuard guard(input->lock);
+      if (input->closing) return 0;
+      done = input->done;
+      input->done = false;
     }
-    input->callback(input, HandlerMessage(message.id), input->instance, param1, 0);
+    if (done) HandBack(input, true);
   }
-  return 0;
 }
 
-void EndDeliveryThread(AudioInput* input) {
+bool HeaderQueued(AudioInput* input) {
+  CriticalSectionGuard guard(input->lock);
+  return (input->header.dwFlags & WHDR_INQUEUE) != 0;
+}
+
+void FreeInput(AudioInput* input) {
   {
     CriticalSectionGuard guard(input->lock);
     input->closing = true;
@@ -135,159 +137,206 @@ void EndDeliveryThread(AudioInput* input) {
   SetEvent(input->posted);
   WaitForSingleObject(input->deliveryThread, INFINITE);
   CloseHandle(input->deliveryThread);
+  for (HANDLE event : {input->posted, input->settled, input->mayClose, input->released}) {
+    CloseHandle(event);
+  }
+  DeleteCriticalSection(&input->lock);
+  delete[] input->memory;
+  delete input;
 }
 
-AudioInput* NewInput(AudioInputCallback callback, uintptr_t instance) {
+// Ends capture, waits for Close's word, and closes the device; frees the input itself when
+// Close went on without it.
+DWORD WINAPI ReleaseThread(void* parameter) {
+  AudioInput* input = static_cast<AudioInput*>(parameter);
+  waveInStop(input->device);  // hands back the part of the buffer filled so far
+  // A buffer that holds nothing yet stays queued through a stop; Wine's service may need more
+  // than one reset to hand it back.
+  waveInReset(input->device);
+  while (HeaderQueued(input) && WaitForSingleObject(input->mayClose, 0) == WAIT_TIMEOUT) {
+    Sleep(kResetRetryMilliseconds);
+    waveInReset(input->device);
+  }
+  WaitForSingleObject(input->mayClose, INFINITE);
+  for (DWORD waited = 0; HeaderQueued(input) && waited < kStopWaitMilliseconds;
+       waited += kResetRetryMilliseconds) {
+    waveInReset(input->device);
+    Sleep(kResetRetryMilliseconds);
+  }
+  if (input->memory != nullptr)
+    waveInUnprepareHeader(input->device, &input->header, sizeof(WAVEHDR));
+  waveInClose(input->device);
+  bool abandoned;
+  {
+    CriticalSectionGuard guard(input->lock);
+    abandoned = input->abandoned;
+    SetEvent(input->released);
+  }
+  if (abandoned) {
+    CloseHandle(input->releaseThread);
+    FreeInput(input);
+    InterlockedDecrement(&releasesPending);
+  }
+  return 0;
+}
+
+AudioInput* NewInput(AudioDeliveryHandler handler, void* user, uint32_t frameBytes) {
   AudioInput* input = new (std::nothrow) AudioInput;
   if (input == nullptr) return nullptr;
-  input->callback = callback;
-  input->instance = instance;
+  input->handler = handler;
+  input->user = user;
+  input->frameBytes = frameBytes;
   InitializeCriticalSection(&input->lock);
   input->posted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (input->posted != nullptr) {
+  input->settled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  input->mayClose = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  input->released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (input->posted != nullptr && input->settled != nullptr && input->mayClose != nullptr &&
+      input->released != nullptr) {
     input->deliveryThread = CreateThread(nullptr, 0, DeliveryThread, input, 0, nullptr);
-    if (input->deliveryThread != nullptr) return input;
-    CloseHandle(input->posted);
+  }
+  if (input->deliveryThread != nullptr) return input;
+  for (HANDLE event : {input->posted, input->settled, input->mayClose, input->released}) {
+    if (event != nullptr) CloseHandle(event);
   }
   DeleteCriticalSection(&input->lock);
   delete input;
   return nullptr;
 }
 
-void DeleteInput(AudioInput* input) {
-  EndDeliveryThread(input);  // delivers what the service posted before it closed, then ends
-  CloseHandle(input->posted);
-  DeleteCriticalSection(&input->lock);
-  delete input;
-}
-
-// The header prepared for buffer, or null.
-WAVEHDR* HeaderOf(AudioInput* input, const AudioBuffer* buffer) {
-  if (buffer == nullptr) return nullptr;
-  CriticalSectionGuard guard(input->lock);
-  for (size_t i = 0; i < kMaxBuffers; ++i) {
-    if (input->owners[i] == buffer) return &input->headers[i];
+AudioInput* Open(const AudioFormat& format, AudioDeliveryHandler handler, void* user) {
+  if (InterlockedCompareExchange(&releasesPending, 0, 0) > 0) return nullptr;
+  const uint32_t frameBytes = format.channels * 2u;
+  AudioInput* input = NewInput(handler, user, frameBytes);
+  if (input == nullptr) return nullptr;
+  WAVEFORMATEX wave{WAVE_FORMAT_PCM,
+                    format.channels,
+                    format.samplesPerSecond,
+                    format.samplesPerSecond * frameBytes,
+                    static_cast<WORD>(frameBytes),
+                    format.bitsPerSample,
+                    0};
+  if (waveInOpen(&input->device, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(&WaveInProc),
+                 reinterpret_cast<DWORD_PTR>(input), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
+    FreeInput(input);
+    return nullptr;
   }
-  return nullptr;
+  return input;
 }
 
-// A free header, now reserved for buffer, or null when all are taken.
-WAVEHDR* ClaimHeader(AudioInput* input, AudioBuffer* buffer) {
-  CriticalSectionGuard guard(input->lock);
-  for (size_t i = 0; i < kMaxBuffers; ++i) {
-    if (input->owners[i] == nullptr) {
-      input->owners[i] = buffer;
-      return &input->headers[i];
+// Memory and a prepared header for capacity bytes, kept from the last queueing when it fits.
+bool PrepareMemory(AudioInput* input, uint32_t capacity) {
+  if (input->memory != nullptr && input->memoryCapacity == capacity) return true;
+  if (input->memory != nullptr) {
+    if (waveInUnprepareHeader(input->device, &input->header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+      return false;
+    }
+    delete[] input->memory;
+    input->memory = nullptr;
+  }
+  uint8_t* memory = new (std::nothrow) uint8_t[capacity];
+  if (memory == nullptr) return false;
+  input->header = WAVEHDR{};
+  input->header.lpData = reinterpret_cast<LPSTR>(memory);
+  input->header.dwBufferLength = capacity;
+  if (waveInPrepareHeader(input->device, &input->header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+    delete[] memory;
+    return false;
+  }
+  input->memory = memory;
+  input->memoryCapacity = capacity;
+  return true;
+}
+
+bool Queue(AudioInput* input, AudioBuffer* buffer) {
+  {
+    CriticalSectionGuard guard(input->lock);
+    if (input->queued != nullptr || input->stopping || buffer->capacity < input->frameBytes) {
+      return false;
+    }
+    // Reserved now; the header is the service's only once it is added.
+    input->queued = buffer;
+    buffer->bytesRecorded = 0;
+  }
+  bool added = PrepareMemory(input, buffer->capacity);
+  if (added) {
+    input->header.dwBytesRecorded = 0;
+    added = waveInAddBuffer(input->device, &input->header, sizeof(WAVEHDR)) == MMSYSERR_NOERROR;
+  }
+  if (!added) {
+    CriticalSectionGuard guard(input->lock);
+    input->queued = nullptr;
+  }
+  return added;
+}
+
+bool Start(AudioInput* input) {
+  return waveInStart(input->device) == MMSYSERR_NOERROR;
+}
+
+bool Stop(AudioInput* input) {
+  bool queued;
+  {
+    CriticalSectionGuard guard(input->lock);
+    if (input->stopping) return true;
+    input->stopping = true;
+    queued = input->queued != nullptr;
+    if (!queued) SetEvent(input->settled);
+  }
+  input->releaseThread = CreateThread(nullptr, 0, ReleaseThread, input, 0, nullptr);
+  if (input->releaseThread != nullptr &&
+      WaitForSingleObject(input->settled, kStopWaitMilliseconds) == WAIT_OBJECT_0) {
+    return true;
+  }
+  // The service keeps the buffer: it comes back from here, and the header stays with the
+  // input. A delivery under way ends first, as only one may run at a time.
+  for (;;) {
+    {
+      CriticalSectionGuard guard(input->lock);
+      if (!input->delivering) break;
+    }
+    WaitForSingleObject(input->settled, kResetRetryMilliseconds);
+  }
+  HandBack(input, false);
+  return false;
+}
+
+bool Close(AudioInput* input) {
+  Stop(input);
+  SetEvent(input->mayClose);
+  if (input->releaseThread == nullptr) {
+    // No thread could be made: the device is closed from here, as far as it lets go.
+    waveInReset(input->device);
+    if (input->memory != nullptr) {
+      waveInUnprepareHeader(input->device, &input->header, sizeof(WAVEHDR));
+    }
+    if (waveInClose(input->device) != MMSYSERR_NOERROR) return false;
+    FreeInput(input);
+    return true;
+  }
+  if (WaitForSingleObject(input->released, kCloseWaitMilliseconds) == WAIT_OBJECT_0) {
+    WaitForSingleObject(input->releaseThread, INFINITE);
+    CloseHandle(input->releaseThread);
+    FreeInput(input);
+    return true;
+  }
+  {
+    CriticalSectionGuard guard(input->lock);
+    if (WaitForSingleObject(input->released, 0) != WAIT_OBJECT_0) {
+      // The release thread frees the input once the driver lets go of it.
+      InterlockedIncrement(&releasesPending);
+      input->abandoned = true;
+      return false;
     }
   }
-  return nullptr;
-}
-
-void ReleaseHeader(AudioInput* input, WAVEHDR* header) {
-  CriticalSectionGuard guard(input->lock);
-  input->owners[header - input->headers] = nullptr;
-}
-
-bool HoldsQueuedBuffer(AudioInput* input) {
-  CriticalSectionGuard guard(input->lock);
-  for (size_t i = 0; i < kMaxBuffers; ++i) {
-    if (input->owners[i] != nullptr && (input->headers[i].dwFlags & WHDR_INQUEUE)) return true;
-  }
-  return false;
+  WaitForSingleObject(input->releaseThread, INFINITE);
+  CloseHandle(input->releaseThread);
+  FreeInput(input);
+  return true;
 }
 
 }  // namespace
 
-int AudioInputOpen(AudioInputHandle* input, const AudioFormat& format, AudioInputCallback callback,
-                   uintptr_t instance) {
-  if (input == nullptr || callback == nullptr) return MMSYSERR_INVALPARAM;
-  *input = nullptr;
-  AudioInput* opened = NewInput(callback, instance);
-  if (opened == nullptr) return MMSYSERR_NOMEM;
-  WAVEFORMATEX wave{format.formatTag,        format.channels,
-                    format.samplesPerSecond, format.averageBytesPerSecond,
-                    format.blockAlign,       format.bitsPerSample,
-                    format.extraSize};
-  const MMRESULT result =
-      waveInOpen(&opened->device, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(&WaveInProc),
-                 reinterpret_cast<DWORD_PTR>(opened), CALLBACK_FUNCTION);
-  if (result != MMSYSERR_NOERROR) {
-    DeleteInput(opened);
-    return result;
-  }
-  *input = opened;
-  return MMSYSERR_NOERROR;
-}
-
-int AudioInputPrepareBuffer(AudioInputHandle input, AudioBuffer* buffer) {
-  if (input == nullptr) return MMSYSERR_INVALHANDLE;
-  if (buffer == nullptr) return MMSYSERR_INVALPARAM;
-  if (HeaderOf(input, buffer) != nullptr) return MMSYSERR_NOERROR;
-  WAVEHDR* header = ClaimHeader(input, buffer);
-  if (header == nullptr) return MMSYSERR_NOMEM;
-  *header = WAVEHDR{};
-  header->lpData = reinterpret_cast<LPSTR>(buffer->data);
-  header->dwBufferLength = buffer->bufferLength;
-  header->dwUser = reinterpret_cast<DWORD_PTR>(buffer);
-  header->dwLoops = buffer->loops;
-  const MMRESULT result = waveInPrepareHeader(input->device, header, sizeof(WAVEHDR));
-  if (result != MMSYSERR_NOERROR) ReleaseHeader(input, header);
-  return result;
-}
-
-int AudioInputAddBuffer(AudioInputHandle input, AudioBuffer* buffer) {
-  if (input == nullptr) return MMSYSERR_INVALHANDLE;
-  WAVEHDR* header = HeaderOf(input, buffer);
-  if (header == nullptr) return WAVERR_UNPREPARED;
-  header->dwBytesRecorded = buffer->bytesRecorded;
-  return waveInAddBuffer(input->device, header, sizeof(WAVEHDR));
-}
-
-int AudioInputStart(AudioInputHandle input) {
-  return input == nullptr ? MMSYSERR_INVALHANDLE : waveInStart(input->device);
-}
-
-int AudioInputStop(AudioInputHandle input) {
-  return input == nullptr ? MMSYSERR_INVALHANDLE : waveInStop(input->device);
-}
-
-int AudioInputReset(AudioInputHandle input) {
-  return input == nullptr ? MMSYSERR_INVALHANDLE : waveInReset(input->device);
-}
-
-int AudioInputUnprepareBuffer(AudioInputHandle input, AudioBuffer* buffer) {
-  if (input == nullptr) return MMSYSERR_INVALHANDLE;
-  WAVEHDR* header = HeaderOf(input, buffer);
-  if (header == nullptr) return MMSYSERR_NOERROR;
-  const MMRESULT result = waveInUnprepareHeader(input->device, header, sizeof(WAVEHDR));
-  if (result == MMSYSERR_NOERROR) ReleaseHeader(input, header);
-  return result;
-}
-
-int AudioInputClose(AudioInputHandle input) {
-  if (input == nullptr) return MMSYSERR_INVALHANDLE;
-  // Windows refuses to close an input that still holds a buffer, and Wine closes it without
-  // ever handing the buffer back; either way the caller's buffer would stay with the service.
-  // So a buffer still queued (the caller's reset failed, or it made none) is reclaimed here:
-  // reset, tried again while the service keeps it, and the hand-back awaited.
-  for (DWORD waited = 0; HoldsQueuedBuffer(input) && waited < kHandBackMilliseconds;
-       waited += kHandBackPollMilliseconds) {
-    waveInReset(input->device);
-    Sleep(kHandBackPollMilliseconds);
-  }
-  for (size_t i = 0; i < kMaxBuffers; ++i) {
-    AudioBuffer* buffer;
-    {
-      CriticalSectionGuard guard(input->lock);
-      buffer = input->owners[i];
-    }
-    if (buffer != nullptr) AudioInputUnprepareBuffer(input, buffer);
-  }
-  // Still refused: the service holds the input and may call WaveInProc with it, so it is kept.
-  const MMRESULT result = waveInClose(input->device);
-  if (result != MMSYSERR_NOERROR) return result;
-  DeleteInput(input);
-  return MMSYSERR_NOERROR;
-}
+const AudioInputBackend kAudioInputBackend = {Open, Queue, Start, Stop, Close};
 
 }  // namespace quorel

@@ -9,6 +9,7 @@
 
 #include "common/utf16.h"
 #include "platform/files_backend.h"
+#include "platform/os/posix/file_size_signal.h"
 
 namespace quorel {
 
@@ -51,6 +52,7 @@ int64_t Read(intptr_t handle, void* data, size_t count) {
 }
 
 size_t Write(intptr_t handle, const void* data, size_t count) {
+  FileSizeSignalHeld sizeLimitGivesAShortWrite;
   const char* bytes = static_cast<const char*>(data);
   size_t written = 0;
   while (written < count) {
