@@ -36,8 +36,8 @@ void RepeatedEventLog::Flush() {
 
 void RepeatedEventLog::LogCount() {
   if (held_ == 0) return;
-  WriteLogLine(FormatConnectionLogLine("-", std::to_string(held_) + " " + what_ + " in the last second",
-                                       std::time(nullptr)));
+  WriteLogLine(FormatConnectionLogLine(
+      "-", std::to_string(held_) + " " + what_ + " in the last second", std::time(nullptr)));
   held_ = 0;
 }
 

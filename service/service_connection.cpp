@@ -1,5 +1,8 @@
 #include "service_connection.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <boost/asio/execution.hpp>
 #include <boost/asio/post.hpp>
@@ -22,6 +25,8 @@ using beast::error_code;
 namespace {
 
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+// At a stop, how often a lingering connection checks whether its answer has arrived.
+constexpr std::chrono::milliseconds kDeliveryCheck{10};
 
 bool IsHttpError(const error_code& error) {
   return error.category() == http::make_error_code(http::error::bad_target).category();
@@ -61,6 +66,9 @@ void ServiceConnection::Stop() {
     case Phase::kWaitingForRoom:
       hub_.budget.Cancel(this);
       AnswerError(503);
+      break;
+    case Phase::kLingering:
+      CloseOnceDelivered();
       break;
     case Phase::kHead:
     case Phase::kBody:
@@ -328,6 +336,20 @@ void ServiceConnection::OnAnswered(error_code error) {
   deadline_ = std::chrono::steady_clock::now() + kLingerTime;
   beast::get_lowest_layer(stream_).expires_at(deadline_);
   Linger();
+  if (hub_.stopping) CloseOnceDelivered();
+}
+
+void ServiceConnection::CloseOnceDelivered() {
+  // Once the client's TCP has acknowledged the whole answer, the reset that closing with unread
+  // bytes sends no longer takes the answer away: Linux keeps received data readable after a
+  // reset, and the service's clients are on this machine.
+  int unacknowledged = 0;
+  const int socket = beast::get_lowest_layer(stream_).socket().native_handle();
+  if (ioctl(socket, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0) return Close();
+  timer_.expires_after(kDeliveryCheck);
+  timer_.async_wait([self = shared_from_this()](error_code error) {
+    if (!error && self->phase_ == Phase::kLingering) self->CloseOnceDelivered();
+  });
 }
 
 void ServiceConnection::Linger() {

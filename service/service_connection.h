@@ -94,6 +94,8 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
               const std::string& extraValue = "");
   void OnAnswered(boost::beast::error_code error);
   void Linger();
+  // At a stop: closes as soon as the answer has reached the client, not after the linger time.
+  void CloseOnceDelivered();
   // Logs how the request ended without an answer, then closes.
   void Abandon(int status, const std::string& why);
   void Close();
