@@ -3,6 +3,7 @@
 #   scripts/install-deps.sh             the Linux library
 #   scripts/install-deps.sh --windows   also the Windows cross-build and Wine (about 1 GB)
 #   scripts/install-deps.sh --arm       also the arm64 and armhf cross-builds and qemu-user
+#   scripts/install-deps.sh --bench     also nginx, the peer of bench/service-under-load.sh
 set -euo pipefail
 
 packages=(
@@ -26,8 +27,11 @@ arm_packages=(crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user)
 arm_target_packages=(
   libcurl4-openssl-dev libssl-dev libasound2-dev libasound2-plugins libgtest-dev libstdc++6
 )
+# The benches' peers that the tests do not need: nginx, started by the service bench alone.
+bench_packages=(nginx-light)
 case "${1:-}" in
 --windows) packages+=("${windows_packages[@]}") ;;
+--bench) packages+=("${bench_packages[@]}") ;;
 --arm)
   packages+=("${arm_packages[@]}")
   for architecture in "${arm_architectures[@]}"; do

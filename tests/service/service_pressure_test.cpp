@@ -98,8 +98,8 @@ TEST(ServiceUnderPressure, HoldsBodiesWithinItsBudget) {
   HttpCall large;
   large.target = kGoodTarget;
   const std::string header = MakeEnvelope(MakeWave("", WaveFormat{1, 2, 16000, 16}));
-  large.body = MakeEnvelope(MakeWave(std::string(kMaxBody - header.size(), '\0'),
-                                     WaveFormat{1, 2, 16000, 16}));
+  large.body = MakeEnvelope(
+      MakeWave(std::string(kMaxBody - header.size(), '\0'), WaveFormat{1, 2, 16000, 16}));
   ASSERT_EQ(large.body.size(), kMaxBody);
   std::vector<HttpAnswer> answers(kClients);
   std::vector<std::thread> clients;
