@@ -105,7 +105,9 @@ NginxPeer::NginxPeer(const std::string& nginx, const std::string& folder, int ba
   std::fprintf(stderr, "nginx did not listen on port %d: %s\n", port, ErrorLog().c_str());
 }
 
-NginxPeer::~NginxPeer() { Stop(); }
+NginxPeer::~NginxPeer() {
+  Stop();
+}
 
 long NginxPeer::ResidentKilobytes() const {
   const std::string master = std::to_string(process_->Pid());

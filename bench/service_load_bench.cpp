@@ -431,11 +431,15 @@ std::string RefusedSlowBodies(Peer& peer) {
     last = std::max(last, client.closedAfter);
   }
   char text[260];
-  std::snprintf(text, sizeof text,
-                "%ld closed within 30 s of their head, %ld within %.0f s (first after %.1f s, last "
-                "after %.1f s); good request 3 s after the last head: %ld after %.0f ms",
-                closedBy30, closed, kWatchSeconds, first, last, goodStatus, goodMs);
-  return text;
+  std::snprintf(text, sizeof text, "good request 3 s after the last head: %ld after %.0f ms",
+                goodStatus, goodMs);
+  if (closed == 0) return "none closed within " + std::to_string(int(kWatchSeconds)) + " s; " + text;
+  char closings[200];
+  std::snprintf(closings, sizeof closings,
+                "%ld closed within 30 s of their head, %ld within %.0f s (first after %.1f s, "
+                "last after %.1f s); ",
+                closedBy30, closed, kWatchSeconds, first, last);
+  return closings + std::string(text);
 }
 
 // Each attack against a fresh service and a fresh nginx in front of another.
