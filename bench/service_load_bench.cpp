@@ -433,7 +433,8 @@ std::string RefusedSlowBodies(Peer& peer) {
   char text[260];
   std::snprintf(text, sizeof text, "good request 3 s after the last head: %ld after %.0f ms",
                 goodStatus, goodMs);
-  if (closed == 0) return "none closed within " + std::to_string(int(kWatchSeconds)) + " s; " + text;
+  if (closed == 0)
+    return "none closed within " + std::to_string(int(kWatchSeconds)) + " s; " + text;
   char closings[200];
   std::snprintf(closings, sizeof closings,
                 "%ld closed within 30 s of their head, %ld within %.0f s (first after %.1f s, "
