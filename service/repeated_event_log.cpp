@@ -17,7 +17,7 @@ RepeatedEventLog::RepeatedEventLog(const boost::asio::any_io_executor& executor,
 
 void RepeatedEventLog::Note(const std::string& line) {
   const auto now = std::chrono::steady_clock::now();
-  if (now >= windowEnd_) {
+  if (flushed_ || now >= windowEnd_) {
     WriteLogLine(line);
     windowEnd_ = now + kWindow;
     return;
@@ -30,6 +30,7 @@ void RepeatedEventLog::Note(const std::string& line) {
 }
 
 void RepeatedEventLog::Flush() {
+  flushed_ = true;
   timer_.cancel();
   LogCount();
 }

@@ -17,7 +17,8 @@ class RepeatedEventLog {
   RepeatedEventLog(const boost::asio::any_io_executor& executor, std::string what);
 
   void Note(const std::string& line);
-  // Logs the count held back, and lets the loop end (at a stop).
+  // At a stop: logs the count held back, and from then on every event in full, so that no timer
+  // holds the loop up.
   void Flush();
 
  private:
@@ -26,6 +27,7 @@ class RepeatedEventLog {
   boost::asio::steady_timer timer_;
   const std::string what_;
   size_t held_ = 0;
+  bool flushed_ = false;
   std::chrono::steady_clock::time_point windowEnd_;
 };
 
