@@ -6,10 +6,12 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <ctime>
 #include <map>
 #include <vector>
 
 #include "connection_limits.h"
+#include "log_line.h"
 #include "service_connection.h"
 
 namespace quorel::service {
@@ -54,16 +56,22 @@ struct HttpsService::Loop {
       // one back for the client's delayed acknowledgement (40 ms).
       socket.set_option(tcp::no_delay(true), error);
       if (open.size() >= kMaxConnections) {
-        if (ServiceConnection* yielding = FindYielding()) yielding->Yield();
+        ServiceConnection* yielding = FindYielding();
+        if (yielding == nullptr) {
+          // Every connection is under way: this one is closed, and further clients wait in the
+          // backlog until one closes or may yield its slot.
+          refusedSlots.Note(FormatConnectionLogLine(
+              PeerOf(socket), "refused: every connection slot is busy", std::time(nullptr)));
+          socket.close(error);
+          acceptPaused = true;
+          return;
+        }
+        yielding->Yield();
       }
       auto connection = std::make_shared<ServiceConnection>(std::move(socket), tls, hub);
       open.emplace(connection.get(), connection);
       connection->Start();
-      if (open.size() < kMaxConnections || FindYielding() != nullptr) {
-        Accept();
-      } else {
-        acceptPaused = true;  // further clients wait in the backlog until one closes or yields
-      }
+      Accept();
     });
   }
 
@@ -105,6 +113,7 @@ struct HttpsService::Loop {
     retry.cancel();
     failedHandshakes.Flush();
     yieldedSlots.Flush();
+    refusedSlots.Flush();
     std::vector<std::shared_ptr<ServiceConnection>> stopping;
     for (const auto& [pointer, connection] : open) {
       if (auto alive = connection.lock()) stopping.push_back(std::move(alive));
@@ -122,6 +131,8 @@ struct HttpsService::Loop {
   RepeatedEventLog failedHandshakes{io.get_executor(), "more TLS handshakes failed"};
   RepeatedEventLog yieldedSlots{io.get_executor(),
                                 "more connections closed to make room for new ones"};
+  RepeatedEventLog refusedSlots{io.get_executor(),
+                                "more connections refused: every connection slot was busy"};
   ConnectionHub hub;
   std::map<ServiceConnection*, std::weak_ptr<ServiceConnection>> open;
   bool acceptPaused = false;

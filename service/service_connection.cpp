@@ -34,6 +34,12 @@ bool IsHttpError(const error_code& error) {
 
 }  // namespace
 
+std::string PeerOf(const net::ip::tcp::socket& socket) {
+  error_code error;
+  const auto peer = socket.remote_endpoint(error);
+  return error ? "-" : peer.address().to_string() + ":" + std::to_string(peer.port());
+}
+
 ServiceConnection::ServiceConnection(net::ip::tcp::socket socket, net::ssl::context& tls,
                                      ConnectionHub& hub)
     : stream_(std::move(socket), tls),
@@ -41,9 +47,7 @@ ServiceConnection::ServiceConnection(net::ip::tcp::socket socket, net::ssl::cont
       acceptedAt_(std::chrono::steady_clock::now()),
       timer_(stream_.get_executor()),
       buffer_(kReadBufferBytes) {
-  error_code error;
-  const auto peer = beast::get_lowest_layer(stream_).socket().remote_endpoint(error);
-  log_.peer = error ? "-" : peer.address().to_string() + ":" + std::to_string(peer.port());
+  log_.peer = PeerOf(beast::get_lowest_layer(stream_).socket());
 }
 
 void ServiceConnection::Start() {

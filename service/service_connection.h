@@ -29,6 +29,9 @@ namespace quorel::service {
 
 class ServiceConnection;
 
+// "address:port" of the client, for the log; "-" once it is gone.
+std::string PeerOf(const boost::asio::ip::tcp::socket& socket);
+
 // What every connection shares; lives on the I/O thread with them.
 struct ConnectionHub {
   const AccessKeys& keys;
