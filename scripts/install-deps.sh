@@ -4,10 +4,11 @@
 # With no option, the Linux library; each option adds its packages, in any number and order:
 #   --windows   the Windows cross-build and Wine, 64-bit and 32-bit (the i386 architecture)
 #   --arm       the arm64 and armhf cross-builds and qemu-user
+#   --bench     nginx, the peer of bench/service-under-load.sh
 set -euo pipefail
 
 usage() {
-  sed -n '3,6s/^# \{0,1\}//p' "$0" >&2
+  sed -n '3,7s/^# \{0,1\}//p' "$0" >&2
   exit 2
 }
 
@@ -42,12 +43,14 @@ arm_packages=(crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user)
 arm_target_packages=(
   libcurl4-openssl-dev libssl-dev libasound2-dev libasound2-plugins libgtest-dev libstdc++6
 )
+# The benches' peers that the tests do not need: nginx, started by the service bench alone.
+bench_packages=(nginx-light)
 
 # Every option is known before anything changes.
 options=()
 for option in "$@"; do
   case "$option" in
-  --windows | --arm) options+=("$option") ;;
+  --windows | --arm | --bench) options+=("$option") ;;
   -h | --help) usage ;;
   *)
     echo "install-deps.sh: unknown option '$option'" >&2
@@ -68,6 +71,7 @@ for option in "${options[@]}"; do
       packages+=("${arm_target_packages[@]/%/:$architecture}")
     done
     ;;
+  --bench) packages+=("${bench_packages[@]}") ;;
   esac
 done
 

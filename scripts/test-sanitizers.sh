@@ -16,8 +16,10 @@ export LSAN_OPTIONS=suppressions=$PWD/scripts/sanitizer-suppressions/leaks.txt:p
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/scripts/sanitizer-suppressions/threads.txt
 
 # ThreadSanitizer runs the programs in which threads run against each other: the recorder's,
-# the stress runs and the uploads on several threads (ctest labels: one per test program).
-tsan_programs='^(recorder_fault_tests|recorder_capture_tests|recording_stress_tests|capture_stress_tests|concurrent_upload_stress_tests|upload_exchange_tests)$'
+# the stress runs, the uploads on several threads, and the service's (its event loop, recognition
+# pool and log writer, run by the service tests against many clients at once) (ctest labels: one
+# per test program).
+tsan_programs='^(recorder_fault_tests|recorder_capture_tests|recording_stress_tests|capture_stress_tests|concurrent_upload_stress_tests|upload_exchange_tests|service_hostile_tests|service_pressure_tests)$'
 
 passed=0
 failed=0

@@ -16,12 +16,19 @@ inline constexpr std::chrono::seconds kHeaderDeadline{10};
 // The body must bring at least kMinBodyBytesPerWindow in every window of kBodyWindow.
 inline constexpr std::chrono::seconds kBodyWindow{5};
 inline constexpr size_t kMinBodyBytesPerWindow = 8 * 1024;
-// At a stop, for a handshake under way to end so that the client can be answered 503.
-inline constexpr std::chrono::seconds kHandshakeGraceAtStop{2};
+// A body refused from its head is read through and dropped (so that the client is able to read
+// its answer) for this long at most, however fast it comes; then the connection closes.
+inline constexpr std::chrono::seconds kRefusedBodyDrain{10};
+// How long a body waits for room in the body budget, its reading paused; then 503.
+inline constexpr std::chrono::seconds kBodyRoomWait{30};
+// At a stop, for a handshake under way to end so that the client can be answered 503. A client
+// on loopback ends its handshake in milliseconds; one that has not by then is not answered.
+inline constexpr std::chrono::milliseconds kHandshakeGraceAtStop{250};
 // For the whole answer to leave.
 inline constexpr std::chrono::seconds kAnswerDeadline{10};
-// After an answer (perhaps given before the body was read), unread bytes are taken and dropped for
-// this long, so that closing does not reset the connection before the client has read the answer.
+// After an answer given while request bytes were still unread (a body refused at its head, a
+// request after the answered one), what comes is taken and dropped for this long, so that
+// closing does not reset the connection before the client has read the answer.
 inline constexpr std::chrono::seconds kLingerTime{2};
 
 // Request line and header fields together (nginx: 4 buffers of 8 kB); over it: 431.
@@ -31,7 +38,9 @@ inline constexpr size_t kReadBufferBytes = 2 * kMaxHeaderBytes;
 // The request target alone; over it: 414.
 inline constexpr size_t kMaxTargetBytes = 8 * 1024;
 
-// Open connections at once; past it, further clients wait in the listen backlog.
+// Open connections at once. Past it a new connection takes the slot of one that has done least
+// (see ServiceConnection::YieldRank); when none can give its slot up, further clients wait in
+// the listen backlog.
 inline constexpr size_t kMaxConnections = 512;
 inline constexpr int kListenBacklog = 511;
 

@@ -2,13 +2,16 @@
 
 #include <openssl/ssl.h>
 
+#include <algorithm>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <ctime>
 #include <map>
 #include <vector>
 
 #include "connection_limits.h"
+#include "log_line.h"
 #include "service_connection.h"
 
 namespace quorel::service {
@@ -26,11 +29,18 @@ constexpr std::chrono::milliseconds kAcceptRetry{100};
 // Everything here is touched on the I/O thread only, apart from Stop's post.
 struct HttpsService::Loop {
   Loop(const HttpsSettings& settings, const AccessKeys& keys, Recogniser& recogniser)
-      : pool(settings.recognitionWorkers, kRecognitionLine), hub{keys,  recogniser,
-                                                                 pool,  settings.maxBodyBytes,
-                                                                 false, {}} {
-    hub.closed = [this](ServiceConnection* connection) { Forget(connection); };
-  }
+      : pool(settings.recognitionWorkers, kRecognitionLine),
+        budget(settings.bodyMemoryBytes),
+        hub{keys,
+            recogniser,
+            pool,
+            budget,
+            std::min(settings.maxBodyBytes, settings.bodyMemoryBytes),
+            failedHandshakes,
+            yieldedSlots,
+            false,
+            [this](ServiceConnection* connection) { Forget(connection); },
+            [this] { OnYieldable(); }} {}
 
   void Accept() {
     acceptor.async_accept([this](error_code error, tcp::socket socket) {
@@ -45,15 +55,46 @@ struct HttpsService::Loop {
       // An answer leaves as more than one TLS record; Nagle's algorithm would hold the last
       // one back for the client's delayed acknowledgement (40 ms).
       socket.set_option(tcp::no_delay(true), error);
+      if (open.size() >= kMaxConnections) {
+        ServiceConnection* yielding = FindYielding();
+        if (yielding == nullptr) {
+          // Every connection is under way: this one is closed, and further clients wait in the
+          // backlog until one closes or may yield its slot.
+          refusedSlots.Note(FormatConnectionLogLine(
+              PeerOf(socket), "refused: every connection slot is busy", std::time(nullptr)));
+          socket.close(error);
+          acceptPaused = true;
+          return;
+        }
+        yielding->Yield();
+      }
       auto connection = std::make_shared<ServiceConnection>(std::move(socket), tls, hub);
       open.emplace(connection.get(), connection);
       connection->Start();
-      if (open.size() < kMaxConnections) {
-        Accept();
-      } else {
-        acceptPaused = true;  // further clients wait in the backlog until one closes
-      }
+      Accept();
     });
+  }
+
+  // The connection that has done least, oldest first; none when every one is under way.
+  ServiceConnection* FindYielding() const {
+    ServiceConnection* found = nullptr;
+    int foundRank = 0;
+    for (const auto& [connection, alive] : open) {
+      const int rank = connection->YieldRank();
+      if (rank < 0) continue;
+      if (found == nullptr || rank < foundRank ||
+          (rank == foundRank && connection->AcceptedAt() < found->AcceptedAt())) {
+        found = connection;
+        foundRank = rank;
+      }
+    }
+    return found;
+  }
+
+  void OnYieldable() {
+    if (!acceptPaused || hub.stopping) return;
+    acceptPaused = false;
+    Accept();
   }
 
   void Forget(ServiceConnection* connection) {
@@ -70,6 +111,9 @@ struct HttpsService::Loop {
     error_code ignored;
     acceptor.close(ignored);
     retry.cancel();
+    failedHandshakes.Flush();
+    yieldedSlots.Flush();
+    refusedSlots.Flush();
     std::vector<std::shared_ptr<ServiceConnection>> stopping;
     for (const auto& [pointer, connection] : open) {
       if (auto alive = connection.lock()) stopping.push_back(std::move(alive));
@@ -83,6 +127,12 @@ struct HttpsService::Loop {
   tcp::acceptor acceptor{io};
   net::steady_timer retry{io};
   RecognitionPool pool;
+  BodyBudget budget;
+  RepeatedEventLog failedHandshakes{io.get_executor(), "more TLS handshakes failed"};
+  RepeatedEventLog yieldedSlots{io.get_executor(),
+                                "more connections closed to make room for new ones"};
+  RepeatedEventLog refusedSlots{io.get_executor(),
+                                "more connections refused: every connection slot was busy"};
   ConnectionHub hub;
   std::map<ServiceConnection*, std::weak_ptr<ServiceConnection>> open;
   bool acceptPaused = false;

@@ -18,6 +18,7 @@ struct HttpsSettings {
   int port = 0;  // 0: any free port
   size_t recognitionWorkers = 1;
   size_t maxBodyBytes = 0;
+  size_t bodyMemoryBytes = 0;  // for every body held at once; also caps a single one
 };
 
 class HttpsService {

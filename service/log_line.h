@@ -3,6 +3,7 @@
 // key is masked before they reach the log.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <ctime>
 #include <string>
@@ -30,7 +31,13 @@ std::string FormatLogLine(const LogEntry& entry, std::time_t now);
 std::string FormatConnectionLogLine(const std::string& peer, std::string_view note,
                                     std::time_t now);
 
-// Writes one line with one call, so that lines from different threads stay whole.
-void WriteLogLine(const std::string& line);
+// Queues one line for standard output, written whole by a thread of its own, so that a reader
+// that stops reading never holds up the caller. Past kLogQueueBytes waiting, lines are dropped
+// and counted; the count is logged once there is room again.
+inline constexpr size_t kLogQueueBytes = 1024 * 1024;
+void WriteLogLine(std::string line);
+// Waits up to timeout for the queued lines to be written (before the process exits); false if
+// they were not.
+bool FlushLog(std::chrono::milliseconds timeout);
 
 }  // namespace quorel::service

@@ -1,4 +1,5 @@
 // quorel-service: the local speech-recognition service the library posts its recordings to.
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -9,6 +10,7 @@
 #include "access_keys.h"
 #include "certificates.h"
 #include "https_service.h"
+#include "log_line.h"
 #include "recogniser.h"
 #include "service_options.h"
 
@@ -19,6 +21,9 @@ using namespace quorel::service;
 constexpr int kExitStopped = 0;
 constexpr int kExitCannotStart = 1;
 constexpr int kExitUsage = 2;
+constexpr int kBodyMappingThreshold = 256 * 1024;
+// A reader that has stopped reading standard output does not hold up the service longer.
+constexpr std::chrono::milliseconds kLogFlushWait{500};
 
 int Fail(const std::string& problem) {
   std::fprintf(stderr, "quorel-service: %s\n", problem.c_str());
@@ -40,27 +45,28 @@ int Run(const ServiceOptions& options, sigset_t stopSignals) {
   std::string problem;
   ServiceCertificates certificates;
   if (!PrepareCertificates(options.stateFolder, &certificates, &problem)) return Fail(problem);
-  std::printf("quorel-service: %s local authority: %s\n",
-              certificates.created ? "created the" : "using the",
-              certificates.authorityFile.c_str());
-  std::fflush(stdout);
+  WriteLogLine(std::string("quorel-service: ") +
+               (certificates.created ? "created the" : "using the") +
+               " local authority: " + certificates.authorityFile);
   if (options.prepareOnly) return kExitStopped;
 
   AccessKeys keys;
   if (!CollectKeys(options, &keys, &problem)) return Fail(problem);
   const size_t cores = std::max(1u, std::thread::hardware_concurrency());
   const size_t decoders = std::min(options.workers, size_t{cores});
+  // The recogniser's loading takes standard output over for a moment: the log must be quiet.
+  FlushLog(kLogFlushWait);
   auto recogniser =
       Recogniser::Create({options.modelFolder, options.grammarFile, decoders}, &problem);
   if (!recogniser) return Fail(problem);
 
-  HttpsService service({options.port, decoders, options.maxBodyBytes}, certificates, keys,
-                       *recogniser);
+  HttpsService service({options.port, decoders, options.maxBodyBytes, options.bodyMemoryBytes},
+                       certificates, keys, *recogniser);
   if (!service.Bind(&problem)) return Fail(problem);
-  std::printf(
-      "quorel-service: listening on https://%s:%d/ (%s)\n", kListenAddress, service.Port(),
-      options.grammarFile.empty() ? "free speech" : ("grammar " + options.grammarFile).c_str());
-  std::fflush(stdout);
+  WriteLogLine("quorel-service: listening on https://" + std::string(kListenAddress) + ":" +
+               std::to_string(service.Port()) + "/ (" +
+               (options.grammarFile.empty() ? "free speech" : "grammar " + options.grammarFile) +
+               ")");
 
   std::thread stopper([&] {
     int signal = 0;
@@ -71,7 +77,7 @@ int Run(const ServiceOptions& options, sigset_t stopSignals) {
   // Serving may also end without a signal; one sent to the stopper lets it finish.
   pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();
-  std::printf("quorel-service: stopped\n");
+  WriteLogLine("quorel-service: stopped");
   return kExitStopped;
 }
 
@@ -100,5 +106,11 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
-  return Run(options, stopSignals);
+  // Bodies are single blocks of up to --max-body; a fixed threshold keeps each in a mapping of
+  // its own, returned to the system when it is freed, so the resident size follows the body
+  // budget instead of what the heap once held.
+  mallopt(M_MMAP_THRESHOLD, kBodyMappingThreshold);
+  const int status = Run(options, stopSignals);
+  FlushLog(kLogFlushWait);
+  return status;
 }

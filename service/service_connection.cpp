@@ -1,10 +1,15 @@
 #include "service_connection.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
 #include <boost/asio/execution.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/prefer.hpp>
 #include <boost/asio/write.hpp>
 #include <chrono>
+#include <utility>
 
 #include "answer_json.h"
 #include "connection_limits.h"
@@ -20,6 +25,8 @@ using beast::error_code;
 namespace {
 
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+// At a stop, how often a lingering connection checks whether its answer has arrived.
+constexpr std::chrono::milliseconds kDeliveryCheck{10};
 
 bool IsHttpError(const error_code& error) {
   return error.category() == http::make_error_code(http::error::bad_target).category();
@@ -27,15 +34,20 @@ bool IsHttpError(const error_code& error) {
 
 }  // namespace
 
+std::string PeerOf(const net::ip::tcp::socket& socket) {
+  error_code error;
+  const auto peer = socket.remote_endpoint(error);
+  return error ? "-" : peer.address().to_string() + ":" + std::to_string(peer.port());
+}
+
 ServiceConnection::ServiceConnection(net::ip::tcp::socket socket, net::ssl::context& tls,
                                      ConnectionHub& hub)
     : stream_(std::move(socket), tls),
       hub_(hub),
-      stopGrace_(stream_.get_executor()),
+      acceptedAt_(std::chrono::steady_clock::now()),
+      timer_(stream_.get_executor()),
       buffer_(kReadBufferBytes) {
-  error_code error;
-  const auto peer = beast::get_lowest_layer(stream_).socket().remote_endpoint(error);
-  log_.peer = error ? "-" : peer.address().to_string() + ":" + std::to_string(peer.port());
+  log_.peer = PeerOf(beast::get_lowest_layer(stream_).socket());
 }
 
 void ServiceConnection::Start() {
@@ -50,10 +62,17 @@ void ServiceConnection::Stop() {
     case Phase::kHandshake:
       // Nothing can be answered before TLS is up. A client whose handshake is under way (its
       // side may be done, ours not yet) gets a moment to finish it and then its 503.
-      stopGrace_.expires_after(kHandshakeGraceAtStop);
-      stopGrace_.async_wait([self = shared_from_this()](error_code error) {
+      timer_.expires_after(kHandshakeGraceAtStop);
+      timer_.async_wait([self = shared_from_this()](error_code error) {
         if (!error && self->phase_ == Phase::kHandshake) self->Close();
       });
+      break;
+    case Phase::kWaitingForRoom:
+      hub_.budget.Cancel(this);
+      AnswerError(503);
+      break;
+    case Phase::kLingering:
+      CloseOnceDelivered();
       break;
     case Phase::kHead:
     case Phase::kBody:
@@ -64,11 +83,32 @@ void ServiceConnection::Stop() {
   }
 }
 
+int ServiceConnection::YieldRank() const {
+  switch (phase_) {
+    case Phase::kLingering:
+      return 0;
+    case Phase::kBody:
+      return refusal_ ? 0 : -1;
+    case Phase::kHandshake:
+      return 1;
+    case Phase::kHead:
+      return buffer_.size() == 0 && headParser_ && !headParser_->got_some() ? 1 : -1;
+    default:
+      return -1;
+  }
+}
+
+void ServiceConnection::Yield() {
+  hub_.yieldedSlots.Note(FormatConnectionLogLine(
+      log_.peer, "closed to make room for a new connection", std::time(nullptr)));
+  Close();
+}
+
 void ServiceConnection::OnHandshake(error_code error) {
   if (phase_ == Phase::kClosed) return;
   if (error) {
     const std::string why = error == beast::error::timeout ? "timed out" : error.message();
-    WriteLogLine(
+    hub_.failedHandshakes.Note(
         FormatConnectionLogLine(log_.peer, "TLS handshake failed: " + why, std::time(nullptr)));
     return Close();
   }
@@ -120,7 +160,36 @@ void ServiceConnection::OnHead(error_code error) {
   // before it is given. libcurl 7.88, the library's HTTP layer, sends the body without waiting
   // for "100 Continue" and loses an answer that comes while it is still sending.
   refusal_ = RefuseSpeechHead(speech, hub_.keys);
-  if (refusal_ || !beast::iequals(head[http::field::expect], "100-continue")) return ReadBody();
+  if (refusal_) {
+    drainEnd_ = std::chrono::steady_clock::now() + kRefusedBodyDrain;
+    ReadBody();
+    return hub_.yieldable();
+  }
+  TakeRoom();
+}
+
+void ServiceConnection::TakeRoom() {
+  // A chunked body may bring up to the cap.
+  roomWanted_ = headParser_->content_length().value_or(hub_.maxBodyBytes);
+  if (hub_.budget.TakeOrWait(this, roomWanted_, [self = shared_from_this()] { self->OnRoom(); })) {
+    return OnRoom();
+  }
+  phase_ = Phase::kWaitingForRoom;
+  beast::get_lowest_layer(stream_).expires_never();
+  timer_.expires_after(kBodyRoomWait);
+  timer_.async_wait([self = shared_from_this()](error_code error) {
+    if (error || self->phase_ != Phase::kWaitingForRoom) return;
+    self->hub_.budget.Cancel(self.get());
+    self->AnswerError(503);
+  });
+}
+
+void ServiceConnection::OnRoom() {
+  roomHeld_ = roomWanted_;
+  timer_.cancel();
+  phase_ = Phase::kHead;  // until the body's first read, as a stop expects of a "100 Continue"
+  if (hub_.stopping) return AnswerError(503);
+  if (!beast::iequals(headParser_->get()[http::field::expect], "100-continue")) return ReadBody();
   net::async_write(stream_, net::buffer(kContinue, sizeof kContinue - 1),
                    [self = shared_from_this()](error_code error, size_t) {
                      if (self->phase_ == Phase::kClosed) return;
@@ -128,6 +197,12 @@ void ServiceConnection::OnHead(error_code error) {
                      if (!error) return self->ReadBody();
                      self->Abandon(400, "(client left before the body)");
                    });
+}
+
+void ServiceConnection::ReleaseRoom() {
+  if (roomHeld_ == 0) return;
+  bodyParser_.reset();
+  hub_.budget.Give(std::exchange(roomHeld_, 0));
 }
 
 void ServiceConnection::ReadBody() {
@@ -145,6 +220,12 @@ void ServiceConnection::ReadBody() {
 
 void ServiceConnection::OnBody(error_code error) {
   if (phase_ == Phase::kClosed) return;
+  if (refusal_ &&
+      (error == beast::error::timeout || std::chrono::steady_clock::now() >= drainEnd_) &&
+      !bodyParser_->is_done()) {
+    return Abandon(refusal_->status, "(refused body still coming after " +
+                                         std::to_string(kRefusedBodyDrain.count()) + " s)");
+  }
   if (error == beast::error::timeout) return Abandon(408, "(body slower than the minimum rate)");
   if (error == net::error::operation_aborted && hub_.stopping) return AnswerError(503);
   if (error == http::error::body_limit) return AnswerError(413);
@@ -174,10 +255,12 @@ void ServiceConnection::OnBody(error_code error) {
 void ServiceConnection::StartBodyWindow() {
   windowBytes_ = 0;
   deadline_ = std::chrono::steady_clock::now() + kBodyWindow;
-  beast::get_lowest_layer(stream_).expires_at(deadline_);
+  beast::get_lowest_layer(stream_).expires_at(refusal_ ? std::min(deadline_, drainEnd_)
+                                                       : deadline_);
 }
 
 void ServiceConnection::OnBodyComplete() {
+  requestRead_ = true;
   if (refusal_) {
     return Answer(refusal_->status, std::move(refusal_->body),
                   refusal_->status == 405 ? "Allow" : "", "POST");
@@ -189,7 +272,8 @@ void ServiceConnection::OnBodyComplete() {
   // The tracked executor keeps the I/O loop running, through a stop, until the answer is back.
   auto loop = net::prefer(stream_.get_executor(), net::execution::outstanding_work.tracked);
   Recogniser& recogniser = hub_.recogniser;
-  const bool taken = hub_.pool.TrySubmit([self = shared_from_this(), body, loop, &recogniser] {
+  const bool taken = hub_.pool.TrySubmit([self = shared_from_this(), body, loop,
+                                          &recogniser]() mutable {
     double recogniseMs = -1;
     SpeechReply reply = AnswerSpeechBody(*body, [&](const std::vector<int16_t>& samples) {
       const auto start = std::chrono::steady_clock::now();
@@ -199,6 +283,7 @@ void ServiceConnection::OnBodyComplete() {
               .count();
       return recognition;
     });
+    body.reset();  // before the answer gives its room back
     net::post(loop, [self, reply = std::move(reply), recogniseMs] {
       const bool timed = recogniseMs >= 0;
       self->Answer(reply.status, reply.body, timed ? "Server-Timing" : "",
@@ -218,6 +303,7 @@ void ServiceConnection::Answer(int status, std::string json, const std::string& 
                                const std::string& extraValue) {
   if (phase_ == Phase::kClosed || phase_ == Phase::kAnswering) return;
   phase_ = Phase::kAnswering;
+  ReleaseRoom();
   answer_.version(11);
   answer_.result(status);
   answer_.set(http::field::content_type, "application/json");
@@ -238,13 +324,36 @@ void ServiceConnection::OnAnswered(error_code error) {
   if (error) log_.note = "(answer not delivered: " + error.message() + ")";
   WriteLogLine(FormatLogLine(log_, std::time(nullptr)));
   if (error) return Close();
-  // Take what the client still sends (a body not read, its TLS close) until it closes: closing
-  // with unread bytes would reset the connection under the answer. Nothing tells it of the end
-  // before then, as a client still sending its body may take a TLS close or a TCP FIN for a
-  // failed transfer; the answer's Content-Length and "Connection: close" say it is complete.
+  // With the request read and nothing after it, closing at once loses nothing.
+  error_code ignored;
+  if (requestRead_ && buffer_.size() == 0 &&
+      beast::get_lowest_layer(stream_).socket().available(ignored) == 0) {
+    return Close();
+  }
+  // Else take what the client still sends (a body not read, a request after this one) until it
+  // closes: closing with unread bytes would reset the connection under the answer. Nothing tells
+  // it of the end before then, as a client still sending its body may take a TLS close or a TCP
+  // FIN for a failed transfer; the answer's Content-Length and "Connection: close" say it is
+  // complete.
+  phase_ = Phase::kLingering;
+  hub_.yieldable();
   deadline_ = std::chrono::steady_clock::now() + kLingerTime;
   beast::get_lowest_layer(stream_).expires_at(deadline_);
   Linger();
+  if (hub_.stopping) CloseOnceDelivered();
+}
+
+void ServiceConnection::CloseOnceDelivered() {
+  // Once the client's TCP has acknowledged the whole answer, the reset that closing with unread
+  // bytes sends no longer takes the answer away: Linux keeps received data readable after a
+  // reset, and the service's clients are on this machine.
+  int unacknowledged = 0;
+  const int socket = beast::get_lowest_layer(stream_).socket().native_handle();
+  if (ioctl(socket, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0) return Close();
+  timer_.expires_after(kDeliveryCheck);
+  timer_.async_wait([self = shared_from_this()](error_code error) {
+    if (!error && self->phase_ == Phase::kLingering) self->CloseOnceDelivered();
+  });
 }
 
 void ServiceConnection::Linger() {
@@ -265,8 +374,10 @@ void ServiceConnection::Abandon(int status, const std::string& why) {
 
 void ServiceConnection::Close() {
   if (phase_ == Phase::kClosed) return;
+  if (phase_ == Phase::kWaitingForRoom) hub_.budget.Cancel(this);
   phase_ = Phase::kClosed;
-  stopGrace_.cancel();
+  ReleaseRoom();
+  timer_.cancel();
   beast::get_lowest_layer(stream_).close();
   hub_.closed(this);
 }

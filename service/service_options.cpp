@@ -25,6 +25,11 @@ const char kServiceUsage[] =
     ")\n"
     "  -j, --threads N        recognise N requests at once, at most one per core (default 4)\n"
     "      --max-body BYTES   refuse larger request bodies with 413 (default 16777216)\n"
+    "      --body-memory BYTES\n"
+    "                         hold at most BYTES of request bodies in memory at once;\n"
+    "                         a body that does not fit waits with its reading paused,\n"
+    "                         one larger than BYTES is refused with 413\n"
+    "                         (default 268435456)\n"
     "  -h, --help             show this help and exit\n"
     "  -V, --version          show the version and exit\n"
     "\n"
@@ -33,7 +38,7 @@ const char kServiceUsage[] =
 
 namespace {
 
-enum LongOnly { kKeysFile = 256, kStateDir, kInit, kModelDir, kMaxBody };
+enum LongOnly { kKeysFile = 256, kStateDir, kInit, kModelDir, kMaxBody, kBodyMemory };
 
 bool ParseCount(const char* text, unsigned long long lowest, unsigned long long highest,
                 unsigned long long* value) {
@@ -57,6 +62,7 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
       {"model-dir", required_argument, nullptr, kModelDir},
       {"threads", required_argument, nullptr, 'j'},
       {"max-body", required_argument, nullptr, kMaxBody},
+      {"body-memory", required_argument, nullptr, kBodyMemory},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0},
@@ -110,6 +116,14 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
           return false;
         }
         options->maxBodyBytes = value;
+        break;
+      case kBodyMemory:
+        if (!ParseCount(optarg, 1, std::numeric_limits<uint32_t>::max(), &value)) {
+          *problem =
+              std::string("--body-memory takes a byte count from 1 to 4294967295: ") + optarg;
+          return false;
+        }
+        options->bodyMemoryBytes = value;
         break;
       case 'h':
         options->showHelp = true;

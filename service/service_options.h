@@ -10,6 +10,8 @@ namespace quorel::service {
 inline constexpr int kDefaultPort = 8443;
 inline constexpr size_t kDefaultWorkers = 4;
 inline constexpr size_t kDefaultMaxBodyBytes = 16 * 1024 * 1024;  // about 8.7 minutes of audio
+// Request bodies held in memory at once, by every connection together.
+inline constexpr size_t kDefaultBodyMemoryBytes = 256 * 1024 * 1024;
 
 struct ServiceOptions {
   std::vector<std::string> keys;
@@ -20,6 +22,7 @@ struct ServiceOptions {
   std::string modelFolder;  // empty: the en-us model installed with PocketSphinx
   size_t workers = kDefaultWorkers;
   size_t maxBodyBytes = kDefaultMaxBodyBytes;
+  size_t bodyMemoryBytes = kDefaultBodyMemoryBytes;
   bool prepareOnly = false;
   bool showHelp = false;
   bool showVersion = false;

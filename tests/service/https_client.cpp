@@ -133,6 +133,25 @@ std::string RawTlsConnection::ReadToEnd() {
   return received;
 }
 
+bool RawTlsConnection::AwaitClose(std::chrono::milliseconds limit) {
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  curl_easy_getinfo(curl_, CURLINFO_ACTIVESOCKET, &socket);
+  const auto giveUp = std::chrono::steady_clock::now() + limit;
+  while (open_) {  // at least one read, also with no time at all
+    char buffer[4096];
+    size_t count = 0;
+    const CURLcode result = curl_easy_recv(curl_, buffer, sizeof buffer, &count);
+    if (result == CURLE_AGAIN) {
+      if (std::chrono::steady_clock::now() >= giveUp) return false;
+      pollfd readable{socket, POLLIN, 0};
+      poll(&readable, 1, 20);
+      continue;
+    }
+    if (result != CURLE_OK || count == 0) return true;
+  }
+  return true;
+}
+
 bool SendRawAndHangUp(int port, const std::string& authorityFile, const std::string& bytes) {
   RawTlsConnection connection(port, authorityFile);
   return connection.Send(bytes);

@@ -1,6 +1,7 @@
 // Requests to a service on 127.0.0.1 over real HTTPS (libcurl), trusting its local authority.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ class RawTlsConnection {
   bool Send(const std::string& bytes);
   // One answer, or all the service sends until it closes the connection.
   std::string ReadToEnd();
+  // Reads and drops what comes until the service closes the connection; false if it has not
+  // within limit.
+  bool AwaitClose(std::chrono::milliseconds limit);
 
  private:
   void* curl_;  // CURL

@@ -1,0 +1,345 @@
+// The running service against crowds that would take its memory, its connection slots, its log
+// or its stop: each test starts a service of its own on loopback, and good requests must still
+// get their answers, in time.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "service/https_client.h"
+#include "service/service_process.h"
+#include "service/wave_builder.h"
+#include "support/portable/scratch_folder.h"
+
+namespace quorel::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const std::string kGoodTarget = std::string(kRecognizeTarget) + "K1";
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+long StatusKilobytes(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  }
+  return -1;
+}
+
+HttpCall GoodCall() {
+  HttpCall call;
+  call.target = kGoodTarget;
+  call.body = MakeEnvelope(MakeWave(SilencePcm(0.2)));
+  return call;
+}
+
+std::string Head(const std::string& target, size_t length) {
+  return "POST " + target +
+         " HTTP/1.1\r\nHost: localhost\r\nContent-Type: audio/l16\r\nContent-Length: " +
+         std::to_string(length) + "\r\n\r\n";
+}
+
+// Seconds a good request takes to be answered 200.
+double GoodRequestSeconds(const ServiceProcess& service) {
+  const auto start = Clock::now();
+  const HttpAnswer answer = Call(service.Port(), service.AuthorityFile(), GoodCall());
+  EXPECT_EQ(answer.status, 200) << answer.body;
+  return SecondsSince(start);
+}
+
+int OpenTcp(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+size_t OpenDescriptors(pid_t pid) {
+  const std::filesystem::path folder = "/proc/" + std::to_string(pid) + "/fd";
+  return std::distance(std::filesystem::directory_iterator(folder),
+                       std::filesystem::directory_iterator());
+}
+
+size_t CountOf(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(ServiceUnderPressure, HoldsBodiesWithinItsBudget) {
+  constexpr size_t kBudget = 4 << 20;
+  constexpr size_t kMaxBody = kBudget / 2;
+  constexpr int kClients = 100;
+  ServiceProcess service({"--key", "K1", "--body-memory", std::to_string(kBudget), "--max-body",
+                          std::to_string(kMaxBody), "--threads", "2"});
+  ASSERT_TRUE(service.Running()) << service.Output();
+  GoodRequestSeconds(service);  // the recogniser has run once
+  const long before = StatusKilobytes(service.Pid(), "VmHWM");
+
+  // Bodies of the largest size in an envelope that opens only when it is whole: a stereo wave
+  // is refused with 415 once read through, a partial body would be a malformed envelope (400).
+  HttpCall large;
+  large.target = kGoodTarget;
+  const std::string header = MakeEnvelope(MakeWave("", WaveFormat{1, 2, 16000, 16}));
+  large.body = MakeEnvelope(
+      MakeWave(std::string(kMaxBody - header.size(), '\0'), WaveFormat{1, 2, 16000, 16}));
+  ASSERT_EQ(large.body.size(), kMaxBody);
+  std::vector<HttpAnswer> answers(kClients);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back(
+        [&, i] { answers[i] = Call(service.Port(), service.AuthorityFile(), large); });
+  }
+  for (int i = 0; i < 3; ++i) GoodRequestSeconds(service);
+  for (std::thread& client : clients) client.join();
+  for (const HttpAnswer& answer : answers) {
+    EXPECT_EQ(answer.status, 415) << answer.body.substr(0, 200);
+    EXPECT_NE(answer.body.find("unsupported_audio"), std::string::npos) << answer.body;
+  }
+  const long peak = StatusKilobytes(service.Pid(), "VmHWM");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // A sanitizer's allocator keeps freed blocks and shadows every byte: its size says nothing.
+  (void)before;
+  (void)peak;
+#else
+  // What 100 connections hold besides their bodies: TLS state and read buffers.
+  constexpr long kOverheadKilobytes = 32 * 1024;
+  EXPECT_LT(peak - before, static_cast<long>(kBudget / 1024) + kOverheadKilobytes)
+      << before << " kB before, " << peak << " kB at the peak";
+#endif
+}
+
+TEST(ServiceUnderPressure, GivesRoomBackWhenAWaitingClientLeaves) {
+  constexpr size_t kBudget = 1000000;
+  ServiceProcess service({"--key", "K1", "--body-memory", std::to_string(kBudget)});
+  ASSERT_TRUE(service.Running()) << service.Output();
+  // A body larger than the whole budget is refused from its head.
+  RawTlsConnection tooLarge(service.Port(), service.AuthorityFile());
+  ASSERT_TRUE(tooLarge.Send(Head(kGoodTarget, kBudget + 1)));
+  EXPECT_EQ(tooLarge.ReadToEnd().substr(0, 12), "HTTP/1.1 413");
+
+  auto holder = std::make_unique<RawTlsConnection>(service.Port(), service.AuthorityFile());
+  ASSERT_TRUE(holder->Send(Head(kGoodTarget, kBudget * 6 / 10) + "--T0\r\n"));
+  std::this_thread::sleep_for(milliseconds(300));  // its room is taken
+  {
+    RawTlsConnection waiter(service.Port(), service.AuthorityFile());
+    ASSERT_TRUE(waiter.Send(Head(kGoodTarget, kBudget * 6 / 10)));
+    std::this_thread::sleep_for(milliseconds(300));  // in the line, then gone
+  }
+  holder.reset();
+  // Behind the one that left: its room must have come back for the good request to be read.
+  EXPECT_LT(GoodRequestSeconds(service), 5.0);
+  const std::string output = service.Output();
+  EXPECT_EQ(CountOf(output, "(client left in the body)"), 2u) << output;
+}
+
+TEST(ServiceUnderPressure, GivesTheSlotsOfAnIdleCrowdToNewClients) {
+  constexpr int kCrowd = 600;  // over the 512 slots
+  ServiceProcess service({"--key", "K1"});
+  ASSERT_TRUE(service.Running()) << service.Output();
+  GoodRequestSeconds(service);
+  const double bound = std::max(3.0, 2 * GoodRequestSeconds(service));
+
+  std::vector<int> silent;  // never start their TLS handshake
+  for (int i = 0; i < kCrowd; ++i) silent.push_back(OpenTcp(service.Port()));
+  EXPECT_EQ(std::count(silent.begin(), silent.end(), -1), 0);
+  EXPECT_LE(GoodRequestSeconds(service), bound);
+  for (const int fd : silent) close(fd);
+
+  std::vector<std::unique_ptr<RawTlsConnection>> idle;  // never send a byte of a request
+  for (int i = 0; i < kCrowd; ++i) {
+    idle.push_back(std::make_unique<RawTlsConnection>(service.Port(), service.AuthorityFile()));
+  }
+  EXPECT_LE(GoodRequestSeconds(service), bound);
+
+  // Each sends the start of a request, and so does one more in the slot the good request left:
+  // none of them may give its slot up now, so a new client is turned away and the slots stay at
+  // 512.
+  idle.push_back(std::make_unique<RawTlsConnection>(service.Port(), service.AuthorityFile()));
+  for (const auto& connection : idle) connection->Send("POST /speech");
+  std::this_thread::sleep_for(milliseconds(300));
+  EXPECT_FALSE(RawTlsConnection(service.Port(), service.AuthorityFile()).Open());
+  EXPECT_LT(OpenDescriptors(service.Pid()), 512u + 40);
+  idle.clear();
+  EXPECT_LE(GoodRequestSeconds(service), bound);
+
+  // Hundreds of slots given up and handshakes failed, in a few lines with counts.
+  EXPECT_EQ(service.Stop(), 0);
+  const std::string output = service.Output();
+  EXPECT_NE(output.find("more connections closed to make room for new ones"), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("more TLS handshakes failed"), std::string::npos) << output;
+  EXPECT_NE(output.find("refused: every connection slot is busy"), std::string::npos) << output;
+  EXPECT_LT(CountOf(output, "TLS handshake failed") +
+                CountOf(output, "closed to make room for a new connection") +
+                CountOf(output, "refused: every connection slot is busy"),
+            20u)
+      << output;
+}
+
+TEST(ServiceUnderPressure, ClosesRefusedBodiesAfterTheirDrainTime) {
+  constexpr double kDrainSeconds = 10;
+  constexpr int kClients = 3;
+  ServiceProcess service({"--key", "K1"});
+  ASSERT_TRUE(service.Running()) << service.Output();
+  std::vector<std::unique_ptr<RawTlsConnection>> slow;
+  for (int i = 0; i < kClients; ++i) {
+    slow.push_back(std::make_unique<RawTlsConnection>(service.Port(), service.AuthorityFile()));
+    ASSERT_TRUE(slow.back()->Send(Head(std::string(kRecognizeTarget) + "wrong", 16000000)));
+  }
+  // 4 KiB a second each: above the minimum rate, so only the drain time can end them.
+  const auto start = Clock::now();
+  std::vector<double> closedAfter(kClients, -1);
+  while (SecondsSince(start) < kDrainSeconds + 3 &&
+         std::count(closedAfter.begin(), closedAfter.end(), -1) > 0) {
+    for (int i = 0; i < kClients; ++i) {
+      if (closedAfter[i] >= 0) continue;
+      if (!slow[i]->Send(std::string(2048, 'x')) || slow[i]->AwaitClose(milliseconds(0))) {
+        closedAfter[i] = SecondsSince(start);
+      }
+    }
+    std::this_thread::sleep_for(milliseconds(500));
+  }
+  for (const double seconds : closedAfter) {
+    EXPECT_GE(seconds, kDrainSeconds - 1);
+    EXPECT_LE(seconds, kDrainSeconds + 2);
+  }
+  EXPECT_EQ(CountOf(service.Output(), " 403 in=16000000 out=0 (refused body still coming after"),
+            size_t{kClients})
+      << service.Output();
+}
+
+// No linger after an answer when the whole request was read; at a stop, none longer than the
+// answer takes to reach the client; a handshake that never ends holds the stop a moment only.
+TEST(ServiceUnderPressure, ClosesAndStopsWithoutWaitingOnIdleClients) {
+  double idleStop = 0;  // what a stop takes with no client at all (more under a sanitizer)
+  {
+    ServiceProcess idle({"--key", "K1"});
+    ASSERT_TRUE(idle.Running()) << idle.Output();
+    const auto stopAt = Clock::now();
+    EXPECT_EQ(idle.Stop(), 0);
+    idleStop = SecondsSince(stopAt);
+  }
+  ServiceProcess service({"--key", "K1"});
+  ASSERT_TRUE(service.Running()) << service.Output();
+  const HttpCall good = GoodCall();
+  RawTlsConnection reader(service.Port(), service.AuthorityFile());
+  const auto start = Clock::now();
+  ASSERT_TRUE(reader.Send(Head(kGoodTarget, good.body.size()) + good.body));
+  EXPECT_TRUE(reader.AwaitClose(milliseconds(1500)));
+  EXPECT_LT(SecondsSince(start), 1.5);
+
+  const int silent = OpenTcp(service.Port());
+  RawTlsConnection unfinished(service.Port(), service.AuthorityFile());
+  ASSERT_TRUE(unfinished.Send(Head(kGoodTarget, 100000) + "--T0\r\n"));
+  std::this_thread::sleep_for(milliseconds(200));
+  const auto stopAt = Clock::now();
+  EXPECT_EQ(service.Stop(), 0);
+  EXPECT_LT(SecondsSince(stopAt) - idleStop, 1.0) << idleStop << " s without clients";
+  EXPECT_EQ(unfinished.ReadToEnd().substr(0, 12), "HTTP/1.1 503") << service.Output();
+  close(silent);
+}
+
+// The service with its standard output on a pipe nobody reads once it listens.
+class ServiceOnAStuckPipe {
+ public:
+  ServiceOnAStuckPipe() {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return;
+    fcntl(pipeEnds[0], F_SETPIPE_SZ, 4096);  // full after a few dozen lines
+    const std::string state = folder_.Path("state");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(pipeEnds[1], STDOUT_FILENO);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, STDERR_FILENO);
+      execl(QUOREL_SERVICE_PATH, QUOREL_SERVICE_PATH, "--key", "K1", "--port", "0", "--state-dir",
+            state.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(pipeEnds[1]);
+    output_ = pipeEnds[0];
+    authority_ = state + "/authority.pem";
+    const std::string listening = "listening on https://127.0.0.1:";
+    std::string read;
+    char byte;
+    while (::read(output_, &byte, 1) == 1) {
+      read += byte;
+      if (const size_t at = read.find(listening); at != std::string::npos && byte == '/') {
+        port_ = std::atoi(read.c_str() + at + listening.size());
+        break;
+      }
+    }
+  }
+  ~ServiceOnAStuckPipe() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (output_ >= 0) close(output_);
+  }
+
+  int Port() const { return port_; }
+  const std::string& AuthorityFile() const { return authority_; }
+  // SIGTERM, then the exit status if the process ends within limit, else -1.
+  int Stop(milliseconds limit) {
+    kill(pid_, SIGTERM);
+    const auto giveUp = Clock::now() + limit;
+    int status = 0;
+    while (Clock::now() < giveUp) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        ended_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      std::this_thread::sleep_for(milliseconds(20));
+    }
+    return -1;
+  }
+
+ private:
+  ScratchFolder folder_;
+  pid_t pid_ = -1;
+  int output_ = -1;
+  int port_ = 0;
+  bool ended_ = false;
+  std::string authority_;
+};
+
+TEST(ServiceUnderPressure, ServesWhileNobodyReadsItsLog) {
+  ServiceOnAStuckPipe service;
+  ASSERT_GT(service.Port(), 0);
+  const HttpCall good = GoodCall();
+  for (int i = 0; i < 80; ++i) {  // logs far more than the pipe holds
+    HttpCall refused = good;
+    refused.target = std::string(kRecognizeTarget) + "wrong";
+    refused.headers = {"Content-Type: audio/l16; rate=16000;", "Expect:"};
+    ASSERT_EQ(Call(service.Port(), service.AuthorityFile(), refused).status, 403) << i;
+  }
+  EXPECT_EQ(Call(service.Port(), service.AuthorityFile(), good).status, 200);
+  EXPECT_EQ(service.Stop(milliseconds(3000)), 0);
+}
+
+}  // namespace
+}  // namespace quorel::test
