@@ -13,6 +13,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/common/loopback_connection.h"
+
 namespace quorel::bench {
 
 namespace {
@@ -34,14 +36,9 @@ int FreePort() {
 }
 
 bool Listening(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return connected;
+  const int fd = test::ConnectLoopback(port);
+  if (fd >= 0) close(fd);
+  return fd >= 0;
 }
 
 long ProcessKilobytes(const std::string& pid) {

@@ -4,8 +4,6 @@
 // or seconds.
 //   quorel_bench_service_load [ROUNDS [NGINX NGINX_FOLDER]]   (ROUNDS: good requests per latency
 //   measure, default 20; without NGINX the nginx column says it is not installed)
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +22,7 @@
 #include "service/https_client.h"
 #include "service/service_process.h"
 #include "service/wave_builder.h"
+#include "support/common/loopback_connection.h"
 
 namespace {
 
@@ -77,19 +76,6 @@ double MedianGoodLatency(const Service& service, int rounds) {
   return Percentile(latencies, 0.5);
 }
 
-int OpenIdleTcp(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 // Holds the slow and idle clients open, a byte a second each, reopening those the service closes.
 class SlowClients {
  public:
@@ -119,7 +105,7 @@ class SlowClients {
     for (int i = 0; i < kSlowClients && running_; ++i) {
       headers.push_back(Open(false));
       bodies.push_back(Open(true));
-      idle_.push_back(OpenIdleTcp(service_.process.Port()));
+      idle_.push_back(ConnectLoopback(service_.process.Port()));
     }
     while (running_) {
       for (int i = 0; i < kSlowClients; ++i) {
@@ -128,7 +114,7 @@ class SlowClients {
         char probe;
         if (recv(idle_[i], &probe, 1, MSG_DONTWAIT) == 0) {
           close(idle_[i]);
-          idle_[i] = OpenIdleTcp(service_.process.Port());
+          idle_[i] = ConnectLoopback(service_.process.Port());
           ++reopened_;
         }
       }
@@ -313,7 +299,7 @@ std::string LargeBodies(Peer& peer) {
 std::string SilentCrowd(Peer& peer, int rounds) {
   const std::string idle = GoodLatencies(peer, rounds);
   std::vector<int> silent;
-  for (int i = 0; i < 600; ++i) silent.push_back(OpenIdleTcp(peer.Port()));
+  for (int i = 0; i < 600; ++i) silent.push_back(ConnectLoopback(peer.Port()));
   const std::string loaded = GoodLatencies(peer, rounds);
   for (const int fd : silent) close(fd);
   return loaded + " (idle: " + idle + ")";

@@ -3,7 +3,6 @@
 // get their answers, in time.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include "service/https_client.h"
 #include "service/service_process.h"
 #include "service/wave_builder.h"
+#include "support/common/loopback_connection.h"
 #include "support/portable/scratch_folder.h"
 
 namespace quorel::test {
@@ -61,19 +61,6 @@ double GoodRequestSeconds(const ServiceProcess& service) {
   const HttpAnswer answer = Call(service.Port(), service.AuthorityFile(), GoodCall());
   EXPECT_EQ(answer.status, 200) << answer.body;
   return SecondsSince(start);
-}
-
-int OpenTcp(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 size_t OpenDescriptors(pid_t pid) {
@@ -163,7 +150,7 @@ TEST(ServiceUnderPressure, GivesTheSlotsOfAnIdleCrowdToNewClients) {
   const double bound = std::max(3.0, 2 * GoodRequestSeconds(service));
 
   std::vector<int> silent;  // never start their TLS handshake
-  for (int i = 0; i < kCrowd; ++i) silent.push_back(OpenTcp(service.Port()));
+  for (int i = 0; i < kCrowd; ++i) silent.push_back(ConnectLoopback(service.Port()));
   EXPECT_EQ(std::count(silent.begin(), silent.end(), -1), 0);
   EXPECT_LE(GoodRequestSeconds(service), bound);
   for (const int fd : silent) close(fd);
@@ -251,7 +238,7 @@ TEST(ServiceUnderPressure, ClosesAndStopsWithoutWaitingOnIdleClients) {
   EXPECT_TRUE(reader.AwaitClose(milliseconds(1500)));
   EXPECT_LT(SecondsSince(start), 1.5);
 
-  const int silent = OpenTcp(service.Port());
+  const int silent = ConnectLoopback(service.Port());
   RawTlsConnection unfinished(service.Port(), service.AuthorityFile());
   ASSERT_TRUE(unfinished.Send(Head(kGoodTarget, 100000) + "--T0\r\n"));
   std::this_thread::sleep_for(milliseconds(200));
