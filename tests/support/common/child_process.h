@@ -23,8 +23,10 @@ class ChildProcess {
  public:
   // Starts arguments[0] with the rest as its arguments. Its standard input is a pipe that this
   // object holds open until CloseInput or Finish. errorOnTerminal makes its standard error a
-  // terminal (a pseudo-terminal whose output is collected as err).
-  explicit ChildProcess(const std::vector<std::string>& arguments, bool errorOnTerminal = false);
+  // terminal (a pseudo-terminal whose output is collected as err). output, when given, is the
+  // descriptor the child gets as its standard output instead of a file (out stays empty).
+  explicit ChildProcess(const std::vector<std::string>& arguments, bool errorOnTerminal = false,
+                        int output = -1);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
