@@ -1,7 +1,13 @@
 #include "certificate_issuer.h"
 
+#include <fcntl.h>
 #include <openssl/bn.h>
+#include <openssl/pem.h>
 #include <openssl/x509v3.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
 
 namespace quorel::service {
 
@@ -30,6 +36,22 @@ bool AddExtensions(X509* certificate, X509* issuer, const Extensions& extensions
   return true;
 }
 
+// Writes the PEM text through a temporary file renamed into place, so a reader never sees half.
+bool WritePemFile(const std::string& path, mode_t mode, const std::function<bool(BIO*)>& writePem) {
+  std::unique_ptr<BIO, Freeing<BIO_free>> memory(BIO_new(BIO_s_mem()));
+  if (!memory || !writePem(memory.get())) return false;
+  char* text = nullptr;
+  const long length = BIO_get_mem_data(memory.get(), &text);
+  const std::string temporary = path + ".new";
+  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  const bool written = write(fd, text, length) == length && fsync(fd) == 0;
+  const bool closed = close(fd) == 0;
+  if (written && closed && rename(temporary.c_str(), path.c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
+}
+
 }  // namespace
 
 Key NewKey() {
@@ -53,6 +75,21 @@ Certificate IssueCertificate(const char* commonName, EVP_PKEY* key, X509* issuer
     return nullptr;
   }
   return certificate;
+}
+
+bool WriteCertificateFile(const std::string& path, std::initializer_list<X509*> certificates) {
+  return WritePemFile(path, 0644, [&](BIO* out) {
+    for (X509* certificate : certificates) {
+      if (PEM_write_bio_X509(out, certificate) != 1) return false;
+    }
+    return true;
+  });
+}
+
+bool WriteKeyFile(const std::string& path, EVP_PKEY* key) {
+  return WritePemFile(path, 0600, [&](BIO* out) {
+    return PEM_write_bio_PrivateKey(out, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+  });
 }
 
 }  // namespace quorel::service

@@ -1,11 +1,13 @@
-// X.509 certificates issued with OpenSSL: the service's authority and localhost certificate, and
-// the certificates of the tests' own servers.
+// X.509 certificates issued with OpenSSL and kept in PEM files: the service's authority and
+// localhost certificate, and the certificates of the tests' own servers.
 #pragma once
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <initializer_list>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -33,5 +35,10 @@ Key NewKey();
 Certificate IssueCertificate(const char* commonName, EVP_PKEY* key, X509* issuer,
                              EVP_PKEY* issuerKey, long notBefore, long notAfter,
                              const Extensions& extensions);
+
+// Each writes its file through a temporary one renamed into place, so a reader never sees half:
+// certificates in the order given (readable by all), or an unencrypted key (by the owner only).
+bool WriteCertificateFile(const std::string& path, std::initializer_list<X509*> certificates);
+bool WriteKeyFile(const std::string& path, EVP_PKEY* key);
 
 }  // namespace quorel::service

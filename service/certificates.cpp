@@ -1,7 +1,5 @@
 #include "certificates.h"
 
-#include <fcntl.h>
-#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "certificate_issuer.h"
 
@@ -30,23 +27,6 @@ bool MakeFolders(const std::string& folder) {
   if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
   struct stat info;
   return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// Writes the PEM text through a temporary file renamed into place, so a reader never sees half.
-template <typename WritePem>
-bool WritePemFile(const std::string& path, mode_t mode, WritePem writePem) {
-  std::unique_ptr<BIO, Freeing<BIO_free>> memory(BIO_new(BIO_s_mem()));
-  if (!memory || !writePem(memory.get())) return false;
-  char* text = nullptr;
-  const long length = BIO_get_mem_data(memory.get(), &text);
-  const std::string temporary = path + ".new";
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-  if (fd < 0) return false;
-  const bool written = write(fd, text, length) == length && fsync(fd) == 0;
-  const bool closed = close(fd) == 0;
-  if (written && closed && rename(temporary.c_str(), path.c_str()) == 0) return true;
-  unlink(temporary.c_str());
-  return false;
 }
 
 bool Exists(const std::string& path) {
@@ -77,15 +57,9 @@ bool CreateCertificates(const ServiceCertificates& files) {
   if (!localhost) return false;
   // The authority's key is never stored: it signs this one certificate and is gone, so nothing
   // else can be made that a library trusting the authority would accept.
-  return WritePemFile(files.keyFile, 0600,
-                      [&](BIO* out) {
-                        return PEM_write_bio_PrivateKey(out, localhostKey.get(), nullptr, nullptr,
-                                                        0, nullptr, nullptr) == 1;
-                      }) &&
-         WritePemFile(files.certificateFile, 0644,
-                      [&](BIO* out) { return PEM_write_bio_X509(out, localhost.get()) == 1; }) &&
-         WritePemFile(files.authorityFile, 0644,
-                      [&](BIO* out) { return PEM_write_bio_X509(out, authority.get()) == 1; });
+  return WriteKeyFile(files.keyFile, localhostKey.get()) &&
+         WriteCertificateFile(files.certificateFile, {localhost.get()}) &&
+         WriteCertificateFile(files.authorityFile, {authority.get()});
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "service/error_answer.h"
 #include "service/service_process.h"
 #include "service/wave_builder.h"
 #include "support/portable/file_bytes.h"
@@ -32,16 +33,9 @@ class ServiceUnderAttack : public testing::Test {
   }
 
   // Checks the status and that the body is the JSON error for it; returns the error's code.
-  std::string ExpectError(const HttpAnswer& answer, long status) {
+  static std::string ExpectError(const HttpAnswer& answer, long status) {
     EXPECT_EQ(answer.status, status) << answer.body;
-    const auto json = nlohmann::json::parse(answer.body, nullptr, false);
-    if (!json.is_object() || !json.contains("error")) {
-      ADD_FAILURE() << "not a JSON error: " << answer.body;
-      return "";
-    }
-    EXPECT_EQ(json["error"].value("status", 0), status);
-    EXPECT_FALSE(json["error"].value("message", "").empty());
-    return json["error"].value("code", "");
+    return ErrorCode(answer.body, status);
   }
 
   ServiceProcess service_{{"--key", "K1", "--key", "two words", "--max-body",

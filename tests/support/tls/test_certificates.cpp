@@ -2,11 +2,8 @@
 
 #include <openssl/bn.h>
 #include <openssl/ecdsa.h>
-#include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
-#include <cstdio>
-#include <initializer_list>
 #include <stdexcept>
 
 #include "certificate_issuer.h"
@@ -74,24 +71,6 @@ std::pair<Key, Certificate> Issue(const char* commonName, const Authority* issue
   }
 }
 
-// One file of PEM certificates, in the order given.
-void WriteCertificates(const std::string& path, std::initializer_list<X509*> certificates) {
-  FILE* file = std::fopen(path.c_str(), "w");
-  Require(file != nullptr, "opening a certificate file");
-  bool written = true;
-  for (X509* certificate : certificates) {
-    written = written && PEM_write_X509(file, certificate) == 1;
-  }
-  Require(std::fclose(file) == 0 && written, "writing a certificate");
-}
-
-void WriteKey(const std::string& path, EVP_PKEY* key) {
-  FILE* file = std::fopen(path.c_str(), "w");
-  Require(file != nullptr, "opening a key file");
-  const bool written = PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-  Require(std::fclose(file) == 0 && written, "writing a key");
-}
-
 constexpr char kLocalhostNames[] = "DNS:localhost,IP:127.0.0.1";
 
 // A root when issuer is null, else an intermediate CA under issuer.
@@ -107,11 +86,14 @@ CertificateFiles WriteLeaf(const std::string& folder, const std::string& name,
   const auto [key, certificate] = Issue(commonName, authority, false, alternativeNames, validity);
   CertificateFiles files{folder + "/" + name + ".crt", folder + "/" + name + ".key"};
   if (authority != nullptr && authority->intermediate) {
-    WriteCertificates(files.certificate, {certificate.get(), authority->certificate.get()});
+    Require(service::WriteCertificateFile(files.certificate,
+                                          {certificate.get(), authority->certificate.get()}),
+            "writing certificates");
   } else {
-    WriteCertificates(files.certificate, {certificate.get()});
+    Require(service::WriteCertificateFile(files.certificate, {certificate.get()}),
+            "writing certificates");
   }
-  WriteKey(files.key, key.get());
+  Require(service::WriteKeyFile(files.key, key.get()), "writing a key");
   return files;
 }
 
@@ -127,7 +109,9 @@ TestCertificates MakeTestCertificates(const std::string& folder) {
       MakeAuthority("Quorel expired intermediate CA", &testCa, kEnded);
   TestCertificates set;
   set.caFile = folder + "/test-ca.crt";
-  WriteCertificates(set.caFile, {testCa.certificate.get(), expiredCa.certificate.get()});
+  Require(service::WriteCertificateFile(set.caFile,
+                                        {testCa.certificate.get(), expiredCa.certificate.get()}),
+          "writing certificates");
   set.localhost = WriteLeaf(folder, "localhost", &testCa, "localhost", kLocalhostNames, kCurrent);
   set.wrongName =
       WriteLeaf(folder, "wrong-name", &testCa, "service.invalid", "DNS:service.invalid", kCurrent);
