@@ -34,7 +34,6 @@ constexpr int kSlowClients = 100;  // of each kind: slow header, slow body, idle
 constexpr int kFloodClients = 4;   // endless header lines
 constexpr int kConcurrent = 64;    // good requests at once
 constexpr int kStopClients = 40;   // sending good requests in a loop across a SIGTERM
-const std::string kTarget = std::string(kRecognizeTarget) + "K1";
 
 double Milliseconds(Clock::duration duration) {
   return std::chrono::duration<double, std::milli>(duration).count();
@@ -56,13 +55,7 @@ long ResidentKilobytes(pid_t pid) {
 
 struct Service {
   ServiceProcess process{{"--key", "K1", "--threads", std::to_string(kDecoders)}};
-  HttpCall GoodCall() const {
-    HttpCall call;
-    call.target = kTarget;
-    call.body = MakeEnvelope(MakeWave(SilencePcm(1.0)));
-    return call;
-  }
-  HttpAnswer Good() const { return Call(process.Port(), process.AuthorityFile(), GoodCall()); }
+  HttpAnswer Good() const { return process.Call(GoodCall(1.0)); }
 };
 
 // Median of rounds sequential good requests, in milliseconds; -1 if one failed.
@@ -93,10 +86,9 @@ class SlowClients {
   std::unique_ptr<RawTlsConnection> Open(bool body) {
     auto connection = std::make_unique<RawTlsConnection>(service_.process.Port(),
                                                          service_.process.AuthorityFile());
-    std::string head = "POST " + kTarget + " HTTP/1.1\r\n";
-    if (body)
-      head += "Host: localhost\r\nContent-Type: audio/l16\r\nContent-Length: 100000\r\n\r\n";
-    connection->Send(head);
+    // A whole head, or its first line only.
+    const std::string head = RequestHead(kGoodTarget, 100000);
+    connection->Send(body ? head : head.substr(0, head.find('\n') + 1));
     return connection;
   }
 
@@ -168,7 +160,7 @@ void FloodPhase() {
       }();
       while (running) {
         RawTlsConnection connection(service.process.Port(), service.process.AuthorityFile());
-        connection.Send("POST " + kTarget + " HTTP/1.1\r\n");
+        connection.Send("POST " + kGoodTarget + " HTTP/1.1\r\n");
         while (running && connection.Send(lines)) {
         }
         ++answered;
@@ -191,7 +183,7 @@ void FloodPhase() {
 
 void ConcurrentPhase() {
   Service service;
-  const HttpCall call = service.GoodCall();
+  const HttpCall call = GoodCall(1.0);
   std::vector<double> latencies(kConcurrent);
   std::vector<long> statuses(kConcurrent);
   std::vector<std::thread> clients;
@@ -234,7 +226,7 @@ class Peer {
     return nginx_ ? nginx_->ResidentKilobytes() : ::ResidentKilobytes(service_.process.Pid());
   }
   int Stop() { return nginx_ ? nginx_->Stop() : service_.process.Stop(SIGTERM); }
-  HttpAnswer Good() const { return Call(Port(), Authority(), service_.GoodCall()); }
+  HttpAnswer Good() const { return Call(Port(), Authority(), GoodCall(1.0)); }
   HttpAnswer Send(const HttpCall& call) const { return Call(Port(), Authority(), call); }
 
  private:
@@ -261,11 +253,10 @@ std::string GoodLatencies(const Peer& peer, int rounds) {
 std::string LargeBodies(Peer& peer) {
   constexpr int kClients = 100;
   constexpr size_t kBody = 16 * 1024 * 1024;
-  HttpCall large;
-  large.target = kTarget;
   const WaveFormat stereo{1, 2, 16000, 16};  // refused with 415 once the whole body is read
   const size_t envelope = MakeEnvelope(MakeWave("", stereo)).size();
-  large.body = MakeEnvelope(MakeWave(std::string(kBody - envelope, '\0'), stereo));
+  const HttpCall large =
+      PostCall(MakeEnvelope(MakeWave(std::string(kBody - envelope, '\0'), stereo)));
   const long before = peer.ResidentKilobytes();
   std::atomic<bool> running{true};
   std::atomic<long> peak{before};
@@ -392,9 +383,7 @@ std::string RefusedSlowBodies(Peer& peer) {
     openers.emplace_back([&, t] {
       for (size_t i = t; i < slow.size(); i += 4) {
         slow[i].connection = std::make_unique<RawTlsConnection>(peer.Port(), peer.Authority());
-        slow[i].connection->Send("POST " + std::string(kRecognizeTarget) +
-                                 "wrong HTTP/1.1\r\nHost: localhost\r\nContent-Type: audio/l16\r\n"
-                                 "Content-Length: 16000000\r\n\r\n");
+        slow[i].connection->Send(RequestHead(kRecognizeTarget + std::string("wrong"), 16000000));
         slow[i].headAt = Clock::now();
         slow[i].ready = true;
       }
