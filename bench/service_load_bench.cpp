@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -42,15 +41,6 @@ double Milliseconds(Clock::duration duration) {
 double Percentile(std::vector<double> values, double fraction) {
   std::sort(values.begin(), values.end());
   return values[std::min(values.size() - 1, static_cast<size_t>(fraction * values.size()))];
-}
-
-long ResidentKilobytes(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
 }
 
 struct Service {
@@ -147,7 +137,7 @@ void SlowClientPhase(int rounds) {
 
 void FloodPhase() {
   Service service;
-  const long before = ResidentKilobytes(service.process.Pid());
+  const long before = StatusKilobytes(service.process.Pid(), "VmRSS");
   std::atomic<bool> running{true};
   std::atomic<long> answered{0};
   std::vector<std::thread> flooders;
@@ -170,7 +160,7 @@ void FloodPhase() {
   long peak = before;
   const auto end = Clock::now() + std::chrono::seconds(10);
   while (Clock::now() < end) {
-    peak = std::max(peak, ResidentKilobytes(service.process.Pid()));
+    peak = std::max(peak, StatusKilobytes(service.process.Pid(), "VmRSS"));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   running = false;
@@ -223,7 +213,7 @@ class Peer {
   int Port() const { return nginx_ ? nginx_->Port() : service_.process.Port(); }
   const std::string& Authority() const { return service_.process.AuthorityFile(); }
   long ResidentKilobytes() const {
-    return nginx_ ? nginx_->ResidentKilobytes() : ::ResidentKilobytes(service_.process.Pid());
+    return nginx_ ? nginx_->ResidentKilobytes() : StatusKilobytes(service_.process.Pid(), "VmRSS");
   }
   int Stop() { return nginx_ ? nginx_->Stop() : service_.process.Stop(SIGTERM); }
   HttpAnswer Good() const { return Call(Port(), Authority(), GoodCall(1.0)); }

@@ -125,4 +125,12 @@ ChildResult RunChild(const std::vector<std::string>& arguments) {
   return child.Finish();
 }
 
+long StatusKilobytes(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  }
+  return -1;
+}
+
 }  // namespace quorel::test

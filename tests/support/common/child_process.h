@@ -57,4 +57,7 @@ class ChildProcess {
 
 ChildResult RunChild(const std::vector<std::string>& arguments);
 
+// A field of the process's /proc status counted in kB (VmRSS, VmHWM); -1 when there is none.
+long StatusKilobytes(pid_t pid, const std::string& field);
+
 }  // namespace quorel::test
