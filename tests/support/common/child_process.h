@@ -31,7 +31,6 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool Started() const { return pid_ > 0; }
   pid_t Pid() const { return pid_; }
   // True until the child has exited (an ended child stays for Finish to collect).
   bool Running() const;
