@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -39,14 +40,6 @@ bool Listening(int port) {
   const int fd = test::ConnectLoopback(port);
   if (fd >= 0) close(fd);
   return fd >= 0;
-}
-
-long ProcessKilobytes(const std::string& pid) {
-  std::ifstream status("/proc/" + pid + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return 0;
 }
 
 // The limits match the service's where nginx has one: 512 connections, 10 s for the head,
@@ -108,9 +101,10 @@ NginxPeer::~NginxPeer() {
 
 long NginxPeer::ResidentKilobytes() const {
   const std::string master = std::to_string(process_->Pid());
-  long total = ProcessKilobytes(master);
+  long total = test::StatusKilobytes(process_->Pid(), "VmRSS");
   std::ifstream children("/proc/" + master + "/task/" + master + "/children");
-  for (std::string child; children >> child;) total += ProcessKilobytes(child);
+  for (pid_t child; children >> child;)
+    total += std::max(0L, test::StatusKilobytes(child, "VmRSS"));
   return total;
 }
 

@@ -20,8 +20,6 @@ class NginxPeer {
   NginxPeer(const std::string& nginx, const std::string& folder, int backendPort,
             const std::string& stateFolder);
   ~NginxPeer();
-  NginxPeer(const NginxPeer&) = delete;
-  NginxPeer& operator=(const NginxPeer&) = delete;
 
   bool Running() const { return port_ > 0; }
   int Port() const { return port_; }
@@ -33,7 +31,7 @@ class NginxPeer {
 
  private:
   std::string folder_;
-  std::unique_ptr<test::ChildProcess> process_;
+  std::unique_ptr<test::ChildProcess> process_;  // also keeps the peer from being copied
   int port_ = 0;
   bool stopped_ = false;
 };

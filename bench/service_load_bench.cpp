@@ -11,7 +11,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -34,7 +33,6 @@ constexpr int kSlowClients = 100;  // of each kind: slow header, slow body, idle
 constexpr int kFloodClients = 4;   // endless header lines
 constexpr int kConcurrent = 64;    // good requests at once
 constexpr int kStopClients = 40;   // sending good requests in a loop across a SIGTERM
-const std::string kTarget = std::string(kRecognizeTarget) + "K1";
 
 double Milliseconds(Clock::duration duration) {
   return std::chrono::duration<double, std::milli>(duration).count();
@@ -45,24 +43,9 @@ double Percentile(std::vector<double> values, double fraction) {
   return values[std::min(values.size() - 1, static_cast<size_t>(fraction * values.size()))];
 }
 
-long ResidentKilobytes(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
 struct Service {
   ServiceProcess process{{"--key", "K1", "--threads", std::to_string(kDecoders)}};
-  HttpCall GoodCall() const {
-    HttpCall call;
-    call.target = kTarget;
-    call.body = MakeEnvelope(MakeWave(SilencePcm(1.0)));
-    return call;
-  }
-  HttpAnswer Good() const { return Call(process.Port(), process.AuthorityFile(), GoodCall()); }
+  HttpAnswer Good() const { return process.Call(GoodCall(1.0)); }
 };
 
 // Median of rounds sequential good requests, in milliseconds; -1 if one failed.
@@ -93,10 +76,9 @@ class SlowClients {
   std::unique_ptr<RawTlsConnection> Open(bool body) {
     auto connection = std::make_unique<RawTlsConnection>(service_.process.Port(),
                                                          service_.process.AuthorityFile());
-    std::string head = "POST " + kTarget + " HTTP/1.1\r\n";
-    if (body)
-      head += "Host: localhost\r\nContent-Type: audio/l16\r\nContent-Length: 100000\r\n\r\n";
-    connection->Send(head);
+    // A whole head, or its first line only.
+    const std::string head = RequestHead(kGoodTarget, 100000);
+    connection->Send(body ? head : head.substr(0, head.find('\n') + 1));
     return connection;
   }
 
@@ -155,7 +137,7 @@ void SlowClientPhase(int rounds) {
 
 void FloodPhase() {
   Service service;
-  const long before = ResidentKilobytes(service.process.Pid());
+  const long before = StatusKilobytes(service.process.Pid(), "VmRSS");
   std::atomic<bool> running{true};
   std::atomic<long> answered{0};
   std::vector<std::thread> flooders;
@@ -168,7 +150,7 @@ void FloodPhase() {
       }();
       while (running) {
         RawTlsConnection connection(service.process.Port(), service.process.AuthorityFile());
-        connection.Send("POST " + kTarget + " HTTP/1.1\r\n");
+        connection.Send("POST " + kGoodTarget + " HTTP/1.1\r\n");
         while (running && connection.Send(lines)) {
         }
         ++answered;
@@ -178,7 +160,7 @@ void FloodPhase() {
   long peak = before;
   const auto end = Clock::now() + std::chrono::seconds(10);
   while (Clock::now() < end) {
-    peak = std::max(peak, ResidentKilobytes(service.process.Pid()));
+    peak = std::max(peak, StatusKilobytes(service.process.Pid(), "VmRSS"));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   running = false;
@@ -191,7 +173,7 @@ void FloodPhase() {
 
 void ConcurrentPhase() {
   Service service;
-  const HttpCall call = service.GoodCall();
+  const HttpCall call = GoodCall(1.0);
   std::vector<double> latencies(kConcurrent);
   std::vector<long> statuses(kConcurrent);
   std::vector<std::thread> clients;
@@ -231,10 +213,10 @@ class Peer {
   int Port() const { return nginx_ ? nginx_->Port() : service_.process.Port(); }
   const std::string& Authority() const { return service_.process.AuthorityFile(); }
   long ResidentKilobytes() const {
-    return nginx_ ? nginx_->ResidentKilobytes() : ::ResidentKilobytes(service_.process.Pid());
+    return nginx_ ? nginx_->ResidentKilobytes() : StatusKilobytes(service_.process.Pid(), "VmRSS");
   }
   int Stop() { return nginx_ ? nginx_->Stop() : service_.process.Stop(SIGTERM); }
-  HttpAnswer Good() const { return Call(Port(), Authority(), service_.GoodCall()); }
+  HttpAnswer Good() const { return Call(Port(), Authority(), GoodCall(1.0)); }
   HttpAnswer Send(const HttpCall& call) const { return Call(Port(), Authority(), call); }
 
  private:
@@ -261,11 +243,10 @@ std::string GoodLatencies(const Peer& peer, int rounds) {
 std::string LargeBodies(Peer& peer) {
   constexpr int kClients = 100;
   constexpr size_t kBody = 16 * 1024 * 1024;
-  HttpCall large;
-  large.target = kTarget;
   const WaveFormat stereo{1, 2, 16000, 16};  // refused with 415 once the whole body is read
   const size_t envelope = MakeEnvelope(MakeWave("", stereo)).size();
-  large.body = MakeEnvelope(MakeWave(std::string(kBody - envelope, '\0'), stereo));
+  const HttpCall large =
+      PostCall(MakeEnvelope(MakeWave(std::string(kBody - envelope, '\0'), stereo)));
   const long before = peer.ResidentKilobytes();
   std::atomic<bool> running{true};
   std::atomic<long> peak{before};
@@ -392,9 +373,7 @@ std::string RefusedSlowBodies(Peer& peer) {
     openers.emplace_back([&, t] {
       for (size_t i = t; i < slow.size(); i += 4) {
         slow[i].connection = std::make_unique<RawTlsConnection>(peer.Port(), peer.Authority());
-        slow[i].connection->Send("POST " + std::string(kRecognizeTarget) +
-                                 "wrong HTTP/1.1\r\nHost: localhost\r\nContent-Type: audio/l16\r\n"
-                                 "Content-Length: 16000000\r\n\r\n");
+        slow[i].connection->Send(RequestHead(kRecognizeTarget + std::string("wrong"), 16000000));
         slow[i].headAt = Clock::now();
         slow[i].ready = true;
       }

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "byte_escape.h"
 #include "request_target.h"
 
 namespace quorel::service {
@@ -109,20 +110,9 @@ LogQueue& TheLogQueue() {
 }  // namespace
 
 std::string EscapeForLog(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-      escaped += c;
-    } else {
-      escaped += "\\x";
-      escaped += kHex[byte >> 4];
-      escaped += kHex[byte & 0x0F];
-    }
-  }
-  return escaped;
+  return EscapeBytes(text, "\\x", "0123456789abcdef", [](unsigned char byte) {
+    return byte < 0x20 || byte >= 0x7F || byte == '\\';
+  });
 }
 
 std::string FormatLogLine(const LogEntry& entry, std::time_t now) {

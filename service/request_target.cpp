@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "byte_escape.h"
+
 namespace quorel::service {
 
 namespace {
@@ -78,20 +80,7 @@ RequestTarget ParseRequestTarget(std::string_view target) {
 }
 
 std::string EncodeKeyForTarget(std::string_view key) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  encoded.reserve(key.size());
-  for (const char c : key) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (NeedsEscape(byte)) {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0x0F];
-    } else {
-      encoded += c;
-    }
-  }
-  return encoded;
+  return EscapeBytes(key, "%", "0123456789ABCDEF", NeedsEscape);
 }
 
 std::string RedactKey(std::string_view target) {

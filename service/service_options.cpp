@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
+#include <type_traits>
 
 namespace quorel::service {
 
@@ -69,10 +70,21 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
   };
   opterr = 0;
   optind = 1;
-  unsigned long long value = 0;
-  for (;;) {
-    const int option = getopt_long(argc, argv, ":k:p:g:j:hV", kLongOptions, nullptr);
-    if (option == -1) break;
+  // Reads the option's value as a count from lowest to highest into target, or says so.
+  const auto count = [&](unsigned long long lowest, unsigned long long highest,
+                         const char* complaint, auto* target) {
+    unsigned long long value = 0;
+    if (!ParseCount(optarg, lowest, highest, &value)) {
+      *problem = complaint + std::string(optarg);
+      return false;
+    }
+    *target = static_cast<std::remove_pointer_t<decltype(target)>>(value);
+    return true;
+  };
+  constexpr unsigned long long kMaxBytes = std::numeric_limits<uint32_t>::max();
+  for (int option;
+       (option = getopt_long(argc, argv, ":k:p:g:j:hV", kLongOptions, nullptr)) != -1;) {
+    bool understood = true;
     switch (option) {
       case 'k':
         if (optarg[0] == 0) {
@@ -85,11 +97,7 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
         options->keyFiles.emplace_back(optarg);
         break;
       case 'p':
-        if (!ParseCount(optarg, 0, 65535, &value)) {
-          *problem = std::string("the port must be a number from 0 to 65535: ") + optarg;
-          return false;
-        }
-        options->port = static_cast<int>(value);
+        understood = count(0, 65535, "the port must be a number from 0 to 65535: ", &options->port);
         break;
       case kStateDir:
         options->stateFolder = optarg;
@@ -104,26 +112,16 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
         options->modelFolder = optarg;
         break;
       case 'j':
-        if (!ParseCount(optarg, 1, 256, &value)) {
-          *problem = std::string("--threads takes a number from 1 to 256: ") + optarg;
-          return false;
-        }
-        options->workers = value;
+        understood = count(1, 256, "--threads takes a number from 1 to 256: ", &options->workers);
         break;
       case kMaxBody:
-        if (!ParseCount(optarg, 1, std::numeric_limits<uint32_t>::max(), &value)) {
-          *problem = std::string("--max-body takes a byte count from 1 to 4294967295: ") + optarg;
-          return false;
-        }
-        options->maxBodyBytes = value;
+        understood =
+            count(1, kMaxBytes,
+                  "--max-body takes a byte count from 1 to 4294967295: ", &options->maxBodyBytes);
         break;
       case kBodyMemory:
-        if (!ParseCount(optarg, 1, std::numeric_limits<uint32_t>::max(), &value)) {
-          *problem =
-              std::string("--body-memory takes a byte count from 1 to 4294967295: ") + optarg;
-          return false;
-        }
-        options->bodyMemoryBytes = value;
+        understood = count(1, kMaxBytes, "--body-memory takes a byte count from 1 to 4294967295: ",
+                           &options->bodyMemoryBytes);
         break;
       case 'h':
         options->showHelp = true;
@@ -138,6 +136,7 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
         *problem = std::string("unknown option ") + argv[optind - 1];
         return false;
     }
+    if (!understood) return false;
   }
   if (optind < argc) {
     *problem = std::string("unexpected argument ") + argv[optind];

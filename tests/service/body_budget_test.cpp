@@ -9,40 +9,45 @@
 namespace quorel::service {
 namespace {
 
-TEST(BodyBudget, GrantsRoomInOrderAndNeverBeyondItsCapacity) {
-  BodyBudget budget(100);
-  std::string granted;
-  int owners[4];
-  EXPECT_TRUE(budget.TakeOrWait(&owners[0], 60, [] {}));
-  EXPECT_FALSE(budget.TakeOrWait(&owners[1], 50, [&] { granted += "1"; }));
-  // Would fit, but waits behind the first in the line.
-  EXPECT_FALSE(budget.TakeOrWait(&owners[2], 10, [&] { granted += "2"; }));
-  EXPECT_EQ(budget.InUse(), 60u);
-  budget.Give(60);
-  EXPECT_EQ(granted, "12");
-  EXPECT_EQ(budget.InUse(), 60u);
-  EXPECT_FALSE(budget.TakeOrWait(&owners[3], 100, [&] { granted += "3"; }));
-  budget.Give(50);
-  EXPECT_EQ(granted, "12");
-  budget.Give(10);
-  EXPECT_EQ(granted, "123");
-  EXPECT_EQ(budget.InUse(), 100u);
+// A line of owners; granted lists them as their room comes after a wait.
+class BodyBudgetLine : public testing::Test {
+ protected:
+  bool Take(int owner, size_t bytes) {
+    return budget_.TakeOrWait(&owners_[owner], bytes, [this, owner] { granted_ += '0' + owner; });
+  }
+
+  BodyBudget budget_{100};
+  int owners_[4];
+  std::string granted_;
+};
+
+TEST_F(BodyBudgetLine, GrantsRoomInOrderAndNeverBeyondItsCapacity) {
+  EXPECT_TRUE(Take(0, 60));
+  EXPECT_FALSE(Take(1, 50));
+  EXPECT_FALSE(Take(2, 10));  // would fit, but waits behind the first in the line
+  EXPECT_EQ(budget_.InUse(), 60u);
+  budget_.Give(60);
+  EXPECT_EQ(granted_, "12");
+  EXPECT_EQ(budget_.InUse(), 60u);
+  EXPECT_FALSE(Take(3, 100));
+  budget_.Give(50);
+  EXPECT_EQ(granted_, "12");
+  budget_.Give(10);
+  EXPECT_EQ(granted_, "123");
+  EXPECT_EQ(budget_.InUse(), 100u);
 }
 
-TEST(BodyBudget, OneLeavingTheLineLetsThoseBehindItOn) {
-  BodyBudget budget(100);
-  std::string granted;
-  int owners[3];
-  EXPECT_TRUE(budget.TakeOrWait(&owners[0], 50, [] {}));
-  EXPECT_FALSE(budget.TakeOrWait(&owners[1], 80, [&] { granted += "1"; }));
-  EXPECT_FALSE(budget.TakeOrWait(&owners[2], 40, [&] { granted += "2"; }));
-  budget.Cancel(&owners[1]);
-  EXPECT_EQ(granted, "2");
-  EXPECT_EQ(budget.InUse(), 90u);
-  budget.Cancel(&owners[1]);  // not in the line any more: nothing changes
-  budget.Give(90);
-  EXPECT_EQ(budget.InUse(), 0u);
-  EXPECT_EQ(granted, "2");
+TEST_F(BodyBudgetLine, OneLeavingTheLineLetsThoseBehindItOn) {
+  EXPECT_TRUE(Take(0, 50));
+  EXPECT_FALSE(Take(1, 80));
+  EXPECT_FALSE(Take(2, 40));
+  budget_.Cancel(&owners_[1]);
+  EXPECT_EQ(granted_, "2");
+  EXPECT_EQ(budget_.InUse(), 90u);
+  budget_.Cancel(&owners_[1]);  // not in the line any more: nothing changes
+  budget_.Give(90);
+  EXPECT_EQ(budget_.InUse(), 0u);
+  EXPECT_EQ(granted_, "2");
 }
 
 }  // namespace

@@ -5,6 +5,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
+
+#include "service/wave_builder.h"
 
 namespace quorel::test {
 
@@ -52,6 +55,23 @@ bool AnswerComplete(const std::string& received) {
 
 }  // namespace
 
+HttpCall PostCall(std::string body, std::string target) {
+  HttpCall call;
+  call.target = std::move(target);
+  call.body = std::move(body);
+  return call;
+}
+
+HttpCall GoodCall(double seconds) {
+  return PostCall(MakeEnvelope(MakeWave(SilencePcm(seconds))));
+}
+
+std::string RequestHead(const std::string& target, size_t length) {
+  return "POST " + target +
+         " HTTP/1.1\r\nHost: localhost\r\nContent-Type: audio/l16\r\nContent-Length: " +
+         std::to_string(length) + "\r\n\r\n";
+}
+
 HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call) {
   HttpAnswer answer;
   CURL* curl = OpenTo(port, authorityFile, call.target);
@@ -80,9 +100,6 @@ HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call
   if (curl_easy_perform(curl) == CURLE_OK) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
   }
-  curl_off_t handshakeDone = 0;
-  curl_easy_getinfo(curl, CURLINFO_APPCONNECT_TIME_T, &handshakeDone);
-  answer.tlsUp = handshakeDone > 0;
   curl_slist_free_all(headers);
   curl_easy_cleanup(curl);
   return answer;
@@ -113,27 +130,12 @@ bool RawTlsConnection::Send(const std::string& bytes) {
 }
 
 std::string RawTlsConnection::ReadToEnd() {
-  std::string received;
-  curl_socket_t socket = CURL_SOCKET_BAD;
-  curl_easy_getinfo(curl_, CURLINFO_ACTIVESOCKET, &socket);
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(kGiveUpSeconds);
-  while (open_ && std::chrono::steady_clock::now() < giveUp) {
-    char buffer[4096];
-    size_t count = 0;
-    const CURLcode result = curl_easy_recv(curl_, buffer, sizeof buffer, &count);
-    if (result == CURLE_AGAIN) {
-      pollfd readable{socket, POLLIN, 0};
-      poll(&readable, 1, 100);
-      continue;
-    }
-    if (result != CURLE_OK || count == 0) break;
-    received.append(buffer, count);
-    if (AnswerComplete(received)) break;
-  }
-  return received;
+  std::string answer;
+  Read(std::chrono::seconds(kGiveUpSeconds), &answer);
+  return answer;
 }
 
-bool RawTlsConnection::AwaitClose(std::chrono::milliseconds limit) {
+bool RawTlsConnection::Read(std::chrono::milliseconds limit, std::string* answer) {
   curl_socket_t socket = CURL_SOCKET_BAD;
   curl_easy_getinfo(curl_, CURLINFO_ACTIVESOCKET, &socket);
   const auto giveUp = std::chrono::steady_clock::now() + limit;
@@ -148,13 +150,9 @@ bool RawTlsConnection::AwaitClose(std::chrono::milliseconds limit) {
       continue;
     }
     if (result != CURLE_OK || count == 0) return true;
+    if (answer != nullptr && AnswerComplete(answer->append(buffer, count))) return true;
   }
   return true;
-}
-
-bool SendRawAndHangUp(int port, const std::string& authorityFile, const std::string& bytes) {
-  RawTlsConnection connection(port, authorityFile);
-  return connection.Send(bytes);
 }
 
 }  // namespace quorel::test

@@ -1,26 +1,19 @@
 // The running service against crowds that would take its memory, its connection slots, its log
 // or its stop: each test starts a service of its own on loopback, and good requests must still
 // get their answers, in time.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
 
-#include "service/https_client.h"
 #include "service/service_process.h"
 #include "service/wave_builder.h"
 #include "support/common/loopback_connection.h"
-#include "support/portable/scratch_folder.h"
 
 namespace quorel::test {
 namespace {
@@ -28,37 +21,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-const std::string kGoodTarget = std::string(kRecognizeTarget) + "K1";
-
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-long StatusKilobytes(pid_t pid, const std::string& field) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
-  }
-  return -1;
-}
-
-HttpCall GoodCall() {
-  HttpCall call;
-  call.target = kGoodTarget;
-  call.body = MakeEnvelope(MakeWave(SilencePcm(0.2)));
-  return call;
-}
-
-std::string Head(const std::string& target, size_t length) {
-  return "POST " + target +
-         " HTTP/1.1\r\nHost: localhost\r\nContent-Type: audio/l16\r\nContent-Length: " +
-         std::to_string(length) + "\r\n\r\n";
 }
 
 // Seconds a good request takes to be answered 200.
 double GoodRequestSeconds(const ServiceProcess& service) {
   const auto start = Clock::now();
-  const HttpAnswer answer = Call(service.Port(), service.AuthorityFile(), GoodCall());
+  const HttpAnswer answer = service.Call(GoodCall());
   EXPECT_EQ(answer.status, 200) << answer.body;
   return SecondsSince(start);
 }
@@ -87,17 +57,14 @@ TEST(ServiceUnderPressure, HoldsBodiesWithinItsBudget) {
 
   // Bodies of the largest size in an envelope that opens only when it is whole: a stereo wave
   // is refused with 415 once read through, a partial body would be a malformed envelope (400).
-  HttpCall large;
-  large.target = kGoodTarget;
   const std::string header = MakeEnvelope(MakeWave("", WaveFormat{1, 2, 16000, 16}));
-  large.body = MakeEnvelope(
-      MakeWave(std::string(kMaxBody - header.size(), '\0'), WaveFormat{1, 2, 16000, 16}));
+  const HttpCall large = PostCall(MakeEnvelope(
+      MakeWave(std::string(kMaxBody - header.size(), '\0'), WaveFormat{1, 2, 16000, 16})));
   ASSERT_EQ(large.body.size(), kMaxBody);
   std::vector<HttpAnswer> answers(kClients);
   std::vector<std::thread> clients;
   for (int i = 0; i < kClients; ++i) {
-    clients.emplace_back(
-        [&, i] { answers[i] = Call(service.Port(), service.AuthorityFile(), large); });
+    clients.emplace_back([&, i] { answers[i] = service.Call(large); });
   }
   for (int i = 0; i < 3; ++i) GoodRequestSeconds(service);
   for (std::thread& client : clients) client.join();
@@ -124,15 +91,15 @@ TEST(ServiceUnderPressure, GivesRoomBackWhenAWaitingClientLeaves) {
   ASSERT_TRUE(service.Running()) << service.Output();
   // A body larger than the whole budget is refused from its head.
   RawTlsConnection tooLarge(service.Port(), service.AuthorityFile());
-  ASSERT_TRUE(tooLarge.Send(Head(kGoodTarget, kBudget + 1)));
+  ASSERT_TRUE(tooLarge.Send(RequestHead(kGoodTarget, kBudget + 1)));
   EXPECT_EQ(tooLarge.ReadToEnd().substr(0, 12), "HTTP/1.1 413");
 
   auto holder = std::make_unique<RawTlsConnection>(service.Port(), service.AuthorityFile());
-  ASSERT_TRUE(holder->Send(Head(kGoodTarget, kBudget * 6 / 10) + "--T0\r\n"));
+  ASSERT_TRUE(holder->Send(RequestHead(kGoodTarget, kBudget * 6 / 10) + "--T0\r\n"));
   std::this_thread::sleep_for(milliseconds(300));  // its room is taken
   {
     RawTlsConnection waiter(service.Port(), service.AuthorityFile());
-    ASSERT_TRUE(waiter.Send(Head(kGoodTarget, kBudget * 6 / 10)));
+    ASSERT_TRUE(waiter.Send(RequestHead(kGoodTarget, kBudget * 6 / 10)));
     std::this_thread::sleep_for(milliseconds(300));  // in the line, then gone
   }
   holder.reset();
@@ -194,7 +161,7 @@ TEST(ServiceUnderPressure, ClosesRefusedBodiesAfterTheirDrainTime) {
   std::vector<std::unique_ptr<RawTlsConnection>> slow;
   for (int i = 0; i < kClients; ++i) {
     slow.push_back(std::make_unique<RawTlsConnection>(service.Port(), service.AuthorityFile()));
-    ASSERT_TRUE(slow.back()->Send(Head(std::string(kRecognizeTarget) + "wrong", 16000000)));
+    ASSERT_TRUE(slow.back()->Send(RequestHead(std::string(kRecognizeTarget) + "wrong", 16000000)));
   }
   // 4 KiB a second each: above the minimum rate, so only the drain time can end them.
   const auto start = Clock::now();
@@ -234,98 +201,35 @@ TEST(ServiceUnderPressure, ClosesAndStopsWithoutWaitingOnIdleClients) {
   const HttpCall good = GoodCall();
   RawTlsConnection reader(service.Port(), service.AuthorityFile());
   const auto start = Clock::now();
-  ASSERT_TRUE(reader.Send(Head(kGoodTarget, good.body.size()) + good.body));
+  ASSERT_TRUE(reader.Send(RequestHead(kGoodTarget, good.body.size()) + good.body));
   EXPECT_TRUE(reader.AwaitClose(milliseconds(1500)));
   EXPECT_LT(SecondsSince(start), 1.5);
 
   const int silent = ConnectLoopback(service.Port());
   RawTlsConnection unfinished(service.Port(), service.AuthorityFile());
-  ASSERT_TRUE(unfinished.Send(Head(kGoodTarget, 100000) + "--T0\r\n"));
+  ASSERT_TRUE(unfinished.Send(RequestHead(kGoodTarget, 100000) + "--T0\r\n"));
   std::this_thread::sleep_for(milliseconds(200));
   const auto stopAt = Clock::now();
   EXPECT_EQ(service.Stop(), 0);
   EXPECT_LT(SecondsSince(stopAt) - idleStop, 1.0) << idleStop << " s without clients";
-  EXPECT_EQ(unfinished.ReadToEnd().substr(0, 12), "HTTP/1.1 503") << service.Output();
+  // The request it had accepted is answered.
+  const std::string answer = unfinished.ReadToEnd();
+  EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 503") << answer << service.Output();
+  EXPECT_NE(answer.find("Retry-After: 1"), std::string::npos) << answer;
   close(silent);
 }
 
-// The service with its standard output on a pipe nobody reads once it listens.
-class ServiceOnAStuckPipe {
- public:
-  ServiceOnAStuckPipe() {
-    int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) return;
-    fcntl(pipeEnds[0], F_SETPIPE_SZ, 4096);  // full after a few dozen lines
-    const std::string state = folder_.Path("state");
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(pipeEnds[1], STDOUT_FILENO);
-      const int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDERR_FILENO);
-      execl(QUOREL_SERVICE_PATH, QUOREL_SERVICE_PATH, "--key", "K1", "--port", "0", "--state-dir",
-            state.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(pipeEnds[1]);
-    output_ = pipeEnds[0];
-    authority_ = state + "/authority.pem";
-    const std::string listening = "listening on https://127.0.0.1:";
-    std::string read;
-    char byte;
-    while (::read(output_, &byte, 1) == 1) {
-      read += byte;
-      if (const size_t at = read.find(listening); at != std::string::npos && byte == '/') {
-        port_ = std::atoi(read.c_str() + at + listening.size());
-        break;
-      }
-    }
-  }
-  ~ServiceOnAStuckPipe() {
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (output_ >= 0) close(output_);
-  }
-
-  int Port() const { return port_; }
-  const std::string& AuthorityFile() const { return authority_; }
-  // SIGTERM, then the exit status if the process ends within limit, else -1.
-  int Stop(milliseconds limit) {
-    kill(pid_, SIGTERM);
-    const auto giveUp = Clock::now() + limit;
-    int status = 0;
-    while (Clock::now() < giveUp) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        ended_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(milliseconds(20));
-    }
-    return -1;
-  }
-
- private:
-  ScratchFolder folder_;
-  pid_t pid_ = -1;
-  int output_ = -1;
-  int port_ = 0;
-  bool ended_ = false;
-  std::string authority_;
-};
-
 TEST(ServiceUnderPressure, ServesWhileNobodyReadsItsLog) {
-  ServiceOnAStuckPipe service;
-  ASSERT_GT(service.Port(), 0);
-  const HttpCall good = GoodCall();
+  ServiceProcess service({"--key", "K1"}, "", ServiceProcess::Log::kUnreadPipe);
+  ASSERT_TRUE(service.Running()) << service.Output();
+  HttpCall refused = GoodCall();
+  refused.target = std::string(kRecognizeTarget) + "wrong";
+  refused.headers = {"Content-Type: audio/l16; rate=16000;", "Expect:"};
   for (int i = 0; i < 80; ++i) {  // logs far more than the pipe holds
-    HttpCall refused = good;
-    refused.target = std::string(kRecognizeTarget) + "wrong";
-    refused.headers = {"Content-Type: audio/l16; rate=16000;", "Expect:"};
-    ASSERT_EQ(Call(service.Port(), service.AuthorityFile(), refused).status, 403) << i;
+    ASSERT_EQ(service.Call(refused).status, 403) << i;
   }
-  EXPECT_EQ(Call(service.Port(), service.AuthorityFile(), good).status, 200);
-  EXPECT_EQ(service.Stop(milliseconds(3000)), 0);
+  EXPECT_EQ(service.Call(GoodCall()).status, 200);
+  EXPECT_EQ(service.Stop(SIGTERM, milliseconds(3000)), 0);
 }
 
 }  // namespace

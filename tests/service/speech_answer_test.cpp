@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "service/error_answer.h"
 #include "service/wave_builder.h"
 #include "speech_request.h"
 
@@ -29,12 +30,8 @@ class SpeechAnswer : public testing::Test {
   }
 
   // The error object's status, after checking the answer's shape.
-  int ErrorStatus(const SpeechReply& reply) {
-    const auto answer = nlohmann::json::parse(reply.body);
-    const auto& error = answer.at("error");
-    EXPECT_FALSE(error.at("message").get<std::string>().empty());
-    EXPECT_FALSE(error.at("code").get<std::string>().empty());
-    EXPECT_EQ(error.at("status").get<int>(), reply.status);
+  static int ErrorStatus(const SpeechReply& reply) {
+    EXPECT_NE(test::ErrorCode(reply.body, reply.status), "") << reply.body;
     return reply.status;
   }
 

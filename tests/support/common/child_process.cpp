@@ -13,7 +13,8 @@
 
 namespace quorel::test {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments, bool errorOnTerminal) {
+ChildProcess::ChildProcess(const std::vector<std::string>& arguments, bool errorOnTerminal,
+                           int output) {
   outPath_ = folder_.Path("out");
   errPath_ = folder_.Path("err");
   int inputPipe[2];
@@ -26,7 +27,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, bool error
   }
   pid_ = fork();
   if (pid_ == 0) {
-    const int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out =
+        output >= 0 ? output : open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err =
         errorOnTerminal ? terminalSide : open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(inputPipe[0], STDIN_FILENO);
@@ -121,6 +123,14 @@ ChildResult ChildProcess::Finish(rusage* usage) {
 ChildResult RunChild(const std::vector<std::string>& arguments) {
   ChildProcess child(arguments);
   return child.Finish();
+}
+
+long StatusKilobytes(pid_t pid, const std::string& field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(field + ":", 0) == 0) return std::stol(line.substr(field.size() + 1));
+  }
+  return -1;
 }
 
 }  // namespace quorel::test

@@ -23,13 +23,14 @@ class ChildProcess {
  public:
   // Starts arguments[0] with the rest as its arguments. Its standard input is a pipe that this
   // object holds open until CloseInput or Finish. errorOnTerminal makes its standard error a
-  // terminal (a pseudo-terminal whose output is collected as err).
-  explicit ChildProcess(const std::vector<std::string>& arguments, bool errorOnTerminal = false);
+  // terminal (a pseudo-terminal whose output is collected as err). output, when given, is the
+  // descriptor the child gets as its standard output instead of a file (out stays empty).
+  explicit ChildProcess(const std::vector<std::string>& arguments, bool errorOnTerminal = false,
+                        int output = -1);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  bool Started() const { return pid_ > 0; }
   pid_t Pid() const { return pid_; }
   // True until the child has exited (an ended child stays for Finish to collect).
   bool Running() const;
@@ -54,5 +55,8 @@ class ChildProcess {
 };
 
 ChildResult RunChild(const std::vector<std::string>& arguments);
+
+// A field of the process's /proc status counted in kB (VmRSS, VmHWM); -1 when there is none.
+long StatusKilobytes(pid_t pid, const std::string& field);
 
 }  // namespace quorel::test

@@ -2,39 +2,23 @@
 
 #include <openssl/bn.h>
 #include <openssl/ecdsa.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
-#include <cstdio>
-#include <initializer_list>
-#include <memory>
 #include <stdexcept>
+
+#include "certificate_issuer.h"
 
 namespace quorel::test {
 
 namespace {
 
-constexpr long kDay = 24 * 60 * 60;
+using service::Certificate;
+using service::Key;
 
-struct KeyDeleter {
-  void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CertificateDeleter {
-  void operator()(X509* certificate) const { X509_free(certificate); }
-};
-using Key = std::unique_ptr<EVP_PKEY, KeyDeleter>;
-using Certificate = std::unique_ptr<X509, CertificateDeleter>;
+constexpr long kDay = 24 * 60 * 60;
 
 void Require(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(std::string("making test certificates: ") + what);
-}
-
-Key NewKey() {
-  Key key(EVP_EC_gen("P-256"));
-  Require(key != nullptr, "key generation");
-  return key;
 }
 
 struct Validity {
@@ -43,18 +27,14 @@ struct Validity {
 };
 constexpr Validity kCurrent{-kDay, 365 * kDay};
 
-void AddExtension(X509* certificate, X509* issuer, int nid, const char* value) {
-  X509V3_CTX context;
-  X509V3_set_ctx_nodb(&context);
-  X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-  X509_EXTENSION* extension = X509V3_EXT_conf_nid(nullptr, &context, nid, value);
-  Require(extension != nullptr, value);
-  Require(X509_add_ext(certificate, extension, -1) == 1, "adding an extension");
-  X509_EXTENSION_free(extension);
-}
+struct Authority {
+  Key key;
+  Certificate certificate;
+  bool intermediate;  // sent by the server after the leaf
+};
 
 // Both halves of the ECDSA signature take all 32 bytes. Wine's crypt32 joins the two numbers
-// as they are encoded and so fails a signature with a shorter one (about 1 in 128); signing
+// as they are encoded and so fails a signature with a shorter one (about 1 in 128); issuing
 // again draws a new signature.
 bool HasFullLengthSignature(const X509* certificate) {
   const ASN1_BIT_STRING* signature = nullptr;
@@ -70,91 +50,50 @@ bool HasFullLengthSignature(const X509* certificate) {
   return full;
 }
 
-// Issues a certificate for subject's key; a null issuer makes it self-signed.
-Certificate Issue(const char* commonName, EVP_PKEY* subjectKey, X509* issuer, EVP_PKEY* issuerKey,
-                  bool isCa, const char* alternativeNames, Validity validity) {
-  static long serial = 1;
-  Certificate certificate(X509_new());
-  X509* raw = certificate.get();
-  Require(raw != nullptr && X509_set_version(raw, 2) == 1, "version");
-  ASN1_INTEGER_set(X509_get_serialNumber(raw), serial++);
-  X509_gmtime_adj(X509_getm_notBefore(raw), validity.startOffset);
-  X509_gmtime_adj(X509_getm_notAfter(raw), validity.endOffset);
-  X509_NAME* name = X509_get_subject_name(raw);
-  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>("Quorel test"), -1, -1, 0);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                             reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0);
-  X509* signer = issuer == nullptr ? raw : issuer;
-  Require(X509_set_issuer_name(raw, X509_get_subject_name(signer)) == 1, "issuer");
-  Require(X509_set_pubkey(raw, subjectKey) == 1, "public key");
-  AddExtension(raw, signer, NID_basic_constraints, isCa ? "critical,CA:TRUE" : "CA:FALSE");
-  AddExtension(raw, signer, NID_key_usage,
-               isCa ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature");
-  AddExtension(raw, signer, NID_subject_key_identifier, "hash");
-  if (issuer != nullptr) AddExtension(raw, signer, NID_authority_key_identifier, "keyid:always");
-  if (alternativeNames != nullptr)
-    AddExtension(raw, signer, NID_subject_alt_name, alternativeNames);
-  EVP_PKEY* signingKey = issuerKey == nullptr ? subjectKey : issuerKey;
-  do {
-    Require(X509_sign(raw, signingKey, EVP_sha256()) > 0, "sign");
-  } while (!HasFullLengthSignature(raw));
-  return certificate;
-}
-
-// One file of PEM certificates, in the order given.
-void WriteCertificates(const std::string& path, std::initializer_list<X509*> certificates) {
-  FILE* file = std::fopen(path.c_str(), "w");
-  Require(file != nullptr, "opening a certificate file");
-  bool written = true;
-  for (X509* certificate : certificates) {
-    written = written && PEM_write_X509(file, certificate) == 1;
+// Issues a certificate for a new key; a null issuer makes it self-signed.
+std::pair<Key, Certificate> Issue(const char* commonName, const Authority* issuer, bool isCa,
+                                  const char* alternativeNames, Validity validity) {
+  Key key = service::NewKey();
+  Require(key != nullptr, "key generation");
+  service::Extensions extensions = {
+      {NID_basic_constraints, isCa ? "critical,CA:TRUE" : "CA:FALSE"},
+      {NID_key_usage, isCa ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature"},
+      {NID_subject_key_identifier, "hash"}};
+  if (issuer != nullptr) extensions.push_back({NID_authority_key_identifier, "keyid:always"});
+  if (alternativeNames != nullptr) extensions.push_back({NID_subject_alt_name, alternativeNames});
+  for (;;) {
+    Certificate certificate = service::IssueCertificate(
+        commonName, key.get(), issuer ? issuer->certificate.get() : nullptr,
+        issuer ? issuer->key.get() : key.get(), validity.startOffset, validity.endOffset,
+        extensions);
+    Require(certificate != nullptr, commonName);
+    if (HasFullLengthSignature(certificate.get())) return {std::move(key), std::move(certificate)};
   }
-  Require(std::fclose(file) == 0 && written, "writing a certificate");
-}
-
-void WriteKey(const std::string& path, EVP_PKEY* key) {
-  FILE* file = std::fopen(path.c_str(), "w");
-  Require(file != nullptr, "opening a key file");
-  const bool written = PEM_write_PrivateKey(file, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
-  Require(std::fclose(file) == 0 && written, "writing a key");
 }
 
 constexpr char kLocalhostNames[] = "DNS:localhost,IP:127.0.0.1";
 
-struct Authority {
-  Key key;
-  Certificate certificate;
-  bool intermediate;  // sent by the server after the leaf
-};
-
 // A root when issuer is null, else an intermediate CA under issuer.
 Authority MakeAuthority(const char* commonName, const Authority* issuer = nullptr,
                         Validity validity = kCurrent) {
-  Key key = NewKey();
-  Certificate certificate =
-      issuer == nullptr ? Issue(commonName, key.get(), nullptr, nullptr, true, nullptr, validity)
-                        : Issue(commonName, key.get(), issuer->certificate.get(), issuer->key.get(),
-                                true, nullptr, validity);
+  auto [key, certificate] = Issue(commonName, issuer, true, nullptr, validity);
   return Authority{std::move(key), std::move(certificate), issuer != nullptr};
 }
 
 CertificateFiles WriteLeaf(const std::string& folder, const std::string& name,
                            const Authority* authority, const char* commonName,
                            const char* alternativeNames, Validity validity) {
-  Key key = NewKey();
-  Certificate certificate =
-      authority == nullptr
-          ? Issue(commonName, key.get(), nullptr, nullptr, false, alternativeNames, validity)
-          : Issue(commonName, key.get(), authority->certificate.get(), authority->key.get(), false,
-                  alternativeNames, validity);
+  const auto [key, certificate] = Issue(commonName, authority, false, alternativeNames, validity);
   CertificateFiles files{folder + "/" + name + ".crt", folder + "/" + name + ".key"};
   if (authority != nullptr && authority->intermediate) {
-    WriteCertificates(files.certificate, {certificate.get(), authority->certificate.get()});
+    Require(service::WriteCertificateFile(files.certificate,
+                                          {certificate.get(), authority->certificate.get()}),
+            "writing certificates");
   } else {
-    WriteCertificates(files.certificate, {certificate.get()});
+    Require(service::WriteCertificateFile(files.certificate, {certificate.get()}),
+            "writing certificates");
   }
-  WriteKey(files.key, key.get());
+  Require(service::WriteKeyFile(files.key, key.get()), "writing a key");
   return files;
 }
 
@@ -170,7 +109,9 @@ TestCertificates MakeTestCertificates(const std::string& folder) {
       MakeAuthority("Quorel expired intermediate CA", &testCa, kEnded);
   TestCertificates set;
   set.caFile = folder + "/test-ca.crt";
-  WriteCertificates(set.caFile, {testCa.certificate.get(), expiredCa.certificate.get()});
+  Require(service::WriteCertificateFile(set.caFile,
+                                        {testCa.certificate.get(), expiredCa.certificate.get()}),
+          "writing certificates");
   set.localhost = WriteLeaf(folder, "localhost", &testCa, "localhost", kLocalhostNames, kCurrent);
   set.wrongName =
       WriteLeaf(folder, "wrong-name", &testCa, "service.invalid", "DNS:service.invalid", kCurrent);
