@@ -49,14 +49,12 @@ std::string AnswerOf(int thread) {
 
 std::unique_ptr<TlsTestServer> ServeAnswers(int thread) {
   TlsServerOptions options;
-  options.certificateFile = Certificates().localhost.certificate;
-  options.keyFile = Certificates().localhost.key;
   options.answerBody = AnswerOf(thread);
   const AnswerFraming framings[] = {AnswerFraming::kContentLength, AnswerFraming::kChunked,
                                     AnswerFraming::kUntilClose};
   options.framing = framings[thread % 3];
   options.answerPieceSize = thread % 3 == 1 ? 1000 : 0;
-  return std::make_unique<TlsTestServer>(options);
+  return Serve(options);
 }
 
 std::unique_ptr<TlsTestServer> ServeMisbehaving(const Misbehaving& kind) {

@@ -21,8 +21,6 @@ class CaseServer {
  public:
   explicit CaseServer(const char* name);
   ~CaseServer();
-  CaseServer(const CaseServer&) = delete;
-  CaseServer& operator=(const CaseServer&) = delete;
 
   // localhost at the server's port, trusting the test authority, with the cases' limits.
   HttpEndpoint Endpoint(bool acceptMismatchedNames = false) const;

@@ -19,21 +19,6 @@ void UploadTest::TearDown() {
   EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore_) << "a descriptor was left open";
 }
 
-std::unique_ptr<TlsTestServer> UploadTest::Serve(TlsServerOptions options) {
-  if (options.certificateFile.empty()) {
-    options.certificateFile = Certificates().localhost.certificate;
-    options.keyFile = Certificates().localhost.key;
-  }
-  return std::make_unique<TlsTestServer>(std::move(options));
-}
-
-std::unique_ptr<TlsTestServer> UploadTest::ServeWith(const CertificateFiles& certificate) {
-  TlsServerOptions options;
-  options.certificateFile = certificate.certificate;
-  options.keyFile = certificate.key;
-  return Serve(std::move(options));
-}
-
 int32_t UploadTest::Upload(const TlsTestServer& server, const std::string& audioPath,
                            const std::string& key) {
   const HttpEndpoint endpoint = TestEndpoint(server.Port());

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 
 #include "support/tls/tls_test_server.h"
@@ -18,9 +17,6 @@ class UploadTest : public ::testing::Test {
   static void SetUpTestSuite();
   void SetUp() override;
   void TearDown() override;
-
-  static std::unique_ptr<TlsTestServer> Serve(TlsServerOptions options = {});
-  static std::unique_ptr<TlsTestServer> ServeWith(const CertificateFiles& certificate);
 
   // Uploads the file at audioPath to the server; the answer goes to ResponsePath().
   static int32_t Upload(const TlsTestServer& server, const std::string& audioPath,

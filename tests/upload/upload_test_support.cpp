@@ -23,9 +23,17 @@ std::string ScratchPath(const std::string& name) {
   return Scratch().Path(name);
 }
 
-HttpEndpoint TestEndpoint(uint16_t port, bool acceptMismatchedNames) {
-  return HttpEndpoint{u"localhost",          port,           Certificates().caFile.c_str(),
-                      acceptMismatchedNames, kTestTimeoutMs, kTestTimeoutMs};
+HttpEndpoint TestEndpoint(uint16_t port) {
+  return HttpEndpoint{u"localhost", port,           Certificates().caFile.c_str(),
+                      false,        kTestTimeoutMs, kTestTimeoutMs};
+}
+
+std::unique_ptr<TlsTestServer> Serve(TlsServerOptions options) {
+  if (options.certificateFile.empty()) {
+    options.certificateFile = Certificates().localhost.certificate;
+    options.keyFile = Certificates().localhost.key;
+  }
+  return std::make_unique<TlsTestServer>(std::move(options));
 }
 
 }  // namespace quorel::test

@@ -1,9 +1,10 @@
 // What the upload tests share: a scratch folder with freshly made certificates, files in it,
-// and endpoints for the test server; support/portable/wire_request.h takes recorded requests
+// test servers and endpoints for them; support/portable/wire_request.h takes recorded requests
 // apart.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/http_exchange.h"
@@ -11,6 +12,7 @@
 #include "support/portable/file_bytes.h"
 #include "support/portable/wire_request.h"
 #include "support/tls/test_certificates.h"
+#include "support/tls/tls_test_server.h"
 
 namespace quorel::test {
 
@@ -22,6 +24,9 @@ std::string ScratchPath(const std::string& name);
 // The test server on localhost, trusted through the test CA, with short waits so that the
 // stall cases stay quick.
 constexpr uint32_t kTestTimeoutMs = 1000;
-HttpEndpoint TestEndpoint(uint16_t port, bool acceptMismatchedNames = false);
+HttpEndpoint TestEndpoint(uint16_t port);
+
+// A test server; one with the localhost certificate unless options name another.
+std::unique_ptr<TlsTestServer> Serve(TlsServerOptions options = {});
 
 }  // namespace quorel::test
