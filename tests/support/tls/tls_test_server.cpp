@@ -45,7 +45,7 @@ struct TlsTestServer::State {
 
   void Serve(int socket);
   void Accept();
-  void MarkMisbehaved(RecordedExchange& record);
+  void MarkMisbehaved();
   // False when the server stops first.
   bool WaitForRelease();
 };
@@ -151,8 +151,7 @@ bool SendAnswer(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t en
 
 }  // namespace
 
-void TlsTestServer::State::MarkMisbehaved(RecordedExchange& record) {
-  record.misbehaved = true;
+void TlsTestServer::State::MarkMisbehaved() {
   std::lock_guard<std::mutex> lock(mutex);
   misbehaved = true;
   changed.notify_all();
@@ -179,11 +178,10 @@ void TlsTestServer::State::Serve(int socket) {
   if (misbehaviour == Misbehaviour::kFailHandshake) {
     closesOnPurpose = true;
   } else if (misbehaviour == Misbehaviour::kStallHandshake) {
-    MarkMisbehaved(record);
+    MarkMisbehaved();
     WaitForStop(stopFd);
   } else if ((ssl = SSL_new(context)) != nullptr && SSL_set_fd(ssl, socket) == 1 &&
              SSL_accept(ssl) == 1) {
-    record.handshakeCompleted = true;
     [&] {
       // The header byte by byte, so that not one body byte is taken with it.
       char byte;
@@ -222,7 +220,7 @@ void TlsTestServer::State::Serve(int socket) {
           return;
         case Misbehaviour::kStallInRequest:
         case Misbehaviour::kStallAnswer:
-          MarkMisbehaved(record);
+          MarkMisbehaved();
           WaitForStop(stopFd);
           return;
         case Misbehaviour::kNoAnswer:
@@ -237,7 +235,7 @@ void TlsTestServer::State::Serve(int socket) {
         case Misbehaviour::kEarlyAnswer:
         case Misbehaviour::kEarlyAnswerReading:
           if (!SendAnswer(ssl, stopFd, options, options.answerBody.size())) return;
-          MarkMisbehaved(record);
+          MarkMisbehaved();
           if (misbehaviour == Misbehaviour::kEarlyAnswer) {
             pollfd stop{stopFd, POLLIN, 0};
             if (options.resetAfterEarlyAnswerMs == 0) {
@@ -270,7 +268,7 @@ void TlsTestServer::State::Serve(int socket) {
         return;
       }
       if (misbehaviour == Misbehaviour::kStallInAnswer) {
-        MarkMisbehaved(record);
+        MarkMisbehaved();
         WaitForStop(stopFd);
         return;
       }
@@ -285,7 +283,7 @@ void TlsTestServer::State::Serve(int socket) {
   // not at its exit, which may come after the process has ended and left the state unfreed.
   OPENSSL_thread_stop();
   // Reported only once the socket is closed, so that a waiting client meets the close at once.
-  if (closesOnPurpose) MarkMisbehaved(record);
+  if (closesOnPurpose) MarkMisbehaved();
   std::lock_guard<std::mutex> lock(mutex);
   finished.push_back(std::move(record));
   --active;
