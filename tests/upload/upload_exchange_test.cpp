@@ -2,10 +2,6 @@
 // file, and each result code from its real cause.
 #include <unistd.h>
 
-#include <algorithm>
-#include <thread>
-#include <vector>
-
 #include "VantrelQuorelSpeech.h"
 #include "upload/upload_fixture.h"
 #include "upload/upload_transaction.h"
@@ -51,38 +47,6 @@ TEST_F(UploadWire, TheKeyGoesIntoTheTargetAsItMayStandThere) {
     const auto exchanges = server->WaitForExchanges(1);
     ASSERT_EQ(exchanges.size(), 1u);
     ExpectWireRequest(exchanges[0], "x", inTarget);
-  }
-}
-
-TEST_F(UploadWire, UploadsOnSeveralThreadsAtOnceWithoutMixingTheirBodies) {
-  constexpr int kThreads = 4;
-  const auto server = Serve();
-  std::vector<std::string> files;
-  for (int i = 0; i < kThreads; ++i) {
-    files.push_back(PatternedBytes(20000 + i * 999));
-    WriteFile(ScratchPath("audio-" + std::to_string(i)), files.back());
-  }
-  std::vector<int32_t> results(kThreads);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&, i] {
-      const std::u16string audio = Utf16(ScratchPath("audio-" + std::to_string(i)));
-      const std::u16string response = Utf16(ScratchPath("response-" + std::to_string(i)));
-      results[i] =
-          UploadSpeech(TestEndpoint(server->Port()), audio.c_str(), u"KEY", response.c_str());
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  for (int i = 0; i < kThreads; ++i) EXPECT_EQ(results[i], QUOREL_SUCCESS);
-  const auto exchanges = server->WaitForExchanges(kThreads);
-  ASSERT_EQ(exchanges.size(), static_cast<size_t>(kThreads));
-  for (const auto& exchange : exchanges) {
-    const size_t bodyLength = exchange.declaredBodyLength - 123;
-    const auto sent = std::find_if(files.begin(), files.end(), [&](const std::string& file) {
-      return file.size() == bodyLength;
-    });
-    ASSERT_NE(sent, files.end());
-    ExpectWireRequest(exchange, *sent);
   }
 }
 
