@@ -1,5 +1,7 @@
-// The upload against the test TLS server: what goes on the wire, what lands in the response
-// file, and each result code from its real cause.
+// The upload against the test TLS server: what goes on the wire for every size of file and
+// kind of key, answers of every length and pace stored byte for byte, and the arguments and
+// files that fail before any connection. The faults of each phase are the fault table's
+// (stress/upload_fault_table_test.cpp).
 #include <unistd.h>
 
 #include "VantrelQuorelSpeech.h"

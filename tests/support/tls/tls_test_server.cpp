@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -23,6 +22,8 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+
+#include "support/portable/wire_request.h"
 
 namespace quorel::test {
 
@@ -90,20 +91,10 @@ void Reset(int socket) {
   setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
 }
 
-std::string Lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-uint64_t DeclaredLength(const std::string& header) {
-  const std::string lower = Lowercase(header);
-  const size_t field = lower.find("\r\ncontent-length:");
-  return field == std::string::npos ? 0 : std::strtoull(lower.c_str() + field + 17, nullptr, 10);
-}
-
-bool ExpectsContinue(const std::string& header) {
-  return Lowercase(header).find("\r\nexpect: 100-continue") != std::string::npos;
+// The value of a header field of a whole request header; "" when it has none.
+std::string FieldOf(const std::string& header, const char* name) {
+  int count = 0;
+  return FieldValues(ParseRequest(header).headerLines, name, &count);
 }
 
 // Every answer but the one of a server that reads on after it says the connection ends with it.
@@ -190,8 +181,9 @@ void TlsTestServer::State::Serve(int socket) {
         record.request += byte;
       }
       const size_t headerLength = record.request.size();
-      record.declaredBodyLength = DeclaredLength(record.request);
-      if (options.sendContinue && ExpectsContinue(record.request) &&
+      record.declaredBodyLength =
+          std::strtoull(FieldOf(record.request, "Content-Length").c_str(), nullptr, 10);
+      if (options.sendContinue && FieldOf(record.request, "Expect") == "100-continue" &&
           !WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) {
         return;
       }
