@@ -4,7 +4,7 @@
 
 #include "support/tls/server_catalogue.h"
 #include "upload/case_server.h"
-#include "upload/upload_test_support.h"
+#include "upload/upload_fixture.h"
 
 namespace quorel::test {
 
