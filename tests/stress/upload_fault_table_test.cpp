@@ -159,12 +159,6 @@ void PrintTo(const FaultCase& fault, std::ostream* out) {
   *out << fault.name;
 }
 
-size_t Occurrences(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
-  return count;
-}
-
 // What the response file holds afterwards: the answer bytes that arrived once the request went
 // out whole or an answer came, else the earlier answer.
 std::string KeptResponse(const FaultCase& fault) {
@@ -236,7 +230,7 @@ TEST_P(UploadFaultTable, GivesItsCodeAndKeepsWhatIsPromised) {
     // The server read all that the client sent: the request's head once, and never again.
     const auto exchanges = server->WaitForExchanges(1);
     ASSERT_EQ(exchanges.size(), 1u);
-    EXPECT_EQ(Occurrences(exchanges[0].request, "POST /"), 1u);
+    EXPECT_EQ(exchanges[0].request.rfind("POST /"), 0u);
   }
   const bool stalledInTheAnswer = options.misbehaviour == Misbehaviour::kStallAnswer ||
                                   options.misbehaviour == Misbehaviour::kStallInAnswer;
