@@ -1,5 +1,4 @@
 #include <cctype>
-#include <stdexcept>
 #include <string>
 
 #include "support/tls/server_catalogue.h"
