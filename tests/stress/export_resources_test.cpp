@@ -34,8 +34,6 @@ class ServerProcess {
     server_.Signal(SIGTERM);
     server_.Finish();
   }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
   bool Listening() const { return listening_; }
 
  private:

@@ -1,10 +1,14 @@
-// The test server of a shared upload case, by its name in support/tls/server_catalogue.h, and
-// the endpoint the cases reach it through: on Linux a server of the case's own, in-process; on
-// Windows the one scripts/test-windows.sh runs under that name.
+// The test server of a shared upload case, by its name, and the endpoint the cases reach it
+// through: on Linux a server of the case's own, in-process; on Windows the one
+// scripts/test-windows.sh runs under that name. A name is one of support/tls/server_catalogue.h,
+// served with the localhost certificate, or that of a certificate of the test set
+// (support/tls/test_certificates.h) in capitals with '_' for '-' (EXPIRED_ROOT: expired-root.crt),
+// served as it answers by default.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/http_exchange.h"
 
@@ -17,8 +21,6 @@ class CaseServer {
  public:
   explicit CaseServer(const char* name);
   ~CaseServer();
-  CaseServer(const CaseServer&) = delete;
-  CaseServer& operator=(const CaseServer&) = delete;
 
   // localhost at the server's port, trusting the test authority, with the cases' limits.
   HttpEndpoint Endpoint(bool acceptMismatchedNames = false) const;
@@ -27,5 +29,15 @@ class CaseServer {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+struct CaseUpload {
+  int32_t result;
+  std::string answer;  // the response file afterwards, "<missing>" when there is none
+};
+
+// Uploads file to the server of that name, the response file holding earlierAnswer before the
+// call when it is not empty (upload_cases.cpp, which every program of these cases links).
+CaseUpload UploadTo(const char* server, const std::string& file,
+                    const std::string& earlierAnswer = "", bool acceptMismatchedNames = false);
 
 }  // namespace quorel::test

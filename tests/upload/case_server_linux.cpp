@@ -1,9 +1,9 @@
-#include <stdexcept>
+#include <cctype>
 #include <string>
 
 #include "support/tls/server_catalogue.h"
 #include "upload/case_server.h"
-#include "upload/upload_test_support.h"
+#include "upload/upload_fixture.h"
 
 namespace quorel::test {
 
@@ -13,10 +13,14 @@ struct CaseServer::State {
 
 CaseServer::CaseServer(const char* name) : state_(std::make_unique<State>()) {
   const CatalogueServer* entry = FindCatalogueServer(name);
-  if (entry == nullptr) throw std::runtime_error(std::string("no catalogue server ") + name);
-  TlsServerOptions options = entry->options;
-  options.certificateFile = Certificates().localhost.certificate;
-  options.keyFile = Certificates().localhost.key;
+  TlsServerOptions options = entry != nullptr ? entry->options : TlsServerOptions{};
+  // The certificate set lies in one folder, beside the trust store.
+  std::string certificate = entry != nullptr ? "localhost" : name;
+  for (char& c : certificate) c = c == '_' ? '-' : static_cast<char>(std::tolower(c));
+  const std::string& caFile = Certificates().caFile;
+  const std::string files = caFile.substr(0, caFile.rfind('/') + 1) + certificate;
+  options.certificateFile = files + ".crt";
+  options.keyFile = files + ".key";
   state_->server = std::make_unique<TlsTestServer>(options);
 }
 

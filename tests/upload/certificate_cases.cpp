@@ -5,7 +5,7 @@
 
 #include "VantrelQuorelSpeech.h"
 #include "support/portable/case_list.h"
-#include "upload/certificate_upload.h"
+#include "upload/case_server.h"
 
 namespace quorel::test {
 namespace {
@@ -14,7 +14,7 @@ constexpr char kEarlierAnswer[] = "an earlier answer";
 constexpr char kServerAnswer[] = "{\"result\":[]}\n";
 
 struct CertificateRow {
-  const char* certificate;
+  const char* server;  // named after its certificate (upload/case_server.h)
   bool acceptMismatchedNames;
   int32_t expected;
 };
@@ -22,15 +22,15 @@ struct CertificateRow {
 // What a row gives, in one line, so that a failed check names its row.
 std::string Outcome(const CertificateRow& row, int32_t result, const std::string& answer) {
   std::ostringstream line;
-  line << row.certificate << (row.acceptMismatchedNames ? " (names overlooked)" : "") << ": "
-       << result << ", response file \"" << answer << "\"";
+  line << row.server << (row.acceptMismatchedNames ? " (names overlooked)" : "") << ": " << result
+       << ", response file \"" << answer << "\"";
   return line.str();
 }
 
 void CheckRows(std::initializer_list<CertificateRow> rows) {
   for (const CertificateRow& row : rows) {
-    const CertificateUpload upload =
-        UploadToServerWith(row.certificate, row.acceptMismatchedNames, kEarlierAnswer);
+    const CaseUpload upload =
+        UploadTo(row.server, "audio", kEarlierAnswer, row.acceptMismatchedNames);
     const char* kept = row.expected == QUOREL_SUCCESS ? kServerAnswer : kEarlierAnswer;
     CHECK_EQ(Outcome(row, upload.result, upload.answer), Outcome(row, row.expected, kept));
   }
@@ -39,26 +39,26 @@ void CheckRows(std::initializer_list<CertificateRow> rows) {
 }  // namespace
 
 QUOREL_CASE(Certificate, ALeafOutOfItsDatesIsAccepted) {
-  CheckRows({{"localhost", false, QUOREL_SUCCESS},
-             {"expired", false, QUOREL_SUCCESS},
-             {"not-yet-valid", false, QUOREL_SUCCESS},
-             {"expired-under-intermediate", false, QUOREL_SUCCESS}});
+  CheckRows({{"LOCALHOST", false, QUOREL_SUCCESS},
+             {"EXPIRED", false, QUOREL_SUCCESS},
+             {"NOT_YET_VALID", false, QUOREL_SUCCESS},
+             {"EXPIRED_UNDER_INTERMEDIATE", false, QUOREL_SUCCESS}});
 }
 
 QUOREL_CASE(Certificate, AnIssuerOutOfItsDatesIsRefused) {
-  CheckRows({{"expired-intermediate", false, QUOREL_SPEECH_BEGIN_FAILED},
-             {"expired-root", false, QUOREL_SPEECH_BEGIN_FAILED}});
+  CheckRows({{"EXPIRED_INTERMEDIATE", false, QUOREL_SPEECH_BEGIN_FAILED},
+             {"EXPIRED_ROOT", false, QUOREL_SPEECH_BEGIN_FAILED}});
 }
 
 QUOREL_CASE(Certificate, ALeafNoTrustedAuthoritySignedIsRefused) {
-  CheckRows({{"other-ca", false, QUOREL_SPEECH_BEGIN_FAILED},
-             {"self-signed", false, QUOREL_SPEECH_BEGIN_FAILED},
-             {"self-signed", true, QUOREL_SPEECH_BEGIN_FAILED}});
+  CheckRows({{"OTHER_CA", false, QUOREL_SPEECH_BEGIN_FAILED},
+             {"SELF_SIGNED", false, QUOREL_SPEECH_BEGIN_FAILED},
+             {"SELF_SIGNED", true, QUOREL_SPEECH_BEGIN_FAILED}});
 }
 
 QUOREL_CASE(Certificate, AnotherNameIsRefusedUnlessNamesAreOverlooked) {
   CheckRows(
-      {{"wrong-name", false, QUOREL_SPEECH_BEGIN_FAILED}, {"wrong-name", true, QUOREL_SUCCESS}});
+      {{"WRONG_NAME", false, QUOREL_SPEECH_BEGIN_FAILED}, {"WRONG_NAME", true, QUOREL_SUCCESS}});
 }
 
 }  // namespace quorel::test

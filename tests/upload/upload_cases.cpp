@@ -36,39 +36,33 @@ void WriteWhole(const Path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-struct Upload {
-  int32_t result;
-  std::string answer;  // the response file afterwards, "<missing>" when there is none
-};
+}  // namespace
 
-Upload UploadTo(const char* server, const std::string& file,
-                const std::string& earlierAnswer = "") {
+CaseUpload quorel::test::UploadTo(const char* server, const std::string& file,
+                                  const std::string& earlierAnswer, bool acceptMismatchedNames) {
   const CaseServer served(server);
   const ScratchFolder folder;
   const Path audio = Path(folder.Root()) / "audio.wav";
   const Path answer = Path(folder.Root()) / "answer.json";
   WriteWhole(audio, file);
   if (!earlierAnswer.empty()) WriteWhole(answer, earlierAnswer);
-  Upload upload;
-  upload.result = UploadSpeech(served.Endpoint(), audio.u16string().c_str(), u"key",
-                               answer.u16string().c_str());
-  upload.answer = ReadWhole(answer);
-  return upload;
+  const int32_t result =
+      UploadSpeech(served.Endpoint(acceptMismatchedNames), audio.u16string().c_str(), u"key",
+                   answer.u16string().c_str());
+  return {result, ReadWhole(answer)};
 }
 
-}  // namespace
-
 QUOREL_CASE(UploadAnswer, LongAnswersAreStoredWholeWhateverTheirFraming) {
-  const Upload chunked = UploadTo("LONG_CHUNKED", "audio");
+  const CaseUpload chunked = UploadTo("LONG_CHUNKED", "audio");
   CHECK_EQ(chunked.result, QUOREL_SUCCESS);
   CHECK(chunked.answer == std::string(10000, 'a'));
-  const Upload untilClose = UploadTo("UNTIL_CLOSE", "audio");
+  const CaseUpload untilClose = UploadTo("UNTIL_CLOSE", "audio");
   CHECK_EQ(untilClose.result, QUOREL_SUCCESS);
   CHECK(untilClose.answer == std::string(5000, 'a'));
 }
 
 QUOREL_CASE(UploadAnswer, AnInterimAnswerIsPassedOver) {
-  const Upload upload = UploadTo("CONTINUE", PatternedBytes(5000));
+  const CaseUpload upload = UploadTo("CONTINUE", PatternedBytes(5000));
   CHECK_EQ(upload.result, QUOREL_SUCCESS);
   CHECK_EQ(upload.answer, kDefaultAnswer);
 }
@@ -77,20 +71,20 @@ QUOREL_CASE(UploadAnswer, AnInterimAnswerIsPassedOver) {
 QUOREL_CASE(UploadAnswer, AnEarlyAnswerIsStoredWithTheCodeOfTheFailedSend) {
   const std::string file = PatternedBytes(16 << 20);
   for (const char* server : {"EARLY_417", "EARLY_413"}) {
-    const Upload upload = UploadTo(server, file, kEarlierAnswer);
+    const CaseUpload upload = UploadTo(server, file, kEarlierAnswer);
     CHECK_EQ(upload.result, QUOREL_SPEECH_AUDIO_SEND_FAILED);
     CHECK(upload.answer == std::string(40000, 'a'));
   }
 }
 
 QUOREL_CASE(UploadAnswer, AnEmptyAnswerEmptiesAnEarlierResponseFile) {
-  const Upload upload = UploadTo("EMPTY", "audio", kEarlierAnswer);
+  const CaseUpload upload = UploadTo("EMPTY", "audio", kEarlierAnswer);
   CHECK_EQ(upload.result, QUOREL_SUCCESS);
   CHECK_EQ(upload.answer, "");
 }
 
 QUOREL_CASE(UploadAnswer, AnErrorPageIsStoredLikeAnyAnswer) {
-  const Upload upload = UploadTo("ERROR_PAGE", "audio");
+  const CaseUpload upload = UploadTo("ERROR_PAGE", "audio");
   CHECK_EQ(upload.result, QUOREL_SUCCESS);
   CHECK_EQ(upload.answer, kDefaultAnswer);
 }
@@ -109,7 +103,7 @@ QUOREL_CASE(UploadAnswer, AResponseFileThatCannotBeCreatedReturns11) {
 // A byte of the answer just within every stall limit: the bound on the whole call (about 9 s
 // for this body and the cases' limits) ends it, and what arrived is kept.
 QUOREL_CASE(UploadFailure, AnAnswerTrickledWithinEachStallLimitIsCutByTheWholeCallBound) {
-  const Upload upload = UploadTo("TRICKLE", "audio");
+  const CaseUpload upload = UploadTo("TRICKLE", "audio");
   CHECK_EQ(upload.result, QUOREL_SPEECH_NO_ANSWER);
   CHECK(!upload.answer.empty() && upload.answer == std::string(upload.answer.size(), 'a'));
 }
@@ -117,14 +111,14 @@ QUOREL_CASE(UploadFailure, AnAnswerTrickledWithinEachStallLimitIsCutByTheWholeCa
 // Not a stalled handshake: Wine's WinINet applies no timeout to it and waits for the server.
 QUOREL_CASE(UploadFailure, ConnectionAndHandshakeFailuresReturn5) {
   for (const char* server : {"REFUSE", "FAIL_HANDSHAKE"}) {
-    const Upload upload = UploadTo(server, "audio");
+    const CaseUpload upload = UploadTo(server, "audio");
     CHECK_EQ(upload.result, QUOREL_SPEECH_BEGIN_FAILED);
     CHECK_EQ(upload.answer, "<missing>");
   }
 }
 
 QUOREL_CASE(UploadFailure, AConnectionLostDuringTheBodyReturnsTheCodeOfTheSendingStep) {
-  const Upload upload = UploadTo("CLOSE_IN_REQUEST", PatternedBytes(4 * 1024 * 1024));
+  const CaseUpload upload = UploadTo("CLOSE_IN_REQUEST", PatternedBytes(4 * 1024 * 1024));
   CHECK(upload.result == QUOREL_SPEECH_HEAD_SEND_FAILED ||
         upload.result == QUOREL_SPEECH_AUDIO_SEND_FAILED ||
         upload.result == QUOREL_SPEECH_TAIL_SEND_FAILED);
@@ -133,7 +127,7 @@ QUOREL_CASE(UploadFailure, AConnectionLostDuringTheBodyReturnsTheCodeOfTheSendin
 
 QUOREL_CASE(UploadFailure, AHeaderSetUpFailureReturns4BeforeTheRequestGoesOut) {
   SetHeaderSetUpFails(true);
-  const Upload upload = UploadTo("ERROR_PAGE", "audio", kEarlierAnswer);
+  const CaseUpload upload = UploadTo("ERROR_PAGE", "audio", kEarlierAnswer);
   SetHeaderSetUpFails(false);
   CHECK_EQ(upload.result, QUOREL_SPEECH_REQUEST_FAILED);
   CHECK_EQ(upload.answer, kEarlierAnswer);

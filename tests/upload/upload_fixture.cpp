@@ -1,8 +1,41 @@
 #include "upload/upload_fixture.h"
 
+#include "support/portable/scratch_folder.h"
 #include "upload/upload_transaction.h"
 
 namespace quorel::test {
+
+namespace {
+
+// Removed with everything in it when the test process ends.
+const ScratchFolder& Scratch() {
+  static const ScratchFolder scratch;
+  return scratch;
+}
+
+}  // namespace
+
+const TestCertificates& Certificates() {
+  static const TestCertificates set = MakeTestCertificates(Scratch().Root());
+  return set;
+}
+
+std::string ScratchPath(const std::string& name) {
+  return Scratch().Path(name);
+}
+
+HttpEndpoint TestEndpoint(uint16_t port) {
+  return HttpEndpoint{u"localhost", port,           Certificates().caFile.c_str(),
+                      false,        kTestTimeoutMs, kTestTimeoutMs};
+}
+
+std::unique_ptr<TlsTestServer> Serve(TlsServerOptions options) {
+  if (options.certificateFile.empty()) {
+    options.certificateFile = Certificates().localhost.certificate;
+    options.keyFile = Certificates().localhost.key;
+  }
+  return std::make_unique<TlsTestServer>(std::move(options));
+}
 
 void UploadTest::SetUpTestSuite() {
   const std::string audio = ScratchPath("warm-up.wav");
@@ -19,21 +52,6 @@ void UploadTest::TearDown() {
   EXPECT_EQ(OpenDescriptorCount(), descriptorsBefore_) << "a descriptor was left open";
 }
 
-std::unique_ptr<TlsTestServer> UploadTest::Serve(TlsServerOptions options) {
-  if (options.certificateFile.empty()) {
-    options.certificateFile = Certificates().localhost.certificate;
-    options.keyFile = Certificates().localhost.key;
-  }
-  return std::make_unique<TlsTestServer>(std::move(options));
-}
-
-std::unique_ptr<TlsTestServer> UploadTest::ServeWith(const CertificateFiles& certificate) {
-  TlsServerOptions options;
-  options.certificateFile = certificate.certificate;
-  options.keyFile = certificate.key;
-  return Serve(std::move(options));
-}
-
 int32_t UploadTest::Upload(const TlsTestServer& server, const std::string& audioPath,
                            const std::string& key) {
   const HttpEndpoint endpoint = TestEndpoint(server.Port());
@@ -44,9 +62,6 @@ int32_t UploadTest::Upload(const TlsTestServer& server, const std::string& audio
 void ExpectWireRequest(const RecordedExchange& exchange, const std::string& fileBytes,
                        const std::string& keyInTarget) {
   EXPECT_EQ(WireRequestFaults(exchange.request, fileBytes, keyInTarget, OtherFields::kNone), "");
-  const std::string token = TokenOf(ParseRequest(exchange.request).body);
-  EXPECT_EQ(exchange.declaredBodyLength,
-            ExpectedHead(token).size() + fileBytes.size() + ExpectedTail(token).size());
 }
 
 }  // namespace quorel::test

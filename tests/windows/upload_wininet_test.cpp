@@ -1,7 +1,7 @@
-// The shared upload over the WinINet exchange against the script's test TLS servers: the
-// certificate cases both systems share, the chain check, one connection per call, and what
-// WinINet alone does (an early answer from a server that reads on). The answer and failure
-// cases both systems share are tests/upload/upload_cases.cpp.
+// The shared upload over the WinINet exchange against the script's test TLS servers: the chain
+// check, one connection per call, and what WinINet alone does (an early answer from a server
+// that reads on). The cases both systems share are tests/upload/upload_cases.cpp and
+// certificate_cases.cpp.
 #include <windows.h>
 // After <windows.h>, whose types they use.
 #include <wincrypt.h>
@@ -11,46 +11,20 @@
 #undef HttpOpenRequest
 #undef HttpEndRequest
 
-#include <cctype>
+#include <cstdio>
 #include <string>
 
 #include "VantrelQuorelSpeech.h"
 #include "pem_certificates.h"
 #include "platform/http/wininet/certificate_chain.h"
 #include "support/portable/case_list.h"
-#include "upload/certificate_upload.h"
-#include "upload/upload_transaction.h"
-#include "upload/write_checkpoint.h"
-#include "wide_files.h"
+#include "upload/case_server.h"
 #include "wire_checks.h"
 
 namespace {
 
 using namespace quorel;
 using namespace quorel::test;
-
-constexpr uint32_t kTestConnectTimeoutMs = 5000;
-constexpr uint32_t kTestStallTimeoutMs = 2000;
-
-struct Upload {
-  int32_t result;
-  std::string answer;  // the response file afterwards, "<missing>" when there is none
-};
-
-Upload UploadTo(const char* server, const std::string& file, bool acceptMismatchedNames = false,
-                const std::string& earlierAnswer = "") {
-  const HttpEndpoint endpoint{u"localhost",          ServerPort(server),    "",
-                              acceptMismatchedNames, kTestConnectTimeoutMs, kTestStallTimeoutMs};
-  ScratchFolder folder;
-  const std::wstring audio = folder.Path(L"audio.wav");
-  const std::wstring answer = folder.Path(L"answer.json");
-  WriteWholeFile(audio, file);
-  if (!earlierAnswer.empty()) WriteWholeFile(answer, earlierAnswer);
-  Upload upload;
-  upload.result = UploadSpeech(endpoint, Utf16(audio), u"key", Utf16(answer));
-  upload.answer = ReadWholeFile(answer);
-  return upload;
-}
 
 // The backend's verdict on the chain that the system builds for a certificate file of the
 // script's folder (QUOREL_CERTIFICATES): the leaf, then the intermediate a server would send.
@@ -81,17 +55,6 @@ bool ChainTrusted(const wchar_t* file) {
 
 }  // namespace
 
-// The certificate cases of upload/certificate_cases.cpp: the script runs a server for each
-// certificate of the set, exported as QUOREL_PORT_<name> (upper case, '-' as '_').
-CertificateUpload quorel::test::UploadToServerWith(const char* certificate,
-                                                   bool acceptMismatchedNames,
-                                                   const std::string& earlierAnswer) {
-  std::string server = certificate;
-  for (char& c : server) c = c == '-' ? '_' : static_cast<char>(std::toupper(c));
-  const Upload upload = UploadTo(server.c_str(), "audio", acceptMismatchedNames, earlierAnswer);
-  return {upload.result, upload.answer};
-}
-
 // The chain check alone, on chains the system builds here; the uploads show it in the
 // exchange.
 QUOREL_CASE(UploadCertificate, OnlyALeafMayBeOutOfItsDatesInATrustedChain) {
@@ -115,7 +78,7 @@ QUOREL_CASE(UploadAnswer, AnEarlyAnswerFromAServerThatReadsOnIsStoredWholeAtOnce
        {"READING_417", "READING_417_CONTINUE", "READING_413", "READING_413_CONTINUE"}) {
     for (size_t size : {size_t{20000}, size_t{3} << 20}) {
       const ULONGLONG started = GetTickCount64();
-      const Upload upload = UploadTo(server, PatternedBytes(size), false, "an earlier answer");
+      const CaseUpload upload = UploadTo(server, PatternedBytes(size), "an earlier answer");
       const ULONGLONG tookMs = GetTickCount64() - started;
       std::printf("  %s, %zu bytes: %d in %llu ms, %zu stored\n", server, size, upload.result,
                   tookMs, upload.answer.size());

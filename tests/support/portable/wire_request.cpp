@@ -25,6 +25,13 @@ bool IsToken(const std::string& text) {
   return true;
 }
 
+// The boundary token as it appears at the start of a recorded body ("--" + 19 digits).
+std::string TokenOf(const std::string& body) {
+  const size_t lineEnd = body.find("\r\n");
+  if (body.compare(0, 2, "--") != 0 || lineEnd == std::string::npos) return "";
+  return body.substr(2, lineEnd - 2);
+}
+
 }  // namespace
 
 ParsedRequest ParseRequest(const std::string& raw) {
@@ -62,21 +69,6 @@ std::string FieldValues(const std::string& headerLines, const std::string& name,
   return values;
 }
 
-std::string TokenOf(const std::string& body) {
-  const size_t lineEnd = body.find("\r\n");
-  if (body.compare(0, 2, "--") != 0 || lineEnd == std::string::npos) return "";
-  return body.substr(2, lineEnd - 2);
-}
-
-std::string ExpectedHead(const std::string& token) {
-  return "--" + token +
-         "\r\nContent-Disposition: form-data; name=\"myfile\"; filename=\"message.wav\"\r\n\r\n";
-}
-
-std::string ExpectedTail(const std::string& token) {
-  return "\r\n--" + token + "--\r\n";
-}
-
 std::string PatternedBytes(size_t count) {
   std::string bytes(count, '\0');
   uint32_t state = 2463534242u;
@@ -100,7 +92,10 @@ std::string WireRequestFaults(const std::string& raw, const std::string& file,
 
   const std::string token = TokenOf(request.body);
   if (!IsToken(token)) faults += "boundary token \"" + token + "\"; ";
-  const std::string body = ExpectedHead(token) + file + ExpectedTail(token);
+  const std::string body = "--" + token +
+                           "\r\nContent-Disposition: form-data; name=\"myfile\"; "
+                           "filename=\"message.wav\"\r\n\r\n" +
+                           file + "\r\n--" + token + "--\r\n";
   if (request.body.size() != body.size()) {
     faults += "body of " + std::to_string(request.body.size()) + " bytes instead of " +
               std::to_string(body.size()) + "; ";

@@ -19,11 +19,6 @@ ParsedRequest ParseRequest(const std::string& raw);
 // Values of every header field named name (case-insensitive), joined by '|'; the count in *count.
 std::string FieldValues(const std::string& headerLines, const std::string& name, int* count);
 
-// The boundary token as it appears at the start of a recorded body ("--" + 19 digits).
-std::string TokenOf(const std::string& body);
-std::string ExpectedHead(const std::string& token);
-std::string ExpectedTail(const std::string& token);
-
 // Bytes that vary along the file, so a lost, doubled or moved chunk shows.
 std::string PatternedBytes(size_t count);
 

@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -23,6 +22,8 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+
+#include "support/portable/wire_request.h"
 
 namespace quorel::test {
 
@@ -45,7 +46,7 @@ struct TlsTestServer::State {
 
   void Serve(int socket);
   void Accept();
-  void MarkMisbehaved(RecordedExchange& record);
+  void MarkMisbehaved();
   // False when the server stops first.
   bool WaitForRelease();
 };
@@ -90,20 +91,10 @@ void Reset(int socket) {
   setsockopt(socket, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
 }
 
-std::string Lowercase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
-uint64_t DeclaredLength(const std::string& header) {
-  const std::string lower = Lowercase(header);
-  const size_t field = lower.find("\r\ncontent-length:");
-  return field == std::string::npos ? 0 : std::strtoull(lower.c_str() + field + 17, nullptr, 10);
-}
-
-bool ExpectsContinue(const std::string& header) {
-  return Lowercase(header).find("\r\nexpect: 100-continue") != std::string::npos;
+// The value of a header field of a whole request header; "" when it has none.
+std::string FieldOf(const std::string& header, const char* name) {
+  int count = 0;
+  return FieldValues(ParseRequest(header).headerLines, name, &count);
 }
 
 // Every answer but the one of a server that reads on after it says the connection ends with it.
@@ -151,8 +142,7 @@ bool SendAnswer(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t en
 
 }  // namespace
 
-void TlsTestServer::State::MarkMisbehaved(RecordedExchange& record) {
-  record.misbehaved = true;
+void TlsTestServer::State::MarkMisbehaved() {
   std::lock_guard<std::mutex> lock(mutex);
   misbehaved = true;
   changed.notify_all();
@@ -179,11 +169,10 @@ void TlsTestServer::State::Serve(int socket) {
   if (misbehaviour == Misbehaviour::kFailHandshake) {
     closesOnPurpose = true;
   } else if (misbehaviour == Misbehaviour::kStallHandshake) {
-    MarkMisbehaved(record);
+    MarkMisbehaved();
     WaitForStop(stopFd);
   } else if ((ssl = SSL_new(context)) != nullptr && SSL_set_fd(ssl, socket) == 1 &&
              SSL_accept(ssl) == 1) {
-    record.handshakeCompleted = true;
     [&] {
       // The header byte by byte, so that not one body byte is taken with it.
       char byte;
@@ -192,8 +181,9 @@ void TlsTestServer::State::Serve(int socket) {
         record.request += byte;
       }
       const size_t headerLength = record.request.size();
-      record.declaredBodyLength = DeclaredLength(record.request);
-      if (options.sendContinue && ExpectsContinue(record.request) &&
+      record.declaredBodyLength =
+          std::strtoull(FieldOf(record.request, "Content-Length").c_str(), nullptr, 10);
+      if (options.sendContinue && FieldOf(record.request, "Expect") == "100-continue" &&
           !WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) {
         return;
       }
@@ -222,7 +212,7 @@ void TlsTestServer::State::Serve(int socket) {
           return;
         case Misbehaviour::kStallInRequest:
         case Misbehaviour::kStallAnswer:
-          MarkMisbehaved(record);
+          MarkMisbehaved();
           WaitForStop(stopFd);
           return;
         case Misbehaviour::kNoAnswer:
@@ -237,7 +227,7 @@ void TlsTestServer::State::Serve(int socket) {
         case Misbehaviour::kEarlyAnswer:
         case Misbehaviour::kEarlyAnswerReading:
           if (!SendAnswer(ssl, stopFd, options, options.answerBody.size())) return;
-          MarkMisbehaved(record);
+          MarkMisbehaved();
           if (misbehaviour == Misbehaviour::kEarlyAnswer) {
             pollfd stop{stopFd, POLLIN, 0};
             if (options.resetAfterEarlyAnswerMs == 0) {
@@ -270,7 +260,7 @@ void TlsTestServer::State::Serve(int socket) {
         return;
       }
       if (misbehaviour == Misbehaviour::kStallInAnswer) {
-        MarkMisbehaved(record);
+        MarkMisbehaved();
         WaitForStop(stopFd);
         return;
       }
@@ -285,7 +275,7 @@ void TlsTestServer::State::Serve(int socket) {
   // not at its exit, which may come after the process has ended and left the state unfreed.
   OPENSSL_thread_stop();
   // Reported only once the socket is closed, so that a waiting client meets the close at once.
-  if (closesOnPurpose) MarkMisbehaved(record);
+  if (closesOnPurpose) MarkMisbehaved();
   std::lock_guard<std::mutex> lock(mutex);
   finished.push_back(std::move(record));
   --active;

@@ -50,10 +50,8 @@ struct TlsServerOptions {
 };
 
 struct RecordedExchange {
-  bool handshakeCompleted = false;
   std::string request;  // header and body bytes, as received
   uint64_t declaredBodyLength = 0;
-  bool misbehaved = false;  // the configured misbehaviour took place
 };
 
 class TlsTestServer {

@@ -15,9 +15,7 @@
 // that one does (support/tls/server_catalogue.h): its options replace all but the certificate,
 // key and port given before it, and flags after it change them.
 //
-// MODE: none refuse fail-handshake stall-handshake close-in-request stall-in-request
-//       no-answer stall-answer cut-answer stall-in-answer early-answer early-answer-reading
-//       continue-then-close
+// MODE is one of kMisbehaviours below, as support/tls/tls_test_server.h describes them.
 #include <signal.h>
 
 #include <cstdio>
@@ -25,7 +23,6 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <sstream>
 #include <string>
 
@@ -49,38 +46,24 @@ int Usage(const char* problem) {
   return 2;
 }
 
-bool ParseMisbehaviour(const std::string& name, Misbehaviour& misbehaviour) {
-  static const std::map<std::string, Misbehaviour> kNames = {
-      {"none", Misbehaviour::kNone},
-      {"refuse", Misbehaviour::kRefuse},
-      {"fail-handshake", Misbehaviour::kFailHandshake},
-      {"stall-handshake", Misbehaviour::kStallHandshake},
-      {"close-in-request", Misbehaviour::kCloseInRequest},
-      {"stall-in-request", Misbehaviour::kStallInRequest},
-      {"no-answer", Misbehaviour::kNoAnswer},
-      {"stall-answer", Misbehaviour::kStallAnswer},
-      {"cut-answer", Misbehaviour::kCutAnswer},
-      {"stall-in-answer", Misbehaviour::kStallInAnswer},
-      {"early-answer", Misbehaviour::kEarlyAnswer},
-      {"early-answer-reading", Misbehaviour::kEarlyAnswerReading},
-      {"continue-then-close", Misbehaviour::kContinueThenClose},
-  };
-  const auto found = kNames.find(name);
-  if (found == kNames.end()) return false;
-  misbehaviour = found->second;
-  return true;
-}
+// The names of MODE and of the framings, each in the order of its enum.
+constexpr char kMisbehaviours[] =
+    "none refuse fail-handshake stall-handshake close-in-request stall-in-request early-answer "
+    "early-answer-reading continue-then-close no-answer stall-answer cut-answer stall-in-answer";
+constexpr char kFramings[] = "length chunked close";
 
-bool ParseFraming(const std::string& name, AnswerFraming& framing) {
-  if (name == "length")
-    framing = AnswerFraming::kContentLength;
-  else if (name == "chunked")
-    framing = AnswerFraming::kChunked;
-  else if (name == "close")
-    framing = AnswerFraming::kUntilClose;
-  else
-    return false;
-  return true;
+// The value at the place of the word name among names; false when no word is name.
+template <typename Enum>
+bool Lookup(const char* names, const std::string& name, Enum& value) {
+  std::istringstream words(names);
+  int index = 0;
+  for (std::string word; words >> word; ++index) {
+    if (word == name) {
+      value = static_cast<Enum>(index);
+      return true;
+    }
+  }
+  return false;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& contents) {
@@ -152,9 +135,9 @@ int main(int argc, char** argv) {
     else if (flag == "--exchanges")
       exchangeLimit = number;
     else if (flag == "--misbehave") {
-      if (!ParseMisbehaviour(value, options.misbehaviour)) return Usage("unknown MODE");
+      if (!Lookup(kMisbehaviours, value, options.misbehaviour)) return Usage("unknown MODE");
     } else if (flag == "--framing") {
-      if (!ParseFraming(value, options.framing)) return Usage("unknown framing");
+      if (!Lookup(kFramings, value, options.framing)) return Usage("unknown framing");
     } else if (flag == "--answer-file") {
       if (!ReadWholeFile(value, options.answerBody)) return Usage("unreadable answer file");
     } else {
