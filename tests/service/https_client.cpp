@@ -100,6 +100,9 @@ HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call
   if (curl_easy_perform(curl) == CURLE_OK) {
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answer.status);
   }
+  curl_off_t handshakeDone = 0;
+  curl_easy_getinfo(curl, CURLINFO_APPCONNECT_TIME_T, &handshakeDone);
+  answer.tlsUp = handshakeDone > 0;
   curl_slist_free_all(headers);
   curl_easy_cleanup(curl);
   return answer;

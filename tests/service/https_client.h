@@ -14,6 +14,7 @@ inline const std::string kGoodTarget = std::string(kRecognizeTarget) + "K1";
 struct HttpAnswer {
   long status = 0;  // 0 when no answer came
   std::string body;
+  bool tlsUp = false;  // the service accepted the connection and finished the TLS handshake
 };
 
 struct HttpCall {
