@@ -89,9 +89,3 @@ TEST_F(SpeechToText, FreeSpeechKeepsItsWordAccuracy) {
 
 }  // namespace
 }  // namespace quorel::test
-
-int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  testing::AddGlobalTestEnvironment(new quorel::test::SpokenInput);
-  return RUN_ALL_TESTS();
-}

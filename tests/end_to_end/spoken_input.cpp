@@ -9,6 +9,8 @@
 namespace quorel::test {
 
 std::string SpokenInput::folder_;
+// Every program that hears speech (and so links this file) gets its input for its whole run.
+testing::Environment* const kRegistered = testing::AddGlobalTestEnvironment(new SpokenInput);
 
 void SpokenInput::SetUp() {
   folder_ = scratch_.Path("pulse");

@@ -1,11 +1,12 @@
 // The shared library's boundary: what it exports and what loading it costs.
-#include <dirent.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <set>
 #include <string>
+
+#include "support/common/test_process.h"
 
 namespace {
 
@@ -23,15 +24,6 @@ std::set<std::string> DefinedDynamicSymbols(const char* library) {
   return names;
 }
 
-size_t EntriesIn(const char* folder) {
-  size_t count = 0;
-  if (DIR* dir = opendir(folder)) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
-}
-
 TEST(LibraryBoundary, ExportsExactlyTheThreeFunctions) {
   const std::set<std::string> expected{"QuorelSpeech", "QuorelSoundRecorderStart",
                                        "QuorelSoundRecorderStop"};
@@ -43,16 +35,16 @@ TEST(LibraryBoundary, LoadingAndUnloadingLeavesNoThreadOrDescriptor) {
   void* first = dlopen(QUOREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(first, nullptr) << dlerror();
   dlclose(first);
-  const size_t threads = EntriesIn("/proc/self/task");
-  const size_t descriptors = EntriesIn("/proc/self/fd");
+  const size_t threads = quorel::test::ThreadCount();
+  const size_t descriptors = quorel::test::OpenDescriptorCount();
   for (int i = 0; i < 200; ++i) {
     void* library = dlopen(QUOREL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr) << dlerror();
     EXPECT_NE(dlsym(library, "QuorelSoundRecorderStop"), nullptr);
     ASSERT_EQ(dlclose(library), 0);
   }
-  EXPECT_EQ(EntriesIn("/proc/self/task"), threads);
-  EXPECT_EQ(EntriesIn("/proc/self/fd"), descriptors);
+  EXPECT_EQ(quorel::test::ThreadCount(), threads);
+  EXPECT_EQ(quorel::test::OpenDescriptorCount(), descriptors);
 }
 
 }  // namespace
