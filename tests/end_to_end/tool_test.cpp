@@ -31,6 +31,12 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The tool failed with exitCode and said part on its standard error.
+void ExpectFailure(const ChildResult& result, int exitCode, const std::string& part) {
+  EXPECT_EQ(result.exitCode, exitCode) << result.err;
+  EXPECT_TRUE(Contains(result.err, part)) << result.err;
+}
+
 // The finished WAV's header agrees with its length and the recorder's format; its data length.
 uint32_t ExpectFinishedWave(const std::string& path) {
   const std::string file = ReadFile(path);
@@ -88,23 +94,17 @@ TEST(ToolCommandLine, AnswersHelpVersionAndWrongUsage) {
                                                 {"send", "a.wav", "--key", "K", "--bogus"}}) {
     std::vector<std::string> arguments{kTool};
     arguments.insert(arguments.end(), wrong.begin(), wrong.end());
-    const ChildResult result = RunChild(arguments);
-    EXPECT_EQ(result.exitCode, 2) << wrong.size();
-    EXPECT_TRUE(Contains(result.err, "quorel: "));
+    ExpectFailure(RunChild(arguments), 2, "quorel: ");
   }
 }
 
 TEST(ToolRecording, ExplainsAFailedStartAndLeavesNoFileBehind) {
-  const ChildResult uncreatable = RunChild({kTool, "record", "/nonexistent-folder/x.wav"});
-  EXPECT_EQ(uncreatable.exitCode, 1);
-  EXPECT_TRUE(Contains(uncreatable.err, "(result code 4)")) << uncreatable.err;
+  ExpectFailure(RunChild({kTool, "record", "/nonexistent-folder/x.wav"}), 1, "(result code 4)");
   // With its sound server out of reach, the default input cannot be opened.
   const ScratchFolder scratch;
   const std::string wave = scratch.Path("never.wav");
-  const ChildResult noInput =
-      RunChild({"env", "PULSE_SERVER=unix:/nonexistent", kTool, "record", wave});
-  EXPECT_EQ(noInput.exitCode, 1);
-  EXPECT_TRUE(Contains(noInput.err, "(result code 1)")) << noInput.err;
+  ExpectFailure(RunChild({"env", "PULSE_SERVER=unix:/nonexistent", kTool, "record", wave}), 1,
+                "(result code 1)");
   EXPECT_FALSE(FileExists(wave)) << "the empty WAV was left behind";
 }
 
@@ -200,9 +200,8 @@ class ToolSending : public testing::Test {
 };
 
 TEST_F(ToolSending, ExplainsAMissingFileAnAnswerPathAndWhatStandsBeforeTheService) {
-  const ChildResult missing = RunChild({kTool, "send", folder_.Path("none.wav"), "--key", "K"});
-  EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_TRUE(Contains(missing.err, "(result code 1)")) << missing.err;
+  ExpectFailure(RunChild({kTool, "send", folder_.Path("none.wav"), "--key", "K"}), 1,
+                "(result code 1)");
   // Checked before anything is sent: nothing listens, so an upload would have failed with 5.
   const ChildResult unwritable = Send("K", {"--out", "/no/such/dir/x.json"});
   EXPECT_EQ(unwritable.exitCode, 4);
@@ -211,18 +210,14 @@ TEST_F(ToolSending, ExplainsAMissingFileAnAnswerPathAndWhatStandsBeforeTheServic
       "quorel: cannot write the answer file /no/such/dir/x.json: No such file or directory\n");
 
   const std::string where = "localhost port " + kPort + " ";
-  const ChildResult refused = Send("K");  // nothing listens on the test service's port
-  EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_TRUE(Contains(refused.err, "(result code 5): " + where + "refused the connection"))
-      << refused.err;
+  // Nothing listens on the test service's port.
+  ExpectFailure(Send("K"), 1, "(result code 5): " + where + "refused the connection");
   EXPECT_EQ(ServiceProcess({"--init"}, QUOREL_TEST_SERVICE_STATE).Stop(), 0);  // the trusted one
   {
     ServiceProcess stranger({"--key", "K", "--port", kPort});  // an authority the tool distrusts
     ASSERT_TRUE(stranger.Running()) << stranger.Output();
     const ChildResult untrusted = Send("K");
-    EXPECT_EQ(untrusted.exitCode, 1);
-    EXPECT_TRUE(Contains(untrusted.err, where + "presents a certificate that is not trusted"))
-        << untrusted.err;
+    ExpectFailure(untrusted, 1, where + "presents a certificate that is not trusted");
     EXPECT_TRUE(Contains(untrusted.err, QUOREL_TEST_SERVICE_STATE "/authority.pem"));
   }
   // A label over 63 characters fails to resolve without asking any name server.
@@ -245,9 +240,7 @@ TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {
   EXPECT_EQ(stored.exitCode, 0) << stored.err;
   EXPECT_TRUE(nlohmann::json::parse(ReadFile(answer)).contains("transcript"));
 
-  const ChildResult refused = Send("K2", {"--out", answer});
-  EXPECT_EQ(refused.exitCode, 3);
-  EXPECT_TRUE(Contains(refused.err, "403 unknown_key")) << refused.err;
+  ExpectFailure(Send("K2", {"--out", answer}), 3, "403 unknown_key");
   EXPECT_EQ(nlohmann::json::parse(ReadFile(answer))["error"]["status"], 403);
 
   const ScratchFolder scratch;
@@ -259,9 +252,8 @@ TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {
   EXPECT_TRUE(std::filesystem::is_empty(scratch.Root()));
 
   // The private source is silent while nobody speaks: no transcript, as the help says.
-  const ChildResult silent = RunChild({kTool, "listen", "--key", "K1", "--seconds", "3"});
-  EXPECT_EQ(silent.exitCode, 3) << silent.out << silent.err;
-  EXPECT_TRUE(Contains(silent.err, "quorel: no speech was heard")) << silent.err;
+  ExpectFailure(RunChild({kTool, "listen", "--key", "K1", "--seconds", "3"}), 3,
+                "quorel: no speech was heard");
 }
 
 }  // namespace

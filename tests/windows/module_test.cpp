@@ -1,9 +1,11 @@
-// The DLL as Windows sees it: exports by ordinal and name, resources, load and unload.
+// The DLL as Windows sees it: exports by ordinal, resources; and its side of the shared module
+// cases.
 #include <windows.h>
 // After <windows.h>, whose types they use.
 #include <oleauto.h>
 #include <tlhelp32.h>
 
+#include <set>
 #include <string>
 
 #include "library_loader.h"
@@ -17,6 +19,18 @@ using quorel::test::LoadedLibrary;
 
 const void* Export(HMODULE module, const char* nameOrOrdinal) {
   return reinterpret_cast<const void*>(GetProcAddress(module, nameOrOrdinal));
+}
+
+// The export directory of a loaded module; null for none.
+const IMAGE_EXPORT_DIRECTORY* ExportDirectory(HMODULE module) {
+  if (module == nullptr) return nullptr;
+  const BYTE* base = reinterpret_cast<const BYTE*>(module);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  if (directory.VirtualAddress == 0) return nullptr;
+  return reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
 }
 
 std::wstring VersionText(const void* block, const wchar_t* key) {
@@ -43,9 +57,47 @@ size_t ThreadsOfThisProcess() {
 
 }  // namespace
 
-QUOREL_CASE(Module, ExportsByOrdinalAreTheNamedFunctions) {
+// The DLL's side of the shared module cases (tests/module/module_cases.cpp).
+namespace quorel::test {
+
+std::set<std::string> ExportedNames() {
   LoadedLibrary library;
-  REQUIRE(library.Get() != nullptr);
+  std::set<std::string> names;
+  const IMAGE_EXPORT_DIRECTORY* exports = ExportDirectory(library.Get());
+  if (exports == nullptr) return names;
+  const char* base = reinterpret_cast<const char*>(library.Get());
+  const auto* nameOffsets = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) names.insert(base + nameOffsets[i]);
+  return names;
+}
+
+std::string LoadAndUnloadFaults() {
+  {
+    LoadedLibrary library;
+    if (library.Get() == nullptr) return "the DLL does not load";
+    if (Exports(library).stop == nullptr) return "no export by ordinal 3";
+  }
+  return GetModuleHandleW(kLibraryName) == nullptr ? "" : "still loaded after FreeLibrary";
+}
+
+std::string ProcessFootprint() {
+  DWORD handles = 0;
+  CHECK(GetProcessHandleCount(GetCurrentProcess(), &handles));
+  return std::to_string(ThreadsOfThisProcess()) + " threads, " + std::to_string(handles) +
+         " handles";
+}
+
+}  // namespace quorel::test
+
+QUOREL_CASE(Module, ExportsByOrdinalAreTheNamedFunctionsAndNoOthers) {
+  LoadedLibrary library;
+  const IMAGE_EXPORT_DIRECTORY* exports = ExportDirectory(library.Get());
+  REQUIRE(exports != nullptr);
+  CHECK_EQ(exports->Base, 1u);
+  CHECK_EQ(exports->NumberOfFunctions, 3u);
+  CHECK_EQ(exports->NumberOfNames, 3u);
+  CHECK_EQ(std::string(reinterpret_cast<const char*>(library.Get()) + exports->Name),
+           "VantrelQuorelSpeech.dll");
   const char* names[] = {"QuorelSpeech", "QuorelSoundRecorderStart", "QuorelSoundRecorderStop"};
   for (WORD ordinal = 1; ordinal <= 3; ++ordinal) {
     const void* byOrdinal = Export(library.Get(), MAKEINTRESOURCEA(ordinal));
@@ -53,24 +105,6 @@ QUOREL_CASE(Module, ExportsByOrdinalAreTheNamedFunctions) {
     CHECK_EQ(byOrdinal, Export(library.Get(), names[ordinal - 1]));
   }
   CHECK(Export(library.Get(), MAKEINTRESOURCEA(4)) == nullptr);
-}
-
-QUOREL_CASE(Module, ExportTableHoldsOnlyTheThreeFunctions) {
-  LoadedLibrary library;
-  REQUIRE(library.Get() != nullptr);
-  const BYTE* base = reinterpret_cast<const BYTE*>(library.Get());
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& directory =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-  REQUIRE(directory.VirtualAddress != 0);
-  const auto* exports =
-      reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
-  CHECK_EQ(exports->Base, 1u);
-  CHECK_EQ(exports->NumberOfFunctions, 3u);
-  CHECK_EQ(exports->NumberOfNames, 3u);
-  CHECK_EQ(std::string(reinterpret_cast<const char*>(base + exports->Name)),
-           "VantrelQuorelSpeech.dll");
 }
 
 QUOREL_CASE(Module, VersionBlockCarriesTheProductTexts) {
@@ -130,23 +164,4 @@ QUOREL_CASE(Module, StringTableHoldsEntry101) {
   const int length = LoadStringW(library.Get(), 101, text, 100);
   CHECK_EQ(std::wstring(text, length > 0 ? length : 0), L"Windows sockets initialization failed.");
   CHECK_EQ(LoadStringW(library.Get(), 102, text, 100), 0);
-}
-
-QUOREL_CASE(Module, LoadingAndUnloadingLeavesNoThreadOrHandle) {
-  {
-    LoadedLibrary first;  // the first load maps the system DLLs it imports, which stay
-    REQUIRE(first.Get() != nullptr);
-  }
-  const size_t threads = ThreadsOfThisProcess();
-  DWORD handles = 0;
-  REQUIRE(GetProcessHandleCount(GetCurrentProcess(), &handles));
-  for (int i = 0; i < 100; ++i) {
-    LoadedLibrary library;
-    REQUIRE(library.Get() != nullptr);
-  }
-  DWORD handlesAfter = 0;
-  REQUIRE(GetProcessHandleCount(GetCurrentProcess(), &handlesAfter));
-  CHECK_EQ(handlesAfter, handles);
-  CHECK_EQ(ThreadsOfThisProcess(), threads);
-  CHECK(GetModuleHandleW(kLibraryName) == nullptr);
 }
