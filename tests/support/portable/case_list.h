@@ -25,12 +25,6 @@ inline std::vector<Case>& Cases() {
   return cases;
 }
 
-struct CaseRegistration {
-  CaseRegistration(const char* group, const char* name, CaseFunction function) {
-    Cases().push_back({group, name, function});
-  }
-};
-
 // Marks the running case failed, with where and why (the runner's own report).
 void Fail(const char* file, int line, const std::string& message);
 // For the shared checks, which answer with what is wrong: fails unless faults is empty.
@@ -65,10 +59,10 @@ bool CheckRelation(const char* file, int line, const char* aText, const char* re
 
 }  // namespace quorel::test
 
-#define QUOREL_CASE(group, name)                                                             \
-  static void group##_##name();                                                              \
-  static const quorel::test::CaseRegistration group##_##name##_registration(#group, #name,   \
-                                                                            group##_##name); \
+#define QUOREL_CASE(group, name)                                                \
+  static void group##_##name();                                                 \
+  [[maybe_unused]] static const bool group##_##name##_registered =              \
+      (quorel::test::Cases().push_back({#group, #name, group##_##name}), true); \
   static void group##_##name()
 
 #define CHECK(condition) \
