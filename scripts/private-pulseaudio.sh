@@ -8,18 +8,17 @@
 #                                     KEY=VALUE lines
 #   private-pulseaudio.sh stop DIR    stops the daemon started with DIR, by its pid, and
 #                                     removes DIR
-set -euo pipefail
+#
+# Sourced (as spoken-input.sh does), it only defines pulse_start DIR and pulse_stop DIR, which
+# do the same (pulse_start also exports the client environment), and pulse_client_environment.
 
-usage() {
-  echo "usage: $0 start|stop DIR" >&2
-  exit 2
+# Exports the environment of a client of the daemon whose runtime folder is $1.
+pulse_client_environment() {
+  export XDG_RUNTIME_DIR=$1 PULSE_SERVER=unix:$1/native PULSE_CLIENTCONFIG=$1/client.conf
 }
 
-[ $# -eq 2 ] || usage
-command=$1
-dir=$2
-
-start() {
+pulse_start() {
+  local dir=$1
   mkdir -p "$dir"
   chmod 0700 "$dir"
   dir=$(cd "$dir" && pwd)
@@ -40,13 +39,11 @@ PA
     </dev/null >"$dir/daemon.log" 2>&1 &
   echo $! >"$dir/pid"
 
+  pulse_client_environment "$dir"
   for _ in $(seq 100); do
-    if [ -S "$dir/native" ] &&
-      PULSE_SERVER=unix:$dir/native PULSE_CLIENTCONFIG=$dir/client.conf HOME=$dir \
-        pactl info >/dev/null 2>&1; then
-      echo "XDG_RUNTIME_DIR=$dir"
-      echo "PULSE_SERVER=unix:$dir/native"
-      echo "PULSE_CLIENTCONFIG=$dir/client.conf"
+    if [ -S "$dir/native" ] && HOME=$dir pactl info >/dev/null 2>&1; then
+      printf '%s\n' "XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR" "PULSE_SERVER=$PULSE_SERVER" \
+        "PULSE_CLIENTCONFIG=$PULSE_CLIENTCONFIG"
       return 0
     fi
     kill -0 "$(cat "$dir/pid")" 2>/dev/null || break
@@ -54,13 +51,13 @@ PA
   done
   echo "private PulseAudio daemon did not start; its log:" >&2
   cat "$dir/daemon.log" >&2 || true
-  stop
+  pulse_stop "$dir"
   exit 1
 }
 
-stop() {
+pulse_stop() {
+  local dir=$1 pid
   [ -f "$dir/pid" ] || return 0
-  local pid
   pid=$(cat "$dir/pid")
   if kill -TERM "$pid" 2>/dev/null; then
     for _ in $(seq 50); do
@@ -72,8 +69,11 @@ stop() {
   rm -rf "$dir"
 }
 
-case "$command" in
-  start) start ;;
-  stop) stop ;;
-  *) usage ;;
-esac
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  set -euo pipefail
+  case "$#:${1:-}" in
+    2:start) pulse_start "$2" ;;
+    2:stop) pulse_stop "$2" ;;
+    *) echo "usage: $0 start|stop DIR" >&2 && exit 2 ;;
+  esac
+fi

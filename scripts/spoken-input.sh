@@ -16,6 +16,8 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=SCRIPTDIR/private-pulseaudio.sh
+source "$here/private-pulseaudio.sh"
 sink=quorel_speech
 
 usage() {
@@ -27,15 +29,11 @@ usage() {
 command=$1
 dir=$2
 
-client_environment() {
-  export XDG_RUNTIME_DIR=$dir PULSE_SERVER=unix:$dir/native PULSE_CLIENTCONFIG=$dir/client.conf
-}
-
 start() {
   local environment
-  environment=$(bash "$here/private-pulseaudio.sh" start "$dir")
+  environment=$(pulse_start "$dir")
   dir=$(cd "$dir" && pwd)
-  client_environment
+  pulse_client_environment "$dir"
   pactl load-module module-null-sink sink_name=$sink rate=16000 channels=1 format=s16le >/dev/null
   pactl set-default-source $sink.monitor
   # An idle null sink renders in blocks of seconds, so its monitor would deliver in bursts; a
@@ -48,7 +46,7 @@ start() {
 
 say() {
   local sentence=$1
-  client_environment
+  pulse_client_environment "$dir"
   local wave="$dir/sentence.wav"
   espeak-ng -v en-us+klatt -s 175 -w "$dir/sentence-raw.wav" "$sentence"
   sox "$dir/sentence-raw.wav" -r 16000 -c 1 -b 16 "$wave"
@@ -59,7 +57,7 @@ hear() {
   [ $# -ge 5 ] || usage
   local sentence=$3 wave=$4
   shift 4
-  client_environment
+  pulse_client_environment "$dir"
   "$@" &
   local recorder=$!
   until [ -s "$wave" ]; do
@@ -78,7 +76,7 @@ stop() {
   if [ -f "$dir/keeper.pid" ]; then
     kill -TERM "$(cat "$dir/keeper.pid")" 2>/dev/null || true
   fi
-  bash "$here/private-pulseaudio.sh" stop "$dir"
+  pulse_stop "$dir"
 }
 
 case "$command" in

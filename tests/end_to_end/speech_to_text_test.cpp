@@ -15,19 +15,17 @@ namespace {
 
 constexpr char kKey[] = "end-to-end key";
 
-struct Score {
-  size_t errors = 0;
-  size_t words = 0;
-};
-
-// Word errors (substitutions, deletions, insertions) of heard against reference, counted by the
-// same script the word-accuracy bench uses.
-Score ScoreTranscript(const std::string& reference, const std::string& heard) {
+// Adds the word errors (substitutions, deletions, insertions) of heard against reference to
+// errors, and the reference's words to words; counted by the same script the word-accuracy bench
+// uses.
+void CountWordErrors(const std::string& reference, const std::string& heard, size_t* errors,
+                     size_t* words) {
   const ChildResult result = RunChild({"awk", "-v", "reference=" + reference, "-v",
                                        "heard=" + heard, "-f", QUOREL_WORD_ERRORS_SCRIPT});
-  Score score;
-  std::istringstream(result.out) >> score.errors >> score.words;
-  return score;
+  size_t sentenceErrors = 0, sentenceWords = 0;
+  std::istringstream(result.out) >> sentenceErrors >> sentenceWords;
+  *errors += sentenceErrors;
+  *words += sentenceWords;
 }
 
 class SpeechToText : public testing::Test {
@@ -40,7 +38,7 @@ class SpeechToText : public testing::Test {
   }
 
   std::string Listen(const std::string& sentence) {
-    const std::string wave = folder_ + "/heard-" + std::to_string(++recordings_) + ".wav";
+    const std::string wave = scratch_.Path("heard-" + std::to_string(++recordings_) + ".wav");
     const ChildResult result = SpokenInput::Hear(
         sentence, wave, {QUOREL_TOOL_UNDER_TEST, "listen", "--key", kKey, "--wav", wave});
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -50,7 +48,6 @@ class SpeechToText : public testing::Test {
   }
 
   const ScratchFolder scratch_;
-  const std::string folder_ = scratch_.Root();
   int recordings_ = 0;
 };
 
@@ -72,26 +69,18 @@ TEST_F(SpeechToText, FreeSpeechKeepsItsWordAccuracy) {
   ServiceProcess service = StartService({});
   ASSERT_TRUE(service.Running()) << service.Output();
   std::ifstream sentences(QUOREL_TEST_SENTENCES);
-  Score total;
+  size_t errors = 0, words = 0;
   for (std::string sentence; std::getline(sentences, sentence);) {
     const std::string heard = Listen(sentence);
-    const Score score = ScoreTranscript(sentence, heard);
-    total.errors += score.errors;
-    total.words += score.words;
+    CountWordErrors(sentence, heard, &errors, &words);
     std::printf("%-28s -> %s\n", sentence.c_str(), heard.c_str());
   }
-  ASSERT_GT(total.words, 0u);
-  const double accuracy = 1.0 - static_cast<double>(total.errors) / total.words;
-  std::printf("word accuracy %.1f%% over %zu words\n", 100 * accuracy, total.words);
+  ASSERT_GT(words, 0u);
+  const double accuracy = 1.0 - static_cast<double>(errors) / words;
+  std::printf("word accuracy %.1f%% over %zu words\n", 100 * accuracy, words);
   EXPECT_GE(accuracy, 0.50);
   EXPECT_EQ(service.Stop(), 0);
 }
 
 }  // namespace
 }  // namespace quorel::test
-
-int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  testing::AddGlobalTestEnvironment(new quorel::test::SpokenInput);
-  return RUN_ALL_TESTS();
-}

@@ -1,27 +1,19 @@
 #include "end_to_end/spoken_input.h"
 
-#include <stdlib.h>
-
-#include <sstream>
-
 #include "support/common/child_process.h"
+#include "support/common/test_process.h"
 
 namespace quorel::test {
 
 std::string SpokenInput::folder_;
+// Every program that hears speech (and so links this file) gets its input for its whole run.
+testing::Environment* const kRegistered = testing::AddGlobalTestEnvironment(new SpokenInput);
 
 void SpokenInput::SetUp() {
   folder_ = scratch_.Path("pulse");
   const ChildResult started = RunChild({"bash", QUOREL_SPOKEN_INPUT_SCRIPT, "start", folder_});
   ASSERT_EQ(started.exitCode, 0) << started.err;
-  std::istringstream lines(started.out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const size_t equals = line.find('=');
-    if (equals != std::string::npos) {
-      setenv(line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(), 1);
-    }
-  }
+  ExportEnvironmentLines(started.out);
 }
 
 void SpokenInput::TearDown() {

@@ -1,5 +1,6 @@
 // The default audio input as the tests need it: speech played into a private PulseAudio source
-// (scripts/spoken-input.sh), its client environment set for this process and its children.
+// (scripts/spoken-input.sh), its client environment set for this process and its children. A
+// program that calls Hear has it set up before its first test.
 #pragma once
 
 #include <gtest/gtest.h>

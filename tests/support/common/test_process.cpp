@@ -1,8 +1,10 @@
 #include "support/common/test_process.h"
 
 #include <dirent.h>
+#include <stdlib.h>
 
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 namespace quorel::test {
@@ -44,6 +46,14 @@ size_t ThreadCount() {
     }
   }
   return count;
+}
+
+void ExportEnvironmentLines(const std::string& lines) {
+  std::istringstream stream(lines);
+  for (std::string line; std::getline(stream, line);) {
+    const size_t equals = line.find('=');
+    if (equals != std::string::npos) setenv(line.substr(0, equals).c_str(), &line[equals + 1], 1);
+  }
 }
 
 std::u16string Utf16(const std::string& ascii) {

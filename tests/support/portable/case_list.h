@@ -20,25 +20,27 @@ struct Case {
 };
 
 // Every case of the program, in the order of registration.
-std::vector<Case>& Cases();
-
-struct CaseRegistration {
-  CaseRegistration(const char* group, const char* name, CaseFunction function) {
-    Cases().push_back({group, name, function});
-  }
-};
+inline std::vector<Case>& Cases() {
+  static std::vector<Case> cases;
+  return cases;
+}
 
 // Marks the running case failed, with where and why (the runner's own report).
 void Fail(const char* file, int line, const std::string& message);
 // For the shared checks, which answer with what is wrong: fails unless faults is empty.
-bool CheckNoFaults(const char* file, int line, const char* text, const std::string& faults);
+inline bool CheckNoFaults(const char* file, int line, const char* text, const std::string& faults) {
+  if (!faults.empty()) Fail(file, line, std::string(text) + ": " + faults);
+  return faults.empty();
+}
 
 template <typename T>
 void Describe(std::ostream& stream, const T& value) {
   stream << value;
 }
 // Wide text shows its ASCII characters and '?' for the others.
-void Describe(std::ostream& stream, const std::wstring& text);
+inline void Describe(std::ostream& stream, const std::wstring& text) {
+  for (wchar_t unit : text) stream << (unit < 0x80 ? static_cast<char>(unit) : '?');
+}
 
 // Fails with both values shown unless holds(a, b); each side is evaluated once.
 template <typename A, typename B, typename Holds>
@@ -57,10 +59,10 @@ bool CheckRelation(const char* file, int line, const char* aText, const char* re
 
 }  // namespace quorel::test
 
-#define QUOREL_CASE(group, name)                                                             \
-  static void group##_##name();                                                              \
-  static const quorel::test::CaseRegistration group##_##name##_registration(#group, #name,   \
-                                                                            group##_##name); \
+#define QUOREL_CASE(group, name)                                                \
+  static void group##_##name();                                                 \
+  [[maybe_unused]] static const bool group##_##name##_registered =              \
+      (quorel::test::Cases().push_back({#group, #name, group##_##name}), true); \
   static void group##_##name()
 
 #define CHECK(condition) \
