@@ -1,7 +1,8 @@
 // The recorder's phases as a host sees them through Start and Stop, written once: run on Linux
 // against the library's recorder over the private PulseAudio daemon, under Wine against the
-// DLL's exports with the script's sine playing. What each system's signal looks like stays in
-// its own files.
+// DLL's exports. The Ramp cases record the ramp each system's input plays (each sample one
+// more than the last), so that a sample lost or repeated anywhere, also where one full buffer
+// follows another, shows; the Recorder cases need only some input.
 #include "VantrelQuorelSpeech.h"
 #include "recorder/recorder_exports.h"
 #include "support/portable/case_list.h"
@@ -14,6 +15,36 @@ using namespace quorel::test;
 constexpr int32_t kOneSecond = 32000;
 
 }  // namespace
+
+QUOREL_CASE(NoAudioDevice, StartReturns1AndStopCompletesAnEmptyWavFile) {
+  const RecorderExports recorder;
+  REQUIRE(recorder.Loaded());
+  ScratchFolder folder;
+  const PathText path = folder.Path(Name("silence.wav"));
+  WriteRecording(path, "an earlier recording");
+  const NoInputDevice noDevice(folder);
+  CHECK_EQ(recorder.Start(path), QUOREL_START_INPUT_OPEN_FAILED);
+  CHECK_EQ(recorder.Stop(), 0);
+  CHECK_NO_FAULTS(WaveFileFaults(ReadRecording(path), 0));
+  CHECK_NO_FAULTS(noDevice.Leftovers());
+}
+
+// The first take replaces a longer file; the second, into another file, counts from zero
+// under its own header and leaves the first one as it was.
+QUOREL_CASE(Ramp, EachTakeHoldsItsSamplesInACompleteWavFileOfItsOwn) {
+  const RecorderExports recorder;
+  REQUIRE(recorder.Loaded());
+  ScratchFolder folder;
+  const PathText path = folder.Path(Name("take.wav"));
+  const PathText second = folder.Path(Name("second.wav"));
+  WriteRecording(path, std::string(20 * kOneSecond, '\xAB'));
+  const Take take = Record(recorder, path, kLongTakeMilliseconds);
+  CHECK_NO_FAULTS(TakeFaults(path, take));
+  CHECK_GE(take.count, 2 * kOneSecond);  // full buffers and the partial rest
+  const Take next = Record(recorder, second, kShortTakeMilliseconds);
+  CHECK_NO_FAULTS(TakeFaults(second, next));
+  CHECK_NO_FAULTS(WaveFileFaults(ReadRecording(path), take.count));
+}
 
 QUOREL_CASE(Recorder, AStartDuringARecordingReturns5AndLeavesItRunning) {
   const RecorderExports recorder;

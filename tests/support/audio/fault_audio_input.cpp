@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/audio_input_backend.h"
 
@@ -69,18 +70,25 @@ void AwaitDelivery() {
   backend.changed.wait(lock, [&] { return !backend.delivering; });
 }
 
-AudioInput* Open(const AudioFormat&, AudioDeliveryHandler handler, void* user) {
+// Counts a call and wakes a test waiting for it, then waits the plan's delay for it (a slow
+// device).
+void CountSlowCall(int fault_audio::CallCounts::*call,
+                   std::chrono::milliseconds fault_audio::Plan::*delay) {
   Backend& backend = TheBackend();
-  std::chrono::milliseconds delay;
+  std::chrono::milliseconds wait;
   {
     std::lock_guard<std::mutex> guard(backend.mutex);
-    ++backend.calls.open;
+    ++(backend.calls.*call);
     backend.changed.notify_all();
-    delay = backend.plan.openDelay;
+    wait = backend.plan.*delay;
   }
-  std::this_thread::sleep_for(delay);
+  std::this_thread::sleep_for(wait);
+}
+
+AudioInput* Open(const AudioFormat&, AudioDeliveryHandler handler, void* user) {
+  CountSlowCall(&fault_audio::CallCounts::open, &fault_audio::Plan::openDelay);
+  Backend& backend = TheBackend();
   std::lock_guard<std::mutex> guard(backend.mutex);
-  if (backend.plan.openFails) return nullptr;
   backend.input = new AudioInput{handler, user};
   backend.queued = nullptr;
   backend.firstQueueing = true;
@@ -91,12 +99,9 @@ bool Queue(AudioInput*, AudioBuffer* buffer) {
   Backend& backend = TheBackend();
   std::unique_lock<std::mutex> lock(backend.mutex);
   ++backend.calls.queue;
-  if (backend.firstQueueing) {
-    backend.firstQueueing = false;
-    if (backend.plan.queueFails) return false;
-  } else if (backend.plan.requeueFails) {
-    return false;
-  } else if (backend.holdArmed) {
+  const bool requeue = !std::exchange(backend.firstQueueing, false);
+  if (requeue && backend.plan.requeueFails) return false;
+  if (requeue && backend.holdArmed) {
     backend.holdArmed = false;
     backend.holding = true;
     backend.changed.notify_all();
@@ -111,23 +116,13 @@ bool Queue(AudioInput*, AudioBuffer* buffer) {
 }
 
 bool Start(AudioInput*) {
-  Backend& backend = TheBackend();
-  std::lock_guard<std::mutex> guard(backend.mutex);
-  ++backend.calls.start;
-  return !backend.plan.startFails;
+  return true;
 }
 
 bool Stop(AudioInput*) {
+  CountSlowCall(&fault_audio::CallCounts::stop, &fault_audio::Plan::stopDelay);
   Backend& backend = TheBackend();
   uint32_t stopBytes;
-  std::chrono::milliseconds delay;
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    ++backend.calls.stop;
-    backend.changed.notify_all();
-    delay = backend.plan.stopDelay;
-  }
-  std::this_thread::sleep_for(delay);
   {
     std::lock_guard<std::mutex> guard(backend.mutex);
     backend.events.push_back("stop");
