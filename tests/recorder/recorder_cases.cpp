@@ -3,6 +3,9 @@
 // DLL's exports. The Ramp cases record the ramp each system's input plays (each sample one
 // more than the last), so that a sample lost or repeated anywhere, also where one full buffer
 // follows another, shows; the Recorder cases need only some input.
+#include <chrono>
+#include <thread>
+
 #include "VantrelQuorelSpeech.h"
 #include "recorder/recorder_exports.h"
 #include "support/portable/case_list.h"
@@ -54,7 +57,7 @@ QUOREL_CASE(Recorder, AStartDuringARecordingReturns5AndLeavesItRunning) {
   const PathText other = folder.Path(Name("other.wav"));
   REQUIRE_EQ(recorder.Start(path), QUOREL_SUCCESS);
   CHECK_EQ(recorder.Start(other), QUOREL_START_ALREADY_RECORDING);
-  SleepMilliseconds(kFirstBufferMilliseconds);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kFirstBufferMilliseconds));
   const int32_t dataLength = recorder.Stop();
   CHECK_NO_FAULTS(WaveFileFaults(ReadRecording(path), dataLength));
   CHECK_GE(dataLength, kOneSecond);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 #include "support/portable/scratch_folder.h"
 
@@ -42,7 +43,6 @@ extern const int kFirstBufferMilliseconds;
 // A take of more than two full buffers, and a short one (on Linux shorter than one buffer).
 extern const int kLongTakeMilliseconds;
 extern const int kShortTakeMilliseconds;
-void SleepMilliseconds(int milliseconds);
 // The whole content of a file; "<missing>" when it cannot be opened.
 std::string ReadRecording(const PathText& path);
 void WriteRecording(const PathText& path, const std::string& bytes);
@@ -64,7 +64,7 @@ inline Take Record(const RecorderExports& recorder, const PathText& path, int mi
   const auto beforeStart = Clock::now();
   const int32_t code = recorder.Start(path);
   const auto started = Clock::now();
-  SleepMilliseconds(milliseconds);
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   const auto stopping = Clock::now();
   const int32_t count = recorder.Stop();
   return {code, count, seconds(stopping - started), seconds(Clock::now() - beforeStart)};

@@ -1,6 +1,4 @@
-#include <chrono>
 #include <fstream>
-#include <thread>
 
 #include "VantrelQuorelSpeech.h"
 #include "recorder/recorder_exports.h"
@@ -34,10 +32,6 @@ int32_t RecorderExports::Stop() const {
 const int kFirstBufferMilliseconds = 1300;
 const int kLongTakeMilliseconds = 2300;
 const int kShortTakeMilliseconds = 400;
-
-void SleepMilliseconds(int milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
 
 std::string ReadRecording(const PathText& path) {
   return FileExists(path) ? ReadFile(path) : "<missing>";

@@ -32,10 +32,6 @@ const int kFirstBufferMilliseconds = 4000;
 const int kLongTakeMilliseconds = 6500;
 const int kShortTakeMilliseconds = 4500;
 
-void SleepMilliseconds(int milliseconds) {
-  Sleep(static_cast<DWORD>(milliseconds));
-}
-
 std::string ReadRecording(const PathText& path) {
   return ReadWholeFile(path);
 }
