@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -37,9 +38,6 @@ class RecorderExports {
   Library* library_;
 };
 
-// Long enough for the first full buffer to come back (Wine's input hands it back a second or
-// two late).
-extern const int kFirstBufferMilliseconds;
 // A take of more than two full buffers, and a short one (on Linux shorter than one buffer).
 extern const int kLongTakeMilliseconds;
 extern const int kShortTakeMilliseconds;
@@ -55,8 +53,9 @@ struct Take {
   double totalSeconds;  // from Start's call to Stop's return
 };
 
-// Start, a wait of milliseconds, Stop.
-inline Take Record(const RecorderExports& recorder, const PathText& path, int milliseconds) {
+// Start, meanwhile (if given), a wait of milliseconds, Stop.
+inline Take Record(const RecorderExports& recorder, const PathText& path, int milliseconds,
+                   const std::function<void()>& meanwhile = nullptr) {
   using Clock = std::chrono::steady_clock;
   const auto seconds = [](Clock::duration span) {
     return std::chrono::duration<double>(span).count();
@@ -64,6 +63,7 @@ inline Take Record(const RecorderExports& recorder, const PathText& path, int mi
   const auto beforeStart = Clock::now();
   const int32_t code = recorder.Start(path);
   const auto started = Clock::now();
+  if (meanwhile) meanwhile();
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   const auto stopping = Clock::now();
   const int32_t count = recorder.Stop();

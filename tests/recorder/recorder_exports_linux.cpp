@@ -29,7 +29,6 @@ int32_t RecorderExports::Stop() const {
   return SoundRecorderStop();
 }
 
-const int kFirstBufferMilliseconds = 1300;
 const int kLongTakeMilliseconds = 2300;
 const int kShortTakeMilliseconds = 400;
 

@@ -28,7 +28,6 @@ int32_t RecorderExports::Stop() const {
   return library_->exports.stop();
 }
 
-const int kFirstBufferMilliseconds = 4000;
 const int kLongTakeMilliseconds = 6500;
 const int kShortTakeMilliseconds = 4500;
 

@@ -37,32 +37,6 @@ Backend& TheBackend() {
   return backend;
 }
 
-// Hands the queued buffer back, after adding count bytes of signal, on a thread of its own.
-bool HandBack(uint32_t count) {
-  Backend& backend = TheBackend();
-  AudioBuffer* buffer;
-  AudioInput* input;
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    buffer = backend.queued;
-    input = backend.input;
-    if (buffer == nullptr) return false;
-    backend.queued = nullptr;
-    backend.delivering = true;
-    for (uint32_t i = 0; i + 1 < count && buffer->bytesRecorded + 1 < buffer->capacity;
-         i += 2, ++backend.nextSample) {
-      buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample);
-      buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample >> 8);
-    }
-  }
-  std::thread([&] { input->handler(input, buffer, input->user); }).join();
-  std::lock_guard<std::mutex> guard(backend.mutex);
-  backend.events.push_back("delivered");
-  backend.delivering = false;
-  backend.changed.notify_all();
-  return true;
-}
-
 // As every backend's Stop and Close: a delivery under way (one the test started) ends first.
 void AwaitDelivery() {
   Backend& backend = TheBackend();
@@ -128,7 +102,7 @@ bool Stop(AudioInput*) {
     backend.events.push_back("stop");
     stopBytes = backend.plan.stopBytes;
   }
-  HandBack(stopBytes);
+  fault_audio::DeliverQueuedBuffer(stopBytes);
   AwaitDelivery();
   std::lock_guard<std::mutex> guard(backend.mutex);
   return !backend.plan.stopFails;
@@ -136,7 +110,8 @@ bool Stop(AudioInput*) {
 
 bool Close(AudioInput* input) {
   Backend& backend = TheBackend();
-  HandBack(0);  // a buffer still queued comes back first, as from every backend
+  fault_audio::DeliverQueuedBuffer(
+      0);  // a buffer still queued comes back first, as from every backend
   AwaitDelivery();
   std::lock_guard<std::mutex> guard(backend.mutex);
   ++backend.calls.close;
@@ -178,19 +153,37 @@ std::vector<std::string> Events() {
   return TheBackend().events;
 }
 
+// On a thread of its own, as a device's deliveries.
 bool DeliverQueuedBuffer(uint32_t count) {
-  return HandBack(count);
+  Backend& backend = TheBackend();
+  AudioBuffer* buffer;
+  AudioInput* input;
+  {
+    std::lock_guard<std::mutex> guard(backend.mutex);
+    buffer = backend.queued;
+    input = backend.input;
+    if (buffer == nullptr) return false;
+    backend.queued = nullptr;
+    backend.delivering = true;
+    for (uint32_t i = 0; i + 1 < count && buffer->bytesRecorded + 1 < buffer->capacity;
+         i += 2, ++backend.nextSample) {
+      buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample);
+      buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample >> 8);
+    }
+  }
+  std::thread([&] { input->handler(input, buffer, input->user); }).join();
+  std::lock_guard<std::mutex> guard(backend.mutex);
+  backend.events.push_back("delivered");
+  backend.delivering = false;
+  backend.changed.notify_all();
+  return true;
 }
 
 void DeliverAgain() {
-  Backend& backend = TheBackend();
-  AudioInput* input;
-  AudioBuffer* buffer;
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    input = backend.input;
-    buffer = backend.lastQueued;
-  }
+  std::unique_lock<std::mutex> lock(TheBackend().mutex);
+  AudioInput* const input = TheBackend().input;
+  AudioBuffer* const buffer = TheBackend().lastQueued;
+  lock.unlock();
   std::thread([&] { input->handler(input, buffer, input->user); }).join();
 }
 
