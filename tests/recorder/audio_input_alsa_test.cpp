@@ -64,16 +64,6 @@ class AlsaInput : public ::testing::Test {
   AudioInput* input = nullptr;
 };
 
-// The shared cases (audio_input_cases.cpp) check the rest of the arguments.
-TEST_F(AlsaInput, ABufferShorterThanAStereoFrameIsRefused) {
-  ASSERT_TRUE(AudioInputClose(input));
-  input = AudioInputOpen({16000, 2, 16}, Capture::Handler, &capture);
-  ASSERT_NE(input, nullptr);
-  uint8_t memory[2];
-  AudioBuffer oneSample{memory, 2, 0};
-  EXPECT_FALSE(AudioInputQueue(input, &oneSample));
-}
-
 TEST_F(AlsaInput, RecordingGoesOnAfterTheRingOverflows) {
   capture.SetRequeue(false);
   ASSERT_TRUE(AudioInputStart(input));

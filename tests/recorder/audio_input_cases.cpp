@@ -138,4 +138,11 @@ QUOREL_CASE(AudioInput, OneBufferAtATimeAndArgumentsChecked) {
   CHECK(!AudioInputQueue(input, &second.header));  // one is queued already
   CHECK(AudioInputClose(input));
   CHECK(OnlyBackEmpty(capture));  // the one queued, back through Close
+
+  // A buffer must hold a whole frame: one sample is short of a stereo one.
+  input = AudioInputOpen({16000, 2, 16}, Capture::Handler, &capture);
+  REQUIRE(input != nullptr);
+  AudioBuffer oneSample{second.data.data(), 2, 0};
+  CHECK(!AudioInputQueue(input, &oneSample));
+  CHECK(AudioInputClose(input));
 }
