@@ -19,18 +19,16 @@ constexpr int32_t kOneSecond = 32000;
 // Start fails before it opens an input when the file cannot be made, and with no device at
 // all after it has made it.
 QUOREL_CASE(NoAudioDevice, AFailedStartReturnsItsCodeAndTheStopAfterIt0WithAnyFileComplete) {
-  const RecorderExports recorder;
-  REQUIRE(recorder.Loaded());
-  ScratchFolder folder;
-  const PathText path = folder.Path(Name("silence.wav"));
-  const PathText missing = folder.Path(Name("missing"));
-  CHECK_EQ(recorder.Start(missing + path.substr(folder.Root().size())),
+  const RecorderCase on;
+  REQUIRE(on.recorder.Loaded());
+  const PathText path = on.Path("silence.wav");
+  CHECK_EQ(on.recorder.Start(on.Path("missing") + path.substr(on.folder.Root().size())),
            QUOREL_START_FILE_CREATE_FAILED);
-  CHECK_EQ(recorder.Stop(), 0);
+  CHECK_EQ(on.recorder.Stop(), 0);
   WriteRecording(path, "an earlier recording");
-  const NoInputDevice noDevice(folder);
-  CHECK_EQ(recorder.Start(path), QUOREL_START_INPUT_OPEN_FAILED);
-  CHECK_EQ(recorder.Stop(), 0);
+  const NoInputDevice noDevice(on.folder);
+  CHECK_EQ(on.recorder.Start(path), QUOREL_START_INPUT_OPEN_FAILED);
+  CHECK_EQ(on.recorder.Stop(), 0);
   CHECK_NO_FAULTS(WaveFileFaults(ReadRecording(path), 0));
   CHECK_NO_FAULTS(noDevice.Leftovers());
 }
@@ -39,20 +37,17 @@ QUOREL_CASE(NoAudioDevice, AFailedStartReturnsItsCodeAndTheStopAfterIt0WithAnyFi
 // under its own header, leaves the first one as it was and goes on past a Start meanwhile,
 // which makes no file.
 QUOREL_CASE(Ramp, EachTakeHoldsItsSamplesInACompleteWavFileOfItsOwn) {
-  const RecorderExports recorder;
-  REQUIRE(recorder.Loaded());
-  ScratchFolder folder;
-  const PathText path = folder.Path(Name("take.wav"));
-  const PathText second = folder.Path(Name("second.wav"));
-  const PathText other = folder.Path(Name("other.wav"));
+  const RecorderCase on;
+  REQUIRE(on.recorder.Loaded());
+  const PathText path = on.Path("take.wav"), second = on.Path("second.wav");
   WriteRecording(path, std::string(20 * kOneSecond, '\xAB'));
-  const Take take = Record(recorder, path, kLongTakeMilliseconds);
+  const Take take = Record(on.recorder, path, kLongTakeMilliseconds);
   CHECK_NO_FAULTS(TakeFaults(path, take));
   CHECK_GE(take.count, 2 * kOneSecond);  // full buffers and the partial rest
-  const Take next = Record(recorder, second, kShortTakeMilliseconds, [&] {
-    CHECK_EQ(recorder.Start(other), QUOREL_START_ALREADY_RECORDING);
+  const Take next = Record(on.recorder, second, kShortTakeMilliseconds, [&] {
+    CHECK_EQ(on.recorder.Start(on.Path("other.wav")), QUOREL_START_ALREADY_RECORDING);
   });
   CHECK_NO_FAULTS(TakeFaults(second, next));
-  CHECK_EQ(ReadRecording(other), "<missing>");
+  CHECK_EQ(ReadRecording(on.Path("other.wav")), "<missing>");
   CHECK_NO_FAULTS(WaveFileFaults(ReadRecording(path), take.count));
 }

@@ -16,12 +16,6 @@ namespace quorel::test {
 
 using PathText = ScratchFolder::Text;
 
-// An ASCII name as the system's path text.
-inline PathText Name(const char* ascii) {
-  const std::string text(ascii);
-  return PathText(text.begin(), text.end());
-}
-
 class RecorderExports {
  public:
   RecorderExports();
@@ -36,6 +30,18 @@ class RecorderExports {
  private:
   struct Library;
   Library* library_;
+};
+
+// A case's recorder and a scratch folder for its files.
+struct RecorderCase {
+  RecorderExports recorder;
+  ScratchFolder folder;
+
+  // The path of an ASCII name in the folder.
+  PathText Path(const char* name) const {
+    const std::string text(name);
+    return folder.Path(PathText(text.begin(), text.end()));
+  }
 };
 
 // A take of more than two full buffers, and a short one (on Linux shorter than one buffer).
