@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,10 @@ std::vector<uint16_t> Samples(const std::vector<Delivery>& deliveries, size_t fi
 }
 
 }  // namespace
+
+uint64_t ThisThread() {
+  return std::hash<std::thread::id>{}(std::this_thread::get_id());
+}
 
 // Every capture reads the counter signal from its start; the stop hands back what came since
 // the last full buffer, never nothing.

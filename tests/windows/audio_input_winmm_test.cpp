@@ -14,6 +14,10 @@
 
 namespace quorel::test {
 
+uint64_t ThisThread() {
+  return GetCurrentThreadId();
+}
+
 // The script's sine: in each full buffer, and in a partial one long enough to tell.
 std::string SignalFaults(const std::vector<Delivery>& deliveries) {
   std::string faults;
