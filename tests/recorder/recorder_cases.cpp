@@ -1,7 +1,8 @@
 // The recorder's phases as a host sees them through Start and Stop, written once: run on Linux
 // against the library's recorder over the private PulseAudio daemon, under Wine against the
-// DLL's exports with the script's sine playing. What each system's signal looks like stays in
-// its own files.
+// DLL's exports. The Ramp case records the ramp each system's input plays (each sample one
+// more than the last), so that a sample lost or repeated anywhere, also where one full buffer
+// follows another, shows.
 #include "VantrelQuorelSpeech.h"
 #include "recorder/recorder_exports.h"
 #include "support/portable/case_list.h"
@@ -15,27 +16,38 @@ constexpr int32_t kOneSecond = 32000;
 
 }  // namespace
 
-QUOREL_CASE(Recorder, AStartDuringARecordingReturns5AndLeavesItRunning) {
-  const RecorderExports recorder;
-  REQUIRE(recorder.Loaded());
-  ScratchFolder folder;
-  const PathText path = folder.Path(Name("take.wav"));
-  const PathText other = folder.Path(Name("other.wav"));
-  REQUIRE_EQ(recorder.Start(path), QUOREL_SUCCESS);
-  CHECK_EQ(recorder.Start(other), QUOREL_START_ALREADY_RECORDING);
-  SleepMilliseconds(kFirstBufferMilliseconds);
-  const int32_t dataLength = recorder.Stop();
-  CHECK_NO_FAULTS(WaveFileFaults(ReadRecording(path), dataLength));
-  CHECK_GE(dataLength, kOneSecond);
-  CHECK_EQ(ReadRecording(other), "<missing>");
+// Start fails before it opens an input when the file cannot be made, and with no device at
+// all after it has made it.
+QUOREL_CASE(NoAudioDevice, AFailedStartReturnsItsCodeAndTheStopAfterIt0WithAnyFileComplete) {
+  const RecorderCase on;
+  REQUIRE(on.recorder.Loaded());
+  const PathText path = on.Path("silence.wav");
+  CHECK_EQ(on.recorder.Start(on.Path("missing") + path.substr(on.folder.Root().size())),
+           QUOREL_START_FILE_CREATE_FAILED);
+  CHECK_EQ(on.recorder.Stop(), 0);
+  WriteRecording(path, "an earlier recording");
+  const NoInputDevice noDevice(on.folder);
+  CHECK_EQ(on.recorder.Start(path), QUOREL_START_INPUT_OPEN_FAILED);
+  CHECK_EQ(on.recorder.Stop(), 0);
+  CHECK_NO_FAULTS(WaveFileFaults(ReadRecording(path), 0));
+  CHECK_NO_FAULTS(noDevice.Leftovers());
 }
 
-QUOREL_CASE(Recorder, StartReturns4WhenTheFileCannotBeCreatedAndTheStopAfterIt0) {
-  const RecorderExports recorder;
-  REQUIRE(recorder.Loaded());
-  ScratchFolder folder;
-  const PathText missing = folder.Path(Name("missing"));
-  CHECK_EQ(recorder.Start(missing + folder.Path(Name("take.wav")).substr(folder.Root().size())),
-           QUOREL_START_FILE_CREATE_FAILED);
-  CHECK_EQ(recorder.Stop(), 0);
+// The first take replaces a longer file; the second, into another file, counts from zero
+// under its own header, leaves the first one as it was and goes on past a Start meanwhile,
+// which makes no file.
+QUOREL_CASE(Ramp, EachTakeHoldsItsSamplesInACompleteWavFileOfItsOwn) {
+  const RecorderCase on;
+  REQUIRE(on.recorder.Loaded());
+  const PathText path = on.Path("take.wav"), second = on.Path("second.wav");
+  WriteRecording(path, std::string(20 * kOneSecond, '\xAB'));
+  const Take take = Record(on.recorder, path, kLongTakeMilliseconds);
+  CHECK_NO_FAULTS(TakeFaults(path, take));
+  CHECK_GE(take.count, 2 * kOneSecond);  // full buffers and the partial rest
+  const Take next = Record(on.recorder, second, kShortTakeMilliseconds, [&] {
+    CHECK_EQ(on.recorder.Start(on.Path("other.wav")), QUOREL_START_ALREADY_RECORDING);
+  });
+  CHECK_NO_FAULTS(TakeFaults(second, next));
+  CHECK_EQ(ReadRecording(on.Path("other.wav")), "<missing>");
+  CHECK_NO_FAULTS(WaveFileFaults(ReadRecording(path), take.count));
 }

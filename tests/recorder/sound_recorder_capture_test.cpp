@@ -1,4 +1,6 @@
-// The recorder through the real path: ALSA's "default" device, fed the counter signal.
+// The recorder through the real path, where it meets the sound server's faults: ALSA's
+// "default" device, fed the counter signal. Its plain takes are shared cases
+// (recorder_cases.cpp).
 #include <signal.h>
 #include <sys/resource.h>
 #include <time.h>
@@ -6,11 +8,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <vector>
 
 #include "VantrelQuorelSpeech.h"
+#include "recorder/recorder_exports.h"
 #include "recorder/sound_recorder.h"
 #include "support/audio/private_pulse_audio.h"
 #include "support/audio/wave_file_checks.h"
@@ -25,87 +27,15 @@ using std::chrono::steady_clock;
 using test::HoldsCounterSignal;
 using test::IsCompleteWave;
 using test::ReadWholeFile;
+using test::Take;
 using test::Utf16;
-
-constexpr double kBytesPerSecond = 32000;
-// Audio reaches the recorder in ALSA periods of 50 ms, which the sound server sends whole, so
-// a stop misses up to about 60 ms of what was captured; the rest allows for
-// the start-up of the stream and a loaded machine.
-constexpr double kLateSeconds = 0.2;
-// A recording cannot hold more than the time from Start's call to Stop's return, plus one
-// block of the sound server.
-constexpr double kEarlySeconds = 0.05;
-
-struct Take {
-  int32_t count;
-  double runSeconds;    // from Start's return to Stop's call
-  double totalSeconds;  // from Start's call to Stop's return
-};
-
-Take Record(const std::string& path, milliseconds length) {
-  const auto beforeStart = steady_clock::now();
-  EXPECT_EQ(SoundRecorderStart(Utf16(path).c_str()), QUOREL_SUCCESS);
-  const auto started = steady_clock::now();
-  std::this_thread::sleep_for(length);
-  const auto stopping = steady_clock::now();
-  const int32_t count = SoundRecorderStop();
-  const auto stopped = steady_clock::now();
-  return {count, duration<double>(stopping - started).count(),
-          duration<double>(stopped - beforeStart).count()};
-}
-
-::testing::AssertionResult CountFitsTheTime(const Take& take) {
-  const double low = (take.runSeconds - kLateSeconds) * kBytesPerSecond;
-  const double high = (take.totalSeconds + kEarlySeconds) * kBytesPerSecond;
-  if (take.count >= low && take.count <= high) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << take.count << " bytes after " << take.runSeconds
-                                       << " s of recording, expected " << low << " to " << high;
-}
 
 class RecorderOnTheDefaultInput : public ::testing::Test {
  protected:
   test::ScratchFolder folder;
   const std::string path = folder.Path("take.wav");
+  const test::RecorderExports recorder;
 };
-
-TEST_F(RecorderOnTheDefaultInput, HalfASecondHoldsTheFedSignalSampleForSample) {
-  const Take take = Record(path, milliseconds(500));
-  EXPECT_TRUE(CountFitsTheTime(take));
-  EXPECT_LT(take.count, 32000);
-  const std::vector<uint8_t> file = ReadWholeFile(path);
-  EXPECT_TRUE(IsCompleteWave(file, take.count));
-  EXPECT_TRUE(HoldsCounterSignal(file));
-  EXPECT_FALSE(test::IsOpenInThisProcess(path));
-}
-
-TEST_F(RecorderOnTheDefaultInput, FullSecondsArriveWholeAndThePartialRestFollows) {
-  const Take take = Record(path, milliseconds(2300));
-  EXPECT_TRUE(CountFitsTheTime(take));
-  EXPECT_GT(take.count, 2 * 32000);
-  const std::vector<uint8_t> file = ReadWholeFile(path);
-  EXPECT_TRUE(IsCompleteWave(file, take.count));
-  EXPECT_TRUE(HoldsCounterSignal(file));
-}
-
-TEST_F(RecorderOnTheDefaultInput, AnExistingFileIsEmptiedFirst) {
-  std::ofstream(path, std::ios::binary) << std::string(100000, '\xAB');
-  const Take take = Record(path, milliseconds(300));
-  const std::vector<uint8_t> file = ReadWholeFile(path);
-  EXPECT_TRUE(IsCompleteWave(file, take.count));
-  EXPECT_TRUE(HoldsCounterSignal(file));
-}
-
-TEST_F(RecorderOnTheDefaultInput, ASecondRecordingStartsFromZeroWithItsOwnHeader) {
-  const std::string second = folder.Path("second.wav");
-  const Take first = Record(path, milliseconds(1200));
-  const Take next = Record(second, milliseconds(400));
-  EXPECT_TRUE(CountFitsTheTime(first));
-  EXPECT_TRUE(CountFitsTheTime(next));
-  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), first.count));
-  const std::vector<uint8_t> file = ReadWholeFile(second);
-  EXPECT_TRUE(IsCompleteWave(file, next.count));
-  EXPECT_TRUE(HoldsCounterSignal(file));
-}
 
 double ProcessCpuSeconds() {
   timespec now{};
@@ -132,22 +62,16 @@ TEST_F(RecorderOnTheDefaultInput, TheSoundServersDeathEndsCaptureQuietlyAndKeeps
   // stop misses anyway.
   constexpr double kUnreadAtDeathSeconds = 0.05;
   const int32_t count = SoundRecorderStop();
-  EXPECT_TRUE(
-      CountFitsTheTime({count, duration<double>(killing - started).count() - kUnreadAtDeathSeconds,
-                        duration<double>(killing - beforeStart).count()}));
-  std::vector<uint8_t> file = ReadWholeFile(path);
-  EXPECT_TRUE(IsCompleteWave(file, count));
-  EXPECT_TRUE(HoldsCounterSignal(file));
+  const Take take{QUOREL_SUCCESS, count,
+                  duration<double>(killing - started).count() - kUnreadAtDeathSeconds,
+                  duration<double>(killing - beforeStart).count()};
+  EXPECT_EQ(test::TakeFaults(path, take), "");
 
   // No input while no server runs; once it is back, recording works again.
   EXPECT_EQ(SoundRecorderStart(Utf16(path).c_str()), QUOREL_START_INPUT_OPEN_FAILED);
   EXPECT_EQ(SoundRecorderStop(), 0);
   ASSERT_TRUE(test::RestartCounterSignalDaemon());
-  const Take again = Record(path, milliseconds(400));
-  EXPECT_TRUE(CountFitsTheTime(again));
-  file = ReadWholeFile(path);
-  EXPECT_TRUE(IsCompleteWave(file, again.count));
-  EXPECT_TRUE(HoldsCounterSignal(file));
+  EXPECT_EQ(test::TakeFaults(path, Record(recorder, path, test::kShortTakeMilliseconds)), "");
 }
 
 // A file size limit is reached by a write on the library's own capture thread: with SIGXFSZ at
@@ -203,7 +127,7 @@ TEST_F(RecorderOnTheDefaultInput, AFrozenSoundServerHoldsUpNoStopAndAStartMeanwh
   const auto stopped = steady_clock::now();
   EXPECT_LT(stopped - stopping, milliseconds(1000));
   EXPECT_GT(count, 32000);  // the full second and the part read before the freeze
-  std::vector<uint8_t> file = ReadWholeFile(path);
+  const std::vector<uint8_t> file = ReadWholeFile(path);
   EXPECT_TRUE(IsCompleteWave(file, count));
   EXPECT_TRUE(HoldsCounterSignal(file));
   EXPECT_FALSE(test::IsOpenInThisProcess(path));
@@ -221,25 +145,7 @@ TEST_F(RecorderOnTheDefaultInput, AFrozenSoundServerHoldsUpNoStopAndAStartMeanwh
     std::this_thread::sleep_for(milliseconds(20));
   }
   EXPECT_EQ(test::ThreadCount(), threads) << "the input is released once the server thaws";
-  const Take again = Record(path, milliseconds(400));
-  EXPECT_TRUE(CountFitsTheTime(again));
-  file = ReadWholeFile(path);
-  EXPECT_TRUE(IsCompleteWave(file, again.count));
-  EXPECT_TRUE(HoldsCounterSignal(file));
-}
-
-TEST_F(RecorderOnTheDefaultInput, WithoutADeviceStartGivesCode1AndLeavesNothingBehind) {
-  const std::string config = folder.Path("no-device.conf");
-  std::ofstream(config) << "pcm.!default { type hw card 31 }\n";
-  test::AlsaConfigOverride noDevice(config);
-  const size_t threads = test::ThreadCount();
-  const size_t descriptors = test::OpenDescriptorCount();
-
-  EXPECT_EQ(SoundRecorderStart(Utf16(path).c_str()), QUOREL_START_INPUT_OPEN_FAILED);
-  EXPECT_EQ(SoundRecorderStop(), 0);
-  EXPECT_TRUE(IsCompleteWave(ReadWholeFile(path), 0));
-  EXPECT_EQ(test::ThreadCount(), threads);
-  EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+  EXPECT_EQ(test::TakeFaults(path, Record(recorder, path, test::kShortTakeMilliseconds)), "");
 }
 
 }  // namespace

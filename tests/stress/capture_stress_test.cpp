@@ -8,62 +8,39 @@
 #include <thread>
 
 #include "VantrelQuorelSpeech.h"
+#include "recorder/recorder_exports.h"
 #include "recorder/sound_recorder.h"
 #include "support/audio/wave_file_checks.h"
 
 namespace quorel {
 namespace {
 
-using std::chrono::duration;
 using std::chrono::microseconds;
-using std::chrono::steady_clock;
 
 constexpr int kTakes = 36;
-constexpr double kBytesPerSecond = 32000;
-// The sound server's blocks (up to 50 ms) and ALSA's periods (20 ms) hold back what a stop
-// cannot reach, and a loaded machine adds to it; a lost buffer or period costs far more.
-constexpr double kLateSeconds = 0.2;
-constexpr double kEarlySeconds = 0.05;
 
-microseconds DrawLength(std::mt19937& random, int take) {
-  if (take % 3 == 0) {
-    // The first full buffer comes back about a second after capture starts.
-    return microseconds(std::uniform_int_distribution<int>(960000, 1080000)(random));
-  }
-  return microseconds(std::uniform_int_distribution<int>(0, 1200000)(random));
+int DrawMilliseconds(std::mt19937& random, int take) {
+  // The first full buffer comes back about a second after capture starts.
+  if (take % 3 == 0) return std::uniform_int_distribution<int>(960, 1080)(random);
+  return std::uniform_int_distribution<int>(0, 1200)(random);
 }
 
+// The count against the time, the file, the signal: TakeFaults of recorder_exports_linux.cpp.
 TEST(CaptureStress, RandomLengthsThroughTheRealPathHoldExactlyTheFedSignal) {
   test::ScratchFolder folder;
   const uint32_t seed = std::random_device{}();
   std::mt19937 random(seed);
   ::testing::Test::RecordProperty("seed", std::to_string(seed));
   const std::string path = folder.Path("take.wav");
-  const std::u16string path16 = test::Utf16(path);
+  const test::RecorderExports recorder;
   // Counted after the first take, once the runtime's own threads (a sanitizer's) are up.
   size_t descriptors = 0;
   size_t threads = 0;
 
   for (int take = 0; take < kTakes; ++take) {
-    const microseconds length = DrawLength(random, take);
-    const auto beforeStart = steady_clock::now();
-    ASSERT_EQ(SoundRecorderStart(path16.c_str()), QUOREL_SUCCESS);
-    const auto started = steady_clock::now();
-    std::this_thread::sleep_until(started + length);
-    const auto stopping = steady_clock::now();
-    const int32_t count = SoundRecorderStop();
-    const auto stopped = steady_clock::now();
-
-    const std::string context = "take " + std::to_string(take) + " of " +
-                                std::to_string(length.count()) + " us (seed " +
-                                std::to_string(seed) + ")";
-    const std::vector<uint8_t> file = test::ReadWholeFile(path);
-    ASSERT_TRUE(test::IsCompleteWave(file, count)) << context;
-    ASSERT_TRUE(test::HoldsCounterSignal(file)) << context;
-    const double ran = duration<double>(stopping - started).count();
-    const double total = duration<double>(stopped - beforeStart).count();
-    EXPECT_GE(count, (ran - kLateSeconds) * kBytesPerSecond) << context;
-    EXPECT_LE(count, (total + kEarlySeconds) * kBytesPerSecond) << context;
+    const int length = DrawMilliseconds(random, take);
+    ASSERT_EQ(test::TakeFaults(path, test::Record(recorder, path, length)), "")
+        << "take " << take << " of " << length << " ms (seed " << seed << ")";
     if (take == 0) {
       descriptors = test::OpenDescriptorCount();
       threads = test::ThreadCount();

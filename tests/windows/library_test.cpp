@@ -1,17 +1,12 @@
 // The DLL's three exports, called by ordinal as a host calls them: recording from the default
 // input into a WAV file, and the upload to the test TLS server the DLL was built to reach. The
 // recorder's cases that Linux shares are in tests/recorder/recorder_cases.cpp.
-// NoAudioDevice cases run with no sound server; Recorder cases with the script's private
-// PulseAudio server playing its sine, the Ramp case with it playing a ramp; Speech cases with
+// Recorder cases run with the script's private PulseAudio server playing; Speech cases with
 // its servers running.
 #include <windows.h>
 
-#include <cmath>
-#include <cstdio>
-
 #include "VantrelQuorelSpeech.h"
 #include "library_loader.h"
-#include "signal_checks.h"
 #include "support/portable/case_list.h"
 #include "support/portable/wave_checks.h"
 #include "wide_files.h"
@@ -20,25 +15,6 @@
 namespace {
 
 using namespace quorel::test;
-
-constexpr int32_t kOneSecond = 32000;
-
-// Records for the given time, then checks the file and that its middle second holds the sine.
-void RecordAndCheck(const Exports& exports, const std::wstring& path, DWORD milliseconds) {
-  REQUIRE_EQ(exports.start(path.c_str()), QUOREL_SUCCESS);
-  Sleep(milliseconds);
-  const int32_t dataLength = exports.stop();
-  const std::string file = ReadWholeFile(path);
-  CHECK_NO_FAULTS(WaveFileFaults(file, dataLength));
-  // Wine's input hands back its first buffer a second or two late, so only a floor.
-  CHECK_GE(dataLength, 2 * kOneSecond);
-  REQUIRE(dataLength >= 2 * kOneSecond);
-  CHECK_EQ(dataLength % 2, 0);
-  const auto* middle =
-      reinterpret_cast<const int16_t*>(file.data() + 44 + dataLength / 2 - kOneSecond / 2);
-  CHECK(std::fabs(ZeroCrossingFrequency(middle, kOneSecond / 2, 16000) - kSineFrequency) < 10);
-  CHECK(std::fabs(Rms(middle, kOneSecond / 2) - kSineRms) < 0.2 * kSineRms);
-}
 
 // One upload through the DLL to the script's "dll" server; the request it recorded.
 std::string UploadAndRecord(const Exports& exports, const ScratchFolder& folder,
@@ -52,36 +28,6 @@ std::string UploadAndRecord(const Exports& exports, const ScratchFolder& folder,
 }
 
 }  // namespace
-
-QUOREL_CASE(NoAudioDevice, StartReturns1AndStopCompletesAnEmptyWavFile) {
-  LoadedLibrary library;
-  const Exports exports(library);
-  REQUIRE(exports.start != nullptr && exports.stop != nullptr);
-  ScratchFolder folder;
-  const std::wstring path = folder.Path(L"silence.wav");
-  WriteWholeFile(path, "an earlier recording");
-  CHECK_EQ(exports.start(path.c_str()), QUOREL_START_INPUT_OPEN_FAILED);
-  CHECK_EQ(exports.stop(), 0);
-  CHECK_NO_FAULTS(WaveFileFaults(ReadWholeFile(path), 0));
-}
-
-QUOREL_CASE(Recorder, RecordsTheSineIntoACompleteWavFile) {
-  LoadedLibrary library;
-  const Exports exports(library);
-  REQUIRE(exports.start != nullptr);
-  ScratchFolder folder;
-  RecordAndCheck(exports, folder.Path(L"take.wav"), 4500);
-}
-
-QUOREL_CASE(Recorder, ASecondRecordingReplacesTheFileWithItsOwnHeader) {
-  LoadedLibrary library;
-  const Exports exports(library);
-  REQUIRE(exports.start != nullptr);
-  ScratchFolder folder;
-  const std::wstring path = folder.Path(L"take.wav");
-  RecordAndCheck(exports, path, 5500);
-  RecordAndCheck(exports, path, 4000);
-}
 
 QUOREL_CASE(Recorder, AnUploadRunsWhileARecordingGoesOn) {
   LoadedLibrary library;
@@ -98,47 +44,7 @@ QUOREL_CASE(Recorder, AnUploadRunsWhileARecordingGoesOn) {
   CHECK_EQ(result, QUOREL_SUCCESS);
   CHECK_NO_FAULTS(WireRequestFaults(request, file, "key"));
   CHECK_NO_FAULTS(WaveFileFaults(ReadWholeFile(take), dataLength));
-  CHECK_GE(dataLength, kOneSecond);
-}
-
-// The input carries a ramp (each sample one more than the last, modulo 65536), so a sample
-// lost or repeated shows as a step other than 1. Where one one-second buffer ends and the next
-// begins, the input has no buffer until the handler re-queues the one it was handed.
-QUOREL_CASE(Ramp, NoSampleIsLostOrRepeatedWhereOneSecondBufferFollowsAnother) {
-  LoadedLibrary library;
-  const Exports exports(library);
-  REQUIRE(exports.start != nullptr);
-  ScratchFolder folder;
-  const std::wstring path = folder.Path(L"ramp.wav");
-  REQUIRE_EQ(exports.start(path.c_str()), QUOREL_SUCCESS);
-  Sleep(6500);
-  const int32_t dataLength = exports.stop();
-  const std::string file = ReadWholeFile(path);
-  CHECK_NO_FAULTS(WaveFileFaults(file, dataLength));
-  REQUIRE(dataLength >= 3 * kOneSecond);
-  const auto* samples = reinterpret_cast<const uint16_t*>(file.data() + 44);
-  const int32_t count = dataLength / 2;
-  constexpr int32_t kSamplesPerBuffer = kOneSecond / 2;
-  int32_t lostAtBoundaries = 0, repeatedAtBoundaries = 0, otherSteps = 0;
-  for (int32_t i = 1; i < count; ++i) {
-    const int step = static_cast<int16_t>(static_cast<uint16_t>(samples[i] - samples[i - 1]));
-    if (step == 1) continue;
-    if (i % kSamplesPerBuffer != 0) {
-      ++otherSteps;
-    } else if (step > 1) {
-      lostAtBoundaries += step - 1;
-    } else {
-      repeatedAtBoundaries += 1 - step;
-    }
-  }
-  std::printf(
-      "  Ramp: %d samples in %d buffers: %d lost and %d repeated at the boundaries, "
-      "%d other steps\n",
-      count, (count + kSamplesPerBuffer - 1) / kSamplesPerBuffer, lostAtBoundaries,
-      repeatedAtBoundaries, otherSteps);
-  CHECK_EQ(lostAtBoundaries, 0);
-  CHECK_EQ(repeatedAtBoundaries, 0);
-  CHECK_EQ(otherSteps, 0);
+  CHECK_GE(dataLength, 32000);  // a full buffer
 }
 
 QUOREL_CASE(Speech, SendsHeadFileAndTailExactlyAsDeclaredForEverySize) {
@@ -157,17 +63,6 @@ QUOREL_CASE(Speech, SendsHeadFileAndTailExactlyAsDeclaredForEverySize) {
   }
 }
 
-QUOREL_CASE(Speech, PercentEncodesOnlyWhatCannotStandInTheTarget) {
-  LoadedLibrary library;
-  const Exports exports(library);
-  REQUIRE(exports.speech != nullptr);
-  ScratchFolder folder;
-  int32_t result = 0;
-  const std::string request = UploadAndRecord(exports, folder, "x", L"k&x=1 %|\r\n\u00e9", &result);
-  CHECK_EQ(result, QUOREL_SUCCESS);
-  CHECK_NO_FAULTS(WireRequestFaults(request, "x", "k&x=1%20%%7C%0D%0A%C3%A9"));
-}
-
 QUOREL_CASE(Speech, AMissingFileOrArgumentFailsBeforeAnyNetworkContact) {
   LoadedLibrary library;
   const Exports exports(library);
@@ -184,9 +79,10 @@ QUOREL_CASE(Speech, AMissingFileOrArgumentFailsBeforeAnyNetworkContact) {
   CHECK_EQ(exports.speech(audio.c_str(), nullptr, answer.c_str()), QUOREL_SPEECH_REQUEST_FAILED);
   CHECK_EQ(exports.speech(audio.c_str(), L"key", nullptr), QUOREL_SPEECH_RESPONSE_WRITE_FAILED);
   CHECK_EQ(ReadWholeFile(answer), "<missing>");
-  // The next exchange the server records is this upload's: the failed calls made none.
-  CHECK_EQ(exports.speech(audio.c_str(), L"after", answer.c_str()), QUOREL_SUCCESS);
-  CHECK_NO_FAULTS(WireRequestFaults(requests.Wait(before + 1), "x", "after"));
+  // The next exchange the server records is this upload's: the failed calls made none. Its
+  // key is percent-encoded only where it cannot stand in the target as it is.
+  CHECK_EQ(exports.speech(audio.c_str(), L"k&x=1 %|\r\n\u00e9", answer.c_str()), QUOREL_SUCCESS);
+  CHECK_NO_FAULTS(WireRequestFaults(requests.Wait(before + 1), "x", "k&x=1%20%%7C%0D%0A%C3%A9"));
 }
 
 namespace {

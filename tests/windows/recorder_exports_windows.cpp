@@ -1,5 +1,7 @@
+#include "VantrelQuorelSpeech.h"
 #include "library_loader.h"
 #include "recorder/recorder_exports.h"
+#include "support/portable/wave_checks.h"
 #include "wide_files.h"
 
 namespace quorel::test {
@@ -26,14 +28,36 @@ int32_t RecorderExports::Stop() const {
   return library_->exports.stop();
 }
 
-const int kFirstBufferMilliseconds = 4000;
-
-void SleepMilliseconds(int milliseconds) {
-  Sleep(static_cast<DWORD>(milliseconds));
-}
+const int kLongTakeMilliseconds = 6500;
+const int kShortTakeMilliseconds = 4500;
 
 std::string ReadRecording(const PathText& path) {
   return ReadWholeFile(path);
+}
+
+void WriteRecording(const PathText& path, const std::string& bytes) {
+  WriteWholeFile(path, bytes);
+}
+
+// Wine's input hands back its first buffer a second or two late, so only a floor; the ramp
+// the script plays runs on from wherever the take began.
+std::string TakeFaults(const PathText& path, const Take& take) {
+  if (take.startCode != QUOREL_SUCCESS) return "Start returned " + std::to_string(take.startCode);
+  const std::string file = ReadWholeFile(path);
+  std::string faults = WaveFileFaults(file, take.count) + RampFaults(file, -1);
+  if (take.count < (take.runSeconds - 3) * 32000) {
+    faults += std::to_string(take.count) + " bytes after " + std::to_string(take.runSeconds) +
+              " s of recording; ";
+  }
+  return faults;
+}
+
+// The Wine runner's NoAudioDevice cases run with no sound server.
+NoInputDevice::NoInputDevice(const ScratchFolder&) : state_(nullptr) {}
+NoInputDevice::~NoInputDevice() = default;
+
+std::string NoInputDevice::Leftovers() const {
+  return "";
 }
 
 }  // namespace quorel::test

@@ -4,6 +4,8 @@
 // Stop and Close do their work (the buffer comes back, the input is gone) and report false.
 #pragma once
 
+#include <string>
+
 #include "support/portable/fault_countdown.h"
 
 namespace quorel::test {
@@ -14,6 +16,9 @@ class CountdownAudioInput {
   ~CountdownAudioInput();
   CountdownAudioInput(const CountdownAudioInput&) = delete;
   CountdownAudioInput& operator=(const CountdownAudioInput&) = delete;
+
+  // The calls made so far, in order: "open queue start queue stop close" for a whole take.
+  const std::string& Calls() const;
 };
 
 }  // namespace quorel::test

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/audio_input_backend.h"
 
@@ -36,32 +37,6 @@ Backend& TheBackend() {
   return backend;
 }
 
-// Hands the queued buffer back, after adding count bytes of signal, on a thread of its own.
-bool HandBack(uint32_t count) {
-  Backend& backend = TheBackend();
-  AudioBuffer* buffer;
-  AudioInput* input;
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    buffer = backend.queued;
-    input = backend.input;
-    if (buffer == nullptr) return false;
-    backend.queued = nullptr;
-    backend.delivering = true;
-    for (uint32_t i = 0; i + 1 < count && buffer->bytesRecorded + 1 < buffer->capacity;
-         i += 2, ++backend.nextSample) {
-      buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample);
-      buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample >> 8);
-    }
-  }
-  std::thread([&] { input->handler(input, buffer, input->user); }).join();
-  std::lock_guard<std::mutex> guard(backend.mutex);
-  backend.events.push_back("delivered");
-  backend.delivering = false;
-  backend.changed.notify_all();
-  return true;
-}
-
 // As every backend's Stop and Close: a delivery under way (one the test started) ends first.
 void AwaitDelivery() {
   Backend& backend = TheBackend();
@@ -69,18 +44,25 @@ void AwaitDelivery() {
   backend.changed.wait(lock, [&] { return !backend.delivering; });
 }
 
-AudioInput* Open(const AudioFormat&, AudioDeliveryHandler handler, void* user) {
+// Counts a call and wakes a test waiting for it, then waits the plan's delay for it (a slow
+// device).
+void CountSlowCall(int fault_audio::CallCounts::*call,
+                   std::chrono::milliseconds fault_audio::Plan::*delay) {
   Backend& backend = TheBackend();
-  std::chrono::milliseconds delay;
+  std::chrono::milliseconds wait;
   {
     std::lock_guard<std::mutex> guard(backend.mutex);
-    ++backend.calls.open;
+    ++(backend.calls.*call);
     backend.changed.notify_all();
-    delay = backend.plan.openDelay;
+    wait = backend.plan.*delay;
   }
-  std::this_thread::sleep_for(delay);
+  std::this_thread::sleep_for(wait);
+}
+
+AudioInput* Open(const AudioFormat&, AudioDeliveryHandler handler, void* user) {
+  CountSlowCall(&fault_audio::CallCounts::open, &fault_audio::Plan::openDelay);
+  Backend& backend = TheBackend();
   std::lock_guard<std::mutex> guard(backend.mutex);
-  if (backend.plan.openFails) return nullptr;
   backend.input = new AudioInput{handler, user};
   backend.queued = nullptr;
   backend.firstQueueing = true;
@@ -91,12 +73,9 @@ bool Queue(AudioInput*, AudioBuffer* buffer) {
   Backend& backend = TheBackend();
   std::unique_lock<std::mutex> lock(backend.mutex);
   ++backend.calls.queue;
-  if (backend.firstQueueing) {
-    backend.firstQueueing = false;
-    if (backend.plan.queueFails) return false;
-  } else if (backend.plan.requeueFails) {
-    return false;
-  } else if (backend.holdArmed) {
+  const bool requeue = !std::exchange(backend.firstQueueing, false);
+  if (requeue && backend.plan.requeueFails) return false;
+  if (requeue && backend.holdArmed) {
     backend.holdArmed = false;
     backend.holding = true;
     backend.changed.notify_all();
@@ -111,29 +90,19 @@ bool Queue(AudioInput*, AudioBuffer* buffer) {
 }
 
 bool Start(AudioInput*) {
-  Backend& backend = TheBackend();
-  std::lock_guard<std::mutex> guard(backend.mutex);
-  ++backend.calls.start;
-  return !backend.plan.startFails;
+  return true;
 }
 
 bool Stop(AudioInput*) {
+  CountSlowCall(&fault_audio::CallCounts::stop, &fault_audio::Plan::stopDelay);
   Backend& backend = TheBackend();
   uint32_t stopBytes;
-  std::chrono::milliseconds delay;
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    ++backend.calls.stop;
-    backend.changed.notify_all();
-    delay = backend.plan.stopDelay;
-  }
-  std::this_thread::sleep_for(delay);
   {
     std::lock_guard<std::mutex> guard(backend.mutex);
     backend.events.push_back("stop");
     stopBytes = backend.plan.stopBytes;
   }
-  HandBack(stopBytes);
+  fault_audio::DeliverQueuedBuffer(stopBytes);
   AwaitDelivery();
   std::lock_guard<std::mutex> guard(backend.mutex);
   return !backend.plan.stopFails;
@@ -141,7 +110,8 @@ bool Stop(AudioInput*) {
 
 bool Close(AudioInput* input) {
   Backend& backend = TheBackend();
-  HandBack(0);  // a buffer still queued comes back first, as from every backend
+  fault_audio::DeliverQueuedBuffer(
+      0);  // a buffer still queued comes back first, as from every backend
   AwaitDelivery();
   std::lock_guard<std::mutex> guard(backend.mutex);
   ++backend.calls.close;
@@ -183,19 +153,37 @@ std::vector<std::string> Events() {
   return TheBackend().events;
 }
 
+// On a thread of its own, as a device's deliveries.
 bool DeliverQueuedBuffer(uint32_t count) {
-  return HandBack(count);
+  Backend& backend = TheBackend();
+  AudioBuffer* buffer;
+  AudioInput* input;
+  {
+    std::lock_guard<std::mutex> guard(backend.mutex);
+    buffer = backend.queued;
+    input = backend.input;
+    if (buffer == nullptr) return false;
+    backend.queued = nullptr;
+    backend.delivering = true;
+    for (uint32_t i = 0; i + 1 < count && buffer->bytesRecorded + 1 < buffer->capacity;
+         i += 2, ++backend.nextSample) {
+      buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample);
+      buffer->data[buffer->bytesRecorded++] = static_cast<uint8_t>(backend.nextSample >> 8);
+    }
+  }
+  std::thread([&] { input->handler(input, buffer, input->user); }).join();
+  std::lock_guard<std::mutex> guard(backend.mutex);
+  backend.events.push_back("delivered");
+  backend.delivering = false;
+  backend.changed.notify_all();
+  return true;
 }
 
 void DeliverAgain() {
-  Backend& backend = TheBackend();
-  AudioInput* input;
-  AudioBuffer* buffer;
-  {
-    std::lock_guard<std::mutex> guard(backend.mutex);
-    input = backend.input;
-    buffer = backend.lastQueued;
-  }
+  std::unique_lock<std::mutex> lock(TheBackend().mutex);
+  AudioInput* const input = TheBackend().input;
+  AudioBuffer* const buffer = TheBackend().lastQueued;
+  lock.unlock();
   std::thread([&] { input->handler(input, buffer, input->user); }).join();
 }
 

@@ -1,8 +1,8 @@
 // A scripted audio input: a backend table for platform/audio_input.h without a device, for
-// driving the recorder through races: each step can be made to fail, and the test decides when
-// a buffer is handed back and how full it is. Deliveries run on a thread of the backend's own,
-// as a real input's do. One input at a time. (Failures of the real backend's calls, one by
-// one, come from countdown_audio_input.h.)
+// driving the recorder through races: the test decides when a buffer is handed back and how
+// full it is, how slow the device is, and whether re-queues and the stop fail. Deliveries run
+// on a thread of the backend's own, as a real input's do. One input at a time. (Failures of
+// the real backend's calls, one by one, come from countdown_audio_input.h.)
 #pragma once
 
 #include <chrono>
@@ -13,19 +13,16 @@
 namespace quorel::fault_audio {
 
 struct Plan {
-  bool openFails = false;
-  bool queueFails = false;    // the first queueing, Start's
-  bool requeueFails = false;  // every later one, from the handler
-  bool startFails = false;
-  bool stopFails = false;  // the stop still hands the buffer back, as every backend's does
-  uint32_t stopBytes = 0;  // how full the buffer is that a stop hands back
+  bool requeueFails = false;  // every queueing after Start's, from the handler
+  bool stopFails = false;     // the stop still hands the buffer back, as every backend's does
+  uint32_t stopBytes = 0;     // how full the buffer is that a stop hands back
   // A slow device: open and stop return this long after they are counted.
   std::chrono::milliseconds openDelay{0};
   std::chrono::milliseconds stopDelay{0};
 };
 
 struct CallCounts {
-  int open = 0, queue = 0, start = 0, stop = 0, close = 0;
+  int open = 0, queue = 0, stop = 0, close = 0;
 };
 
 // Sets what the next calls do and clears the counts, the event log and the signal counter.

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -53,15 +54,12 @@ bool StartCounterSignalInput(const std::string& folder, uint32_t signalSeconds) 
   int status = 0;
   const std::string environment = RunScript("start '" + folder + "/pulse'", &status);
   if (status != 0) return false;
-  size_t begin = 0;
-  while (begin < environment.size()) {
-    const size_t end = environment.find('\n', begin);
-    const std::string line = environment.substr(begin, end - begin);
+  std::istringstream lines(environment);
+  for (std::string line; std::getline(lines, line);) {
     const size_t equals = line.find('=');
     if (equals != std::string::npos) {
       setenv(line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(), 1);
     }
-    begin = end == std::string::npos ? environment.size() : end + 1;
   }
 
   const std::string signal = folder + "/counter.raw";
@@ -96,18 +94,23 @@ bool HasEnded(pid_t pid) {
   return !(status >> pidField >> name >> state) || state == "Z";
 }
 
+// The daemon's pid, as the script wrote it; 0 when there is none.
+pid_t DaemonPid() {
+  pid_t pid = 0;
+  std::ifstream(DaemonFolder() + "/pid") >> pid;
+  return pid;
+}
+
 }  // namespace
 
 bool SignalCounterSignalDaemon(int signal) {
-  pid_t pid = 0;
-  return std::ifstream(DaemonFolder() + "/pid") >> pid && pid > 0 && kill(pid, signal) == 0;
+  const pid_t pid = DaemonPid();
+  return pid > 0 && kill(pid, signal) == 0;
 }
 
 bool KillCounterSignalDaemon() {
-  pid_t pid = 0;
-  if (!(std::ifstream(DaemonFolder() + "/pid") >> pid) || pid <= 0 || kill(pid, SIGKILL) != 0) {
-    return false;
-  }
+  const pid_t pid = DaemonPid();
+  if (!SignalCounterSignalDaemon(SIGKILL)) return false;
   while (!HasEnded(pid)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return true;
 }

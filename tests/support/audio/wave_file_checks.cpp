@@ -25,18 +25,10 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 }
 
 ::testing::AssertionResult HoldsCounterSignal(const std::vector<uint8_t>& file,
-                                              uint32_t firstSample) {
-  if (file.size() < 44 || file.size() % 2 != 0) {
-    return ::testing::AssertionFailure() << "no whole samples after a header: " << file.size();
-  }
-  for (size_t offset = 44, sample = firstSample; offset < file.size(); offset += 2, ++sample) {
-    const uint32_t value = Number16(file, offset);
-    if (value != sample % 65536) {
-      return ::testing::AssertionFailure()
-             << "sample " << (offset - 44) / 2 << " is " << value << ", not " << sample % 65536;
-    }
-  }
-  return ::testing::AssertionSuccess();
+                                              int64_t firstSample) {
+  const std::string faults = RampFaults(file, firstSample);
+  if (faults.empty()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << faults;
 }
 
 bool IsOpenInThisProcess(const std::string& path) {

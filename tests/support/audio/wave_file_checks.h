@@ -19,10 +19,10 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path);
 // bytes, followed by exactly that many bytes.
 ::testing::AssertionResult IsCompleteWave(const std::vector<uint8_t>& file, uint32_t dataLength);
 
-// The audio after the header is the counter signal (sample i has the value first + i, modulo
-// 65536), so a lost, repeated or reordered sample shows.
+// The audio after the header is the counter signal, a ramp from firstSample (any, when that is
+// negative): RampFaults of support/portable/wave_checks.h.
 ::testing::AssertionResult HoldsCounterSignal(const std::vector<uint8_t>& file,
-                                              uint32_t firstSample = 0);
+                                              int64_t firstSample = 0);
 
 // Whether this process still has a descriptor open on path.
 bool IsOpenInThisProcess(const std::string& path);
