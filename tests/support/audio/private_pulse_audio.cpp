@@ -1,7 +1,6 @@
 #include "support/audio/private_pulse_audio.h"
 
 #include <signal.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -9,9 +8,11 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
+
+#include "support/common/child_process.h"
+#include "support/common/test_process.h"
 
 namespace quorel::test {
 
@@ -20,19 +21,9 @@ namespace {
 // Longer than any test records.
 constexpr uint32_t kTestSignalSeconds = 20;
 
-std::string RunScript(const std::string& arguments, int* status) {
-  const std::string command =
-      std::string("bash '") + QUOREL_PRIVATE_PULSEAUDIO_SCRIPT + "' " + arguments;
-  std::string output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    *status = -1;
-    return output;
-  }
-  char line[1024];
-  while (fgets(line, sizeof line, pipe) != nullptr) output += line;
-  *status = pclose(pipe);
-  return output;
+// The sound server script with its command and folder.
+ChildResult RunScript(const char* command, const std::string& folder) {
+  return RunChild({"bash", QUOREL_PRIVATE_PULSEAUDIO_SCRIPT, command, folder});
 }
 
 void WriteCounterSignal(const std::string& path, uint32_t seconds) {
@@ -51,16 +42,9 @@ void WriteCounterSignal(const std::string& path, uint32_t seconds) {
 }  // namespace
 
 bool StartCounterSignalInput(const std::string& folder, uint32_t signalSeconds) {
-  int status = 0;
-  const std::string environment = RunScript("start '" + folder + "/pulse'", &status);
-  if (status != 0) return false;
-  std::istringstream lines(environment);
-  for (std::string line; std::getline(lines, line);) {
-    const size_t equals = line.find('=');
-    if (equals != std::string::npos) {
-      setenv(line.substr(0, equals).c_str(), line.substr(equals + 1).c_str(), 1);
-    }
-  }
+  const ChildResult started = RunScript("start", folder + "/pulse");
+  if (started.exitCode != 0) return false;
+  ExportEnvironmentLines(started.out);
 
   const std::string signal = folder + "/counter.raw";
   WriteCounterSignal(signal, signalSeconds);
@@ -75,8 +59,7 @@ bool StartCounterSignalInput(const std::string& folder, uint32_t signalSeconds) 
 }
 
 void StopCounterSignalInput(const std::string& folder) {
-  int status = 0;
-  RunScript("stop '" + folder + "/pulse'", &status);
+  RunScript("stop", folder + "/pulse");
 }
 
 namespace {
