@@ -12,9 +12,7 @@
 
 namespace {
 
-using quorel::test::kLibraryName;
-using quorel::test::LibraryPath;
-using quorel::test::LoadedLibrary;
+using namespace quorel::test;
 
 const void* Export(HMODULE module, const char* nameOrOrdinal) {
   return reinterpret_cast<const void*>(GetProcAddress(module, nameOrOrdinal));
