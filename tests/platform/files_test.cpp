@@ -2,33 +2,23 @@
 #include "platform/files.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "support/portable/case_list.h"
+#include "support/portable/file_bytes.h"
 #include "support/portable/scratch_folder.h"
 
 namespace {
 
 using quorel::File;
+using quorel::test::ReadFile;
 using quorel::test::ScratchFolder;
+using quorel::test::WriteFile;
 
 // The path of name in folder as File takes it.
 std::u16string PathIn(const ScratchFolder& folder, const std::u16string& name) {
   return std::filesystem::path(folder.Root()).u16string() +
          static_cast<char16_t>(std::filesystem::path::preferred_separator) + name;
-}
-
-std::string Contents(const std::u16string& path) {
-  std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
-
-void Put(const std::u16string& path, const std::string& bytes) {
-  std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;
 }
 
 }  // namespace
@@ -37,13 +27,13 @@ void Put(const std::u16string& path, const std::string& bytes) {
 QUOREL_CASE(Files, CreateEmptiesAnExistingFileOfAnyNameAndWritesFromItsStart) {
   ScratchFolder folder;
   const std::u16string path = PathIn(folder, u"r\u00e9sum\u00e9 \u97f3\U0001F3B5.wav");
-  Put(path, "earlier content");
+  WriteFile(path, "earlier content");
   File file;
   REQUIRE(file.Create(path.c_str()));
   CHECK_EQ(file.Write("new", 3), 3u);
   CHECK_EQ(file.Size(), 3);
   CHECK(file.Close());
-  CHECK_EQ(Contents(path), "new");
+  CHECK_EQ(ReadFile(path), "new");
 }
 
 QUOREL_CASE(Files, RewindAndTruncateMoveTheWritingPosition) {
@@ -58,7 +48,7 @@ QUOREL_CASE(Files, RewindAndTruncateMoveTheWritingPosition) {
   CHECK_EQ(file.Size(), 6);
   CHECK_EQ(file.Write("Z", 1), 1u);
   CHECK(file.Close());
-  CHECK_EQ(Contents(path), "abc345Z");
+  CHECK_EQ(ReadFile(path), "abc345Z");
 }
 
 QUOREL_CASE(Files, CreateRefusesPathsTheSystemCannotName) {
@@ -76,7 +66,7 @@ QUOREL_CASE(Files, CreateRefusesPathsTheSystemCannotName) {
 QUOREL_CASE(Files, ReadersShareAFileAndSeeItsEnd) {
   ScratchFolder folder;
   const std::u16string path = PathIn(folder, u"audio.wav");
-  Put(path, "abcde");
+  WriteFile(path, "abcde");
   File first, second;
   REQUIRE(first.OpenForReading(path.c_str()));
   REQUIRE(second.OpenForReading(path.c_str()));

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "recorder/audio_capture.h"
-#include "signal_checks.h"
 #include "support/portable/case_list.h"
+#include "wire_checks.h"
 
 namespace quorel::test {
 
@@ -18,13 +18,34 @@ uint64_t ThisThread() {
   return GetCurrentThreadId();
 }
 
+namespace {
+
+// The played test signal: a 1000 Hz sine of amplitude 12000 at 16000 samples per second.
+constexpr double kSineFrequency = 1000;
+constexpr double kSineRms = 12000 / 1.41421356;
+
+// Sign changes per second over the samples, halved: a sine's frequency.
+double ZeroCrossingFrequency(const int16_t* samples, size_t count) {
+  size_t crossings = 0;
+  for (size_t i = 1; i < count; ++i) crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+  return count < 2 ? 0 : crossings * 16000.0 / (2.0 * (count - 1));
+}
+
+double Rms(const int16_t* samples, size_t count) {
+  double sum = 0;
+  for (size_t i = 0; i < count; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+  return count == 0 ? 0 : std::sqrt(sum / count);
+}
+
+}  // namespace
+
 // The script's sine: in each full buffer, and in a partial one long enough to tell.
 std::string SignalFaults(const std::vector<Delivery>& deliveries) {
   std::string faults;
   for (size_t i = 0; i < deliveries.size(); ++i) {
     const auto* samples = reinterpret_cast<const int16_t*>(deliveries[i].data.data());
     const size_t count = deliveries[i].data.size() / 2;
-    const double frequency = ZeroCrossingFrequency(samples, count, 16000);
+    const double frequency = ZeroCrossingFrequency(samples, count);
     const double rms = Rms(samples, count);
     const bool full = count * 2 == kOneSecondBytes;
     if ((full || count >= 1600) && std::fabs(frequency - kSineFrequency) >= (full ? 10 : 20)) {
@@ -47,10 +68,9 @@ using namespace quorel::test;
 // Asks scripts/test-windows.sh, through files in QUOREL_FREEZE_FOLDER, to freeze (SIGSTOP) or
 // thaw the sound server, which a Windows program cannot do itself; true once it has.
 bool AskTheScript(const std::wstring& request, const std::wstring& answer) {
-  wchar_t folder[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableW(L"QUOREL_FREEZE_FOLDER", folder, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  const std::wstring base = std::wstring(folder) + L"\\";
+  const std::wstring folder = EnvironmentText("QUOREL_FREEZE_FOLDER");
+  if (folder.empty()) return false;
+  const std::wstring base = folder + L"\\";
   HANDLE file = CreateFileW((base + request).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;

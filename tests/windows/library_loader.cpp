@@ -21,9 +21,9 @@ std::wstring LibraryPath() {
   return program.substr(0, program.find_last_of(L"\\/") + 1) + kLibraryName;
 }
 
-Exports::Exports(const LoadedLibrary& library)
-    : speech(ByOrdinal<SpeechFunction>(library.Get(), 1)),
-      start(ByOrdinal<StartFunction>(library.Get(), 2)),
-      stop(ByOrdinal<StopFunction>(library.Get(), 3)) {}
+LoadedExports::LoadedExports()
+    : speech(ByOrdinal<SpeechFunction>(Get(), 1)),
+      start(ByOrdinal<StartFunction>(Get(), 2)),
+      stop(ByOrdinal<StopFunction>(Get(), 3)) {}
 
 }  // namespace quorel::test

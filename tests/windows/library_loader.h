@@ -33,9 +33,9 @@ using SpeechFunction = int32_t(__stdcall*)(const wchar_t* audioPath, const wchar
 using StartFunction = int32_t(__stdcall*)(const wchar_t* path);
 using StopFunction = int32_t(__stdcall*)();
 
-// The three exports of a loaded library, by ordinal; null members when it is not loaded.
-struct Exports {
-  explicit Exports(const LoadedLibrary& library);
+// The DLL loaded, with its three exports by ordinal; null members when it does not load.
+struct LoadedExports : LoadedLibrary {
+  LoadedExports();
   SpeechFunction speech;
   StartFunction start;
   StopFunction stop;

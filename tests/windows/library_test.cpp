@@ -8,8 +8,9 @@
 #include "VantrelQuorelSpeech.h"
 #include "library_loader.h"
 #include "support/portable/case_list.h"
+#include "support/portable/file_bytes.h"
+#include "support/portable/scratch_folder.h"
 #include "support/portable/wave_checks.h"
-#include "wide_files.h"
 #include "wire_checks.h"
 
 namespace {
@@ -17,10 +18,10 @@ namespace {
 using namespace quorel::test;
 
 // One upload through the DLL to the script's "dll" server; the request it recorded.
-std::string UploadAndRecord(const Exports& exports, const ScratchFolder& folder,
+std::string UploadAndRecord(const LoadedExports& exports, const ScratchFolder& folder,
                             const std::string& file, const wchar_t* key, int32_t* result) {
   const std::wstring audio = folder.Path(L"audio.wav");
-  WriteWholeFile(audio, file);
+  WriteFile(audio, file);
   const RecordedRequests requests("DLL");
   const size_t before = requests.Count();
   *result = exports.speech(audio.c_str(), key, folder.Path(L"answer.json").c_str());
@@ -30,8 +31,7 @@ std::string UploadAndRecord(const Exports& exports, const ScratchFolder& folder,
 }  // namespace
 
 QUOREL_CASE(Recorder, AnUploadRunsWhileARecordingGoesOn) {
-  LoadedLibrary library;
-  const Exports exports(library);
+  const LoadedExports exports;
   REQUIRE(exports.start != nullptr);
   ScratchFolder folder;
   const std::wstring take = folder.Path(L"take.wav");
@@ -43,13 +43,12 @@ QUOREL_CASE(Recorder, AnUploadRunsWhileARecordingGoesOn) {
   const int32_t dataLength = exports.stop();
   CHECK_EQ(result, QUOREL_SUCCESS);
   CHECK_NO_FAULTS(WireRequestFaults(request, file, "key"));
-  CHECK_NO_FAULTS(WaveFileFaults(ReadWholeFile(take), dataLength));
+  CHECK_NO_FAULTS(WaveFileFaults(ReadFile(take), dataLength));
   CHECK_GE(dataLength, 32000);  // a full buffer
 }
 
 QUOREL_CASE(Speech, SendsHeadFileAndTailExactlyAsDeclaredForEverySize) {
-  LoadedLibrary library;
-  const Exports exports(library);
+  const LoadedExports exports;
   REQUIRE(exports.speech != nullptr);
   // Empty, shorter than a chunk, chunk multiples (ending with a send of nothing), a megabyte.
   for (size_t size : {0, 1, 1023, 1024, 3 * 1024, 1024 * 1024 + 17}) {
@@ -59,18 +58,17 @@ QUOREL_CASE(Speech, SendsHeadFileAndTailExactlyAsDeclaredForEverySize) {
     const std::string request = UploadAndRecord(exports, folder, file, L"test-key", &result);
     CHECK_EQ(result, QUOREL_SUCCESS);
     CHECK_NO_FAULTS(WireRequestFaults(request, file, "test-key"));
-    CHECK_EQ(ReadWholeFile(folder.Path(L"answer.json")), "{\"result\":[]}\n");
+    CHECK_EQ(ReadFile(folder.Path(L"answer.json")), "{\"result\":[]}\n");
   }
 }
 
 QUOREL_CASE(Speech, AMissingFileOrArgumentFailsBeforeAnyNetworkContact) {
-  LoadedLibrary library;
-  const Exports exports(library);
+  const LoadedExports exports;
   REQUIRE(exports.speech != nullptr);
   ScratchFolder folder;
   const std::wstring audio = folder.Path(L"audio.wav");
   const std::wstring answer = folder.Path(L"answer.json");
-  WriteWholeFile(audio, "x");
+  WriteFile(audio, "x");
   const RecordedRequests requests("DLL");
   const size_t before = requests.Count();
   CHECK_EQ(exports.speech(folder.Path(L"missing.wav").c_str(), L"key", answer.c_str()),
@@ -78,7 +76,7 @@ QUOREL_CASE(Speech, AMissingFileOrArgumentFailsBeforeAnyNetworkContact) {
   CHECK_EQ(exports.speech(nullptr, L"key", answer.c_str()), QUOREL_SPEECH_AUDIO_OPEN_FAILED);
   CHECK_EQ(exports.speech(audio.c_str(), nullptr, answer.c_str()), QUOREL_SPEECH_REQUEST_FAILED);
   CHECK_EQ(exports.speech(audio.c_str(), L"key", nullptr), QUOREL_SPEECH_RESPONSE_WRITE_FAILED);
-  CHECK_EQ(ReadWholeFile(answer), "<missing>");
+  CHECK(!FileExists(answer));
   // The next exchange the server records is this upload's: the failed calls made none. Its
   // key is percent-encoded only where it cannot stand in the target as it is.
   CHECK_EQ(exports.speech(audio.c_str(), L"k&x=1 %|\r\n\u00e9", answer.c_str()), QUOREL_SUCCESS);
@@ -102,8 +100,7 @@ DWORD WINAPI RunUpload(void* parameter) {
 }  // namespace
 
 QUOREL_CASE(Speech, UploadsOnSeveralThreadsAtOnceWithoutMixingTheirBodies) {
-  LoadedLibrary library;
-  const Exports exports(library);
+  const LoadedExports exports;
   REQUIRE(exports.speech != nullptr);
   constexpr int kThreads = 3;
   ScratchFolder folder;
@@ -115,7 +112,7 @@ QUOREL_CASE(Speech, UploadsOnSeveralThreadsAtOnceWithoutMixingTheirBodies) {
     const std::wstring n = std::to_wstring(i);
     uploads[i] = {exports.speech, folder.Path(L"audio-" + n), L"thread-" + n,
                   folder.Path(L"answer-" + n), 0};
-    WriteWholeFile(uploads[i].audio, PatternedBytes(200000 + i * 999));
+    WriteFile(uploads[i].audio, PatternedBytes(200000 + i * 999));
   }
   for (int i = 0; i < kThreads; ++i) {
     threads[i] = CreateThread(nullptr, 0, RunUpload, &uploads[i], 0, nullptr);
@@ -124,7 +121,7 @@ QUOREL_CASE(Speech, UploadsOnSeveralThreadsAtOnceWithoutMixingTheirBodies) {
   for (int i = 0; i < kThreads; ++i) {
     CloseHandle(threads[i]);
     CHECK_EQ(uploads[i].result, QUOREL_SUCCESS);
-    CHECK_EQ(ReadWholeFile(uploads[i].answer), "{\"result\":[]}\n");
+    CHECK_EQ(ReadFile(uploads[i].answer), "{\"result\":[]}\n");
   }
   // The server records them in the order they ended; each one's key names its file.
   for (size_t index = before + 1; index <= before + kThreads; ++index) {

@@ -12,9 +12,7 @@
 
 namespace {
 
-using quorel::test::kLibraryName;
-using quorel::test::LibraryPath;
-using quorel::test::LoadedLibrary;
+using namespace quorel::test;
 
 const void* Export(HMODULE module, const char* nameOrOrdinal) {
   return reinterpret_cast<const void*>(GetProcAddress(module, nameOrOrdinal));
@@ -49,9 +47,9 @@ namespace quorel::test {
 
 std::string LoadAndUnloadFaults() {
   {
-    LoadedLibrary library;
+    const LoadedExports library;
     if (library.Get() == nullptr) return "the DLL does not load";
-    if (Exports(library).stop == nullptr) return "no export by ordinal 3";
+    if (library.stop == nullptr) return "no export by ordinal 3";
   }
   return GetModuleHandleW(kLibraryName) == nullptr ? "" : "still loaded after FreeLibrary";
 }
@@ -125,7 +123,7 @@ QUOREL_CASE(Module, VersionBlockCarriesTheProductTexts) {
   CHECK_EQ(VersionText(texts, L"LegalTrademarks"), L"");
 }
 
-QUOREL_CASE(Module, TypeLibraryOneIsTheEmptyLibrary) {
+QUOREL_CASE(Module, TypeLibraryOneIsEmptyAndStringTableHoldsEntry101) {
   LoadedLibrary library;
   REQUIRE(library.Get() != nullptr);
   CHECK(FindResourceW(library.Get(), MAKEINTRESOURCEW(1), L"TYPELIB") != nullptr);
@@ -138,11 +136,7 @@ QUOREL_CASE(Module, TypeLibraryOneIsTheEmptyLibrary) {
   SysFreeString(name);
   CHECK_EQ(typeLibrary->GetTypeInfoCount(), 0u);
   typeLibrary->Release();
-}
 
-QUOREL_CASE(Module, StringTableHoldsEntry101) {
-  LoadedLibrary library;
-  REQUIRE(library.Get() != nullptr);
   wchar_t text[100] = {};
   const int length = LoadStringW(library.Get(), 101, text, 100);
   CHECK_EQ(std::wstring(text, length > 0 ? length : 0), L"Windows sockets initialization failed.");

@@ -4,19 +4,12 @@
 // After <windows.h>, whose types it uses.
 #include <wincrypt.h>
 
-#include <cstdio>
+#include "support/portable/file_bytes.h"
 
 namespace quorel::test {
 
 std::vector<std::vector<unsigned char>> ReadPemCertificates(const std::wstring& path) {
-  std::string pem;
-  if (FILE* file = _wfopen(path.c_str(), L"rb")) {
-    char buffer[4096];
-    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-      pem.append(buffer, got);
-    }
-    std::fclose(file);
-  }
+  const std::string pem = ReadFile(path);
   constexpr char kEnd[] = "-----END CERTIFICATE-----";
   std::vector<std::vector<unsigned char>> certificates;
   for (size_t begin = pem.find("-----BEGIN CERTIFICATE-----"); begin != std::string::npos;

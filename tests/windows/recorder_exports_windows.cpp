@@ -1,15 +1,12 @@
 #include "VantrelQuorelSpeech.h"
 #include "library_loader.h"
 #include "recorder/recorder_exports.h"
+#include "support/portable/file_bytes.h"
 #include "support/portable/wave_checks.h"
-#include "wide_files.h"
 
 namespace quorel::test {
 
-struct RecorderExports::Library {
-  LoadedLibrary loaded;
-  Exports exports{loaded};
-};
+struct RecorderExports::Library : LoadedExports {};
 
 RecorderExports::RecorderExports() : library_(new Library) {}
 RecorderExports::~RecorderExports() {
@@ -17,33 +14,33 @@ RecorderExports::~RecorderExports() {
 }
 
 bool RecorderExports::Loaded() const {
-  return library_->exports.start != nullptr && library_->exports.stop != nullptr;
+  return library_->start != nullptr && library_->stop != nullptr;
 }
 
 int32_t RecorderExports::Start(const PathText& path) const {
-  return library_->exports.start(path.c_str());
+  return library_->start(path.c_str());
 }
 
 int32_t RecorderExports::Stop() const {
-  return library_->exports.stop();
+  return library_->stop();
 }
 
 const int kLongTakeMilliseconds = 6500;
 const int kShortTakeMilliseconds = 4500;
 
 std::string ReadRecording(const PathText& path) {
-  return ReadWholeFile(path);
+  return FileExists(path) ? ReadFile(path) : "<missing>";
 }
 
 void WriteRecording(const PathText& path, const std::string& bytes) {
-  WriteWholeFile(path, bytes);
+  WriteFile(path, bytes);
 }
 
 // Wine's input hands back its first buffer a second or two late, so only a floor; the ramp
 // the script plays runs on from wherever the take began.
 std::string TakeFaults(const PathText& path, const Take& take) {
   if (take.startCode != QUOREL_SUCCESS) return "Start returned " + std::to_string(take.startCode);
-  const std::string file = ReadWholeFile(path);
+  const std::string file = ReadFile(path);
   std::string faults = WaveFileFaults(file, take.count) + RampFaults(file, -1);
   if (take.count < (take.runSeconds - 3) * 32000) {
     faults += std::to_string(take.count) + " bytes after " + std::to_string(take.runSeconds) +

@@ -29,10 +29,8 @@ using namespace quorel::test;
 // The backend's verdict on the chain that the system builds for a certificate file of the
 // script's folder (QUOREL_CERTIFICATES): the leaf, then the intermediate a server would send.
 bool ChainTrusted(const wchar_t* file) {
-  wchar_t folder[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableW(L"QUOREL_CERTIFICATES", folder, MAX_PATH);
   const auto certificates =
-      ReadPemCertificates(std::wstring(folder, length < MAX_PATH ? length : 0) + L"\\" + file);
+      ReadPemCertificates(EnvironmentText("QUOREL_CERTIFICATES") + L"\\" + file);
   if (!CHECK(!certificates.empty())) return false;
   HCERTSTORE sent = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);
   for (size_t i = 1; i < certificates.size(); ++i) {

@@ -4,12 +4,10 @@
 
 #include <cstdlib>
 
+#include "support/portable/file_bytes.h"
 #include "support/portable/wire_request.h"
-#include "wide_files.h"
 
 namespace quorel::test {
-
-namespace {
 
 std::wstring EnvironmentText(const std::string& name) {
   wchar_t value[1024];
@@ -17,12 +15,6 @@ std::wstring EnvironmentText(const std::string& name) {
   const DWORD length = GetEnvironmentVariableW(wideName.c_str(), value, 1024);
   return length > 0 && length < 1024 ? std::wstring(value, length) : std::wstring();
 }
-
-bool FileExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-}  // namespace
 
 uint16_t ServerPort(const char* name) {
   const std::wstring value = EnvironmentText(std::string("QUOREL_PORT_") + name);
@@ -46,7 +38,7 @@ std::string RecordedRequests::Wait(size_t index, bool whole) const {
   // The server writes each file once its exchange is over, a moment after the client is done.
   for (int attempt = 0; attempt < 600 && !folder_.empty(); ++attempt) {
     if (FileExists(path)) {
-      const std::string raw = ReadWholeFile(path);
+      const std::string raw = ReadFile(path);
       if (!whole || ParseRequest(raw).complete) return raw;
     }
     Sleep(50);

@@ -10,6 +10,8 @@
 
 namespace quorel::test {
 
+// The value of an environment variable the script exported; empty when absent.
+std::wstring EnvironmentText(const std::string& name);
 // The port of the test server that the script exported as QUOREL_PORT_<name>; 0 when absent.
 uint16_t ServerPort(const char* name);
 

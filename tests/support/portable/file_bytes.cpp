@@ -7,20 +7,20 @@
 
 namespace quorel::test {
 
-std::string ReadFile(const std::string& path) {
+std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream bytes;
   bytes << file.rdbuf();
   return bytes.str();
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << bytes;
-  if (!file) throw std::runtime_error("cannot write " + path);
+  if (!file) throw std::runtime_error("cannot write " + path.string());
 }
 
-bool FileExists(const std::string& path) {
+bool FileExists(const std::filesystem::path& path) {
   std::error_code ignored;
   return std::filesystem::exists(path, ignored);
 }
