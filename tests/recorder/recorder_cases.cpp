@@ -25,7 +25,7 @@ QUOREL_CASE(NoAudioDevice, AFailedStartReturnsItsCodeAndTheStopAfterIt0WithAnyFi
   CHECK_EQ(on.recorder.Start(on.Path("missing") + path.substr(on.folder.Root().size())),
            QUOREL_START_FILE_CREATE_FAILED);
   CHECK_EQ(on.recorder.Stop(), 0);
-  WriteRecording(path, "an earlier recording");
+  WriteFile(path, "an earlier recording");
   const NoInputDevice noDevice(on.folder);
   CHECK_EQ(on.recorder.Start(path), QUOREL_START_INPUT_OPEN_FAILED);
   CHECK_EQ(on.recorder.Stop(), 0);
@@ -40,7 +40,7 @@ QUOREL_CASE(Ramp, EachTakeHoldsItsSamplesInACompleteWavFileOfItsOwn) {
   const RecorderCase on;
   REQUIRE(on.recorder.Loaded());
   const PathText path = on.Path("take.wav"), second = on.Path("second.wav");
-  WriteRecording(path, std::string(20 * kOneSecond, '\xAB'));
+  WriteFile(path, std::string(20 * kOneSecond, '\xAB'));
   const Take take = Record(on.recorder, path, kLongTakeMilliseconds);
   CHECK_NO_FAULTS(TakeFaults(path, take));
   CHECK_GE(take.count, 2 * kOneSecond);  // full buffers and the partial rest

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "support/portable/file_bytes.h"
 #include "support/portable/scratch_folder.h"
 
 namespace quorel::test {
@@ -47,9 +48,10 @@ struct RecorderCase {
 // A take of more than two full buffers, and a short one (on Linux shorter than one buffer).
 extern const int kLongTakeMilliseconds;
 extern const int kShortTakeMilliseconds;
-// The whole content of a file; "<missing>" when it cannot be opened.
-std::string ReadRecording(const PathText& path);
-void WriteRecording(const PathText& path, const std::string& bytes);
+// The whole content of a file; "<missing>" when there is none.
+inline std::string ReadRecording(const PathText& path) {
+  return FileExists(path) ? ReadFile(path) : "<missing>";
+}
 
 // One recording: Start's code, the count Stop returned, and how long it ran.
 struct Take {

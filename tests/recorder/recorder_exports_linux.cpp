@@ -6,7 +6,6 @@
 #include "support/audio/private_pulse_audio.h"
 #include "support/audio/wave_file_checks.h"
 #include "support/common/test_process.h"
-#include "support/portable/file_bytes.h"
 #include "support/portable/wave_checks.h"
 
 namespace quorel::test {
@@ -31,14 +30,6 @@ int32_t RecorderExports::Stop() const {
 
 const int kLongTakeMilliseconds = 2300;
 const int kShortTakeMilliseconds = 400;
-
-std::string ReadRecording(const PathText& path) {
-  return FileExists(path) ? ReadFile(path) : "<missing>";
-}
-
-void WriteRecording(const PathText& path, const std::string& bytes) {
-  WriteFile(path, bytes);
-}
 
 // Audio reaches the recorder in ALSA periods of 50 ms, which the sound server sends whole, so
 // a stop misses up to about 60 ms of what was captured; the rest allows for the start-up of

@@ -28,14 +28,6 @@ int32_t RecorderExports::Stop() const {
 const int kLongTakeMilliseconds = 6500;
 const int kShortTakeMilliseconds = 4500;
 
-std::string ReadRecording(const PathText& path) {
-  return FileExists(path) ? ReadFile(path) : "<missing>";
-}
-
-void WriteRecording(const PathText& path, const std::string& bytes) {
-  WriteFile(path, bytes);
-}
-
 // Wine's input hands back its first buffer a second or two late, so only a floor; the ramp
 // the script plays runs on from wherever the take began.
 std::string TakeFaults(const PathText& path, const Take& take) {
