@@ -74,10 +74,6 @@ const StepOutcome kOutcomes[kStepCount] = {
     {"audio close", QUOREL_SUCCESS},  // the audio file was only read
 };
 
-const StepOutcome& OutcomeOf(Step step) {
-  return kOutcomes[static_cast<size_t>(step)];
-}
-
 int32_t ExpectedCode(std::optional<Step> failed, Mode mode) {
   if (!failed) return QUOREL_SUCCESS;
   // Failing for good after the end, the response file cannot be created or closed either: 11
@@ -85,7 +81,7 @@ int32_t ExpectedCode(std::optional<Step> failed, Mode mode) {
   if (mode == Mode::kPersistent && (*failed == Step::kEnd || *failed == Step::kAnswerRead)) {
     return QUOREL_SPEECH_RESPONSE_WRITE_FAILED;
   }
-  return OutcomeOf(*failed).code;
+  return kOutcomes[static_cast<size_t>(*failed)].code;
 }
 
 // The countdown of the run in progress and what the wrappers saw of it.
@@ -202,7 +198,7 @@ class UploadCountdown : public UploadTest, public ::testing::WithParamInterface<
     FileBackendInUse() = kFileBackend;
     injection = nullptr;
 
-    const char* stepName = run.failed ? OutcomeOf(*run.failed).name : "none";
+    const char* stepName = run.failed ? kOutcomes[static_cast<size_t>(*run.failed)].name : "none";
     SCOPED_TRACE(::testing::Message() << "call " << failingCall << " failed (" << stepName << ")");
     if (printed) std::cout << "call " << failingCall << " (" << stepName << "): " << code << "\n";
     EXPECT_EQ(code, ExpectedCode(run.failed, mode));

@@ -1,56 +1,52 @@
 #include "support/tls/server_catalogue.h"
 
+#include <algorithm>
+
 namespace quorel::test {
 
 namespace {
 
-CatalogueServer Server(const char* name, Misbehaviour misbehaviour = Misbehaviour::kNone) {
+CatalogueServer Server(const char* name, Misbehaviour misbehaviour = Misbehaviour::kNone,
+                       long answerSize = -1,  // -1: the default answer
+                       AnswerFraming framing = AnswerFraming::kContentLength) {
   CatalogueServer server{name, {}};
   server.options.misbehaviour = misbehaviour;
-  return server;
-}
-
-CatalogueServer Answering(const char* name, size_t answerSize, AnswerFraming framing) {
-  CatalogueServer server = Server(name);
-  server.options.answerBody.assign(answerSize, 'a');
+  if (answerSize >= 0) server.options.answerBody.assign(static_cast<size_t>(answerSize), 'a');
   server.options.framing = framing;
   return server;
 }
 
-// Answers after the envelope head and one chunk, then reads no more: the client is still
-// sending.
-CatalogueServer Early(const char* name, const char* status) {
-  CatalogueServer server = Answering(name, 40000, AnswerFraming::kContentLength);
-  server.options.misbehaviour = Misbehaviour::kEarlyAnswer;
-  server.options.answerStatus = status;
-  server.options.requestBodyLimit = 1120;
-  server.options.receiveBufferBytes = 32768;
-  return server;
-}
-
-// Answers right after the request's head and reads on.
-CatalogueServer Reading(const char* name, const char* status, bool sendContinue) {
-  CatalogueServer server = Answering(name, 40000, AnswerFraming::kContentLength);
-  server.options.misbehaviour = Misbehaviour::kEarlyAnswerReading;
+// Answers with a 40000-byte body while the client is still sending: kEarlyAnswer after the
+// envelope head and one chunk, then reading no more; kEarlyAnswerReading right after the
+// request's head, reading on.
+CatalogueServer Early(const char* name, Misbehaviour misbehaviour, const char* status,
+                      bool sendContinue = false) {
+  CatalogueServer server = Server(name, misbehaviour, 40000);
   server.options.answerStatus = status;
   server.options.sendContinue = sendContinue;
+  if (misbehaviour == Misbehaviour::kEarlyAnswer) {
+    server.options.requestBodyLimit = 1120;
+    server.options.receiveBufferBytes = 32768;
+  }
   return server;
 }
 
 std::vector<CatalogueServer> MakeCatalogue() {
+  constexpr Misbehaviour kEarly = Misbehaviour::kEarlyAnswer;
+  constexpr Misbehaviour kReading = Misbehaviour::kEarlyAnswerReading;
   std::vector<CatalogueServer> servers = {
-      Answering("LONG_CHUNKED", 10000, AnswerFraming::kChunked),
-      Answering("UNTIL_CLOSE", 5000, AnswerFraming::kUntilClose),
-      Answering("EMPTY", 0, AnswerFraming::kContentLength),
-      Answering("TRICKLE", 40, AnswerFraming::kContentLength),
+      Server("LONG_CHUNKED", Misbehaviour::kNone, 10000, AnswerFraming::kChunked),
+      Server("UNTIL_CLOSE", Misbehaviour::kNone, 5000, AnswerFraming::kUntilClose),
+      Server("EMPTY", Misbehaviour::kNone, 0),
+      Server("TRICKLE", Misbehaviour::kNone, 40),
       Server("CONTINUE"),
       Server("ERROR_PAGE"),
-      Early("EARLY_417", "417 Expectation Failed"),
-      Early("EARLY_413", "413 Payload Too Large"),
-      Reading("READING_417", "417 Expectation Failed", false),
-      Reading("READING_417_CONTINUE", "417 Expectation Failed", true),
-      Reading("READING_413", "413 Payload Too Large", false),
-      Reading("READING_413_CONTINUE", "413 Payload Too Large", true),
+      Early("EARLY_417", kEarly, "417 Expectation Failed"),
+      Early("EARLY_413", kEarly, "413 Payload Too Large"),
+      Early("READING_417", kReading, "417 Expectation Failed"),
+      Early("READING_417_CONTINUE", kReading, "417 Expectation Failed", true),
+      Early("READING_413", kReading, "413 Payload Too Large"),
+      Early("READING_413_CONTINUE", kReading, "413 Payload Too Large", true),
       Server("REFUSE", Misbehaviour::kRefuse),
       Server("FAIL_HANDSHAKE", Misbehaviour::kFailHandshake),
       Server("CLOSE_IN_REQUEST", Misbehaviour::kCloseInRequest),
@@ -60,23 +56,19 @@ std::vector<CatalogueServer> MakeCatalogue() {
       Server("STALL_IN_ANSWER", Misbehaviour::kStallInAnswer),
       Server("CONTINUE_THEN_CLOSE", Misbehaviour::kContinueThenClose),
   };
-  for (CatalogueServer& server : servers) {
-    TlsServerOptions& options = server.options;
-    if (server.name == "TRICKLE") {
-      // A byte every 1.4 s: within the cases' stall limit of 2 s every time.
-      options.answerPieceSize = 1;
-      options.answerPieceDelayMs = 1400;
-    } else if (server.name == "CONTINUE") {
-      options.sendContinue = true;
-    } else if (server.name == "ERROR_PAGE") {
-      options.answerStatus = "503 Service Unavailable";
-    } else if (server.name == "CLOSE_IN_REQUEST") {
-      // Reset once the envelope head and a first chunk are in: the request has begun, so the
-      // loss falls on a send of the body, whatever the machine's load.
-      options.requestBodyLimit = 1120;
-      options.receiveBufferBytes = 4096;
-    }
-  }
+  const auto of = [&servers](const std::string& name) -> TlsServerOptions& {
+    return std::find_if(servers.begin(), servers.end(), [&](auto& s) { return s.name == name; })
+        ->options;
+  };
+  // A byte every 1.4 s: within the cases' stall limit of 2 s every time.
+  of("TRICKLE").answerPieceSize = 1;
+  of("TRICKLE").answerPieceDelayMs = 1400;
+  of("CONTINUE").sendContinue = true;
+  of("ERROR_PAGE").answerStatus = "503 Service Unavailable";
+  // Reset once the envelope head and a first chunk are in: the request has begun, so the loss
+  // falls on a send of the body, whatever the machine's load.
+  of("CLOSE_IN_REQUEST").requestBodyLimit = 1120;
+  of("CLOSE_IN_REQUEST").receiveBufferBytes = 4096;
   return servers;
 }
 

@@ -71,8 +71,6 @@ std::pair<Key, Certificate> Issue(const char* commonName, const Authority* issue
   }
 }
 
-constexpr char kLocalhostNames[] = "DNS:localhost,IP:127.0.0.1";
-
 // A root when issuer is null, else an intermediate CA under issuer.
 Authority MakeAuthority(const char* commonName, const Authority* issuer = nullptr,
                         Validity validity = kCurrent) {
@@ -80,19 +78,21 @@ Authority MakeAuthority(const char* commonName, const Authority* issuer = nullpt
   return Authority{std::move(key), std::move(certificate), issuer != nullptr};
 }
 
+// Writes folder/name.crt and .key for a leaf for commonName, alone by that DNS name but for
+// localhost, which 127.0.0.1 names too; with the intermediate after it when it has one.
 CertificateFiles WriteLeaf(const std::string& folder, const std::string& name,
-                           const Authority* authority, const char* commonName,
-                           const char* alternativeNames, Validity validity) {
-  const auto [key, certificate] = Issue(commonName, authority, false, alternativeNames, validity);
+                           const Authority* authority, Validity validity,
+                           const std::string& commonName = "localhost") {
+  const std::string names =
+      "DNS:" + commonName + (commonName == "localhost" ? ",IP:127.0.0.1" : "");
+  const auto [key, certificate] =
+      Issue(commonName.c_str(), authority, false, names.c_str(), validity);
   CertificateFiles files{folder + "/" + name + ".crt", folder + "/" + name + ".key"};
-  if (authority != nullptr && authority->intermediate) {
-    Require(service::WriteCertificateFile(files.certificate,
-                                          {certificate.get(), authority->certificate.get()}),
-            "writing certificates");
-  } else {
-    Require(service::WriteCertificateFile(files.certificate, {certificate.get()}),
-            "writing certificates");
-  }
+  const bool chained = authority != nullptr && authority->intermediate;
+  Require(chained ? service::WriteCertificateFile(files.certificate,
+                                                  {certificate.get(), authority->certificate.get()})
+                  : service::WriteCertificateFile(files.certificate, {certificate.get()}),
+          "writing certificates");
   Require(service::WriteKeyFile(files.key, key.get()), "writing a key");
   return files;
 }
@@ -112,21 +112,15 @@ TestCertificates MakeTestCertificates(const std::string& folder) {
   Require(service::WriteCertificateFile(set.caFile,
                                         {testCa.certificate.get(), expiredCa.certificate.get()}),
           "writing certificates");
-  set.localhost = WriteLeaf(folder, "localhost", &testCa, "localhost", kLocalhostNames, kCurrent);
-  set.wrongName =
-      WriteLeaf(folder, "wrong-name", &testCa, "service.invalid", "DNS:service.invalid", kCurrent);
-  set.expired = WriteLeaf(folder, "expired", &testCa, "localhost", kLocalhostNames, kEnded);
-  set.notYetValid =
-      WriteLeaf(folder, "not-yet-valid", &testCa, "localhost", kLocalhostNames, {kDay, 30 * kDay});
-  set.selfSigned =
-      WriteLeaf(folder, "self-signed", nullptr, "localhost", kLocalhostNames, kCurrent);
-  set.otherCa = WriteLeaf(folder, "other-ca", &otherCa, "localhost", kLocalhostNames, kCurrent);
-  set.expiredUnderIntermediate = WriteLeaf(folder, "expired-under-intermediate", &intermediate,
-                                           "localhost", kLocalhostNames, kEnded);
-  set.expiredIntermediate = WriteLeaf(folder, "expired-intermediate", &expiredIntermediate,
-                                      "localhost", kLocalhostNames, kCurrent);
-  set.expiredRoot =
-      WriteLeaf(folder, "expired-root", &expiredCa, "localhost", kLocalhostNames, kCurrent);
+  set.localhost = WriteLeaf(folder, "localhost", &testCa, kCurrent);
+  set.otherCa = WriteLeaf(folder, "other-ca", &otherCa, kCurrent);
+  WriteLeaf(folder, "wrong-name", &testCa, kCurrent, "service.invalid");
+  WriteLeaf(folder, "expired", &testCa, kEnded);
+  WriteLeaf(folder, "not-yet-valid", &testCa, {kDay, 30 * kDay});
+  WriteLeaf(folder, "self-signed", nullptr, kCurrent);
+  WriteLeaf(folder, "expired-under-intermediate", &intermediate, kEnded);
+  WriteLeaf(folder, "expired-intermediate", &expiredIntermediate, kCurrent);
+  WriteLeaf(folder, "expired-root", &expiredCa, kCurrent);
   return set;
 }
 

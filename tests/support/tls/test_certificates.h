@@ -15,17 +15,15 @@ struct CertificateFiles {
   std::string key;          // PEM, unencrypted
 };
 
+// The files are named after what they hold: localhost.crt and .key, wrong-name (signed by the
+// test CA for another host name), expired (ended yesterday), not-yet-valid (starts tomorrow),
+// self-signed, other-ca (signed by an untrusted CA), expired-under-intermediate (under a valid
+// intermediate), expired-intermediate (under an intermediate that expired) and expired-root
+// (signed by the expired trusted root); all but wrong-name are for localhost.
 struct TestCertificates {
   std::string caFile;  // the trust store a client is given: the test CA and the expired root
   CertificateFiles localhost;
-  CertificateFiles wrongName;                 // signed by the test CA for another host name
-  CertificateFiles expired;                   // localhost, validity ended yesterday
-  CertificateFiles notYetValid;               // localhost, validity starts tomorrow
-  CertificateFiles selfSigned;                // localhost, signed by its own key
-  CertificateFiles otherCa;                   // localhost, signed by an untrusted CA
-  CertificateFiles expiredUnderIntermediate;  // localhost, expired, under a valid intermediate
-  CertificateFiles expiredIntermediate;       // localhost, under an intermediate that expired
-  CertificateFiles expiredRoot;               // localhost, signed by the expired trusted root
+  CertificateFiles otherCa;
 };
 
 // Writes the whole set into folder (which must exist); throws std::runtime_error on failure.

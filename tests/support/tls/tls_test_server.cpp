@@ -53,24 +53,19 @@ struct TlsTestServer::State {
 
 namespace {
 
-constexpr char kHeaderEnd[] = "\r\n\r\n";
-
-// Waits for the socket to become readable; false when the server stops first.
-bool WaitReadable(int socket, int stopFd) {
-  pollfd fds[2] = {{socket, POLLIN, 0}, {stopFd, POLLIN, 0}};
-  if (poll(fds, 2, -1) < 0) return false;
-  return (fds[1].revents & POLLIN) == 0;
-}
-
-void WaitForStop(int stopFd) {
+// Waits up to waitMs (-1: for ever) for the server to stop; false when the time ran out first.
+bool WaitForStop(int stopFd, int waitMs = -1) {
   pollfd stop{stopFd, POLLIN, 0};
-  while (poll(&stop, 1, -1) <= 0) {
+  int ready;
+  while ((ready = poll(&stop, 1, waitMs)) < 0) {
   }
+  return ready > 0;
 }
 
 // Reads at most limit bytes; 0 at the end of the stream, on failure or when the server stops.
 size_t ReadSome(SSL* ssl, int socket, int stopFd, char* buffer, size_t limit) {
-  if (SSL_pending(ssl) == 0 && !WaitReadable(socket, stopFd)) return 0;
+  pollfd fds[2] = {{socket, POLLIN, 0}, {stopFd, POLLIN, 0}};
+  if (SSL_pending(ssl) == 0 && (poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN))) return 0;
   const int got = SSL_read(ssl, buffer, static_cast<int>(std::min<size_t>(limit, 1 << 16)));
   return got > 0 ? static_cast<size_t>(got) : 0;
 }
@@ -117,27 +112,22 @@ std::string Frame(const TlsServerOptions& options, const std::string& piece) {
   return size + piece + "\r\n";
 }
 
-// Sends body[0, end) in the configured pieces; false when the client went away or the server
-// stops.
-bool SendBody(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t end) {
+// The answer's header and body[0, end) in the configured pieces, and the chunked coding's end
+// once the body is whole; false when the client went away or the server stops.
+bool SendAnswer(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t end) {
+  if (!WriteAll(ssl, AnswerHeader(options))) return false;
   const size_t pieceSize =
       options.answerPieceSize == 0 ? std::max<size_t>(end, 1) : options.answerPieceSize;
   for (size_t offset = 0; offset < end; offset += pieceSize) {
-    if (offset > 0 && options.answerPieceDelayMs > 0) {
-      pollfd stop{stopFd, POLLIN, 0};
-      if (poll(&stop, 1, static_cast<int>(options.answerPieceDelayMs)) > 0) return false;
+    if (offset > 0 && options.answerPieceDelayMs > 0 &&
+        WaitForStop(stopFd, static_cast<int>(options.answerPieceDelayMs))) {
+      return false;
     }
     const std::string piece = options.answerBody.substr(offset, std::min(pieceSize, end - offset));
     if (!WriteAll(ssl, Frame(options, piece))) return false;
   }
-  return true;
-}
-
-// The answer's header and body[0, end), and the chunked coding's end once the body is whole.
-bool SendAnswer(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t end) {
-  return WriteAll(ssl, AnswerHeader(options)) && SendBody(ssl, stopFd, options, end) &&
-         (end < options.answerBody.size() || options.framing != AnswerFraming::kChunked ||
-          WriteAll(ssl, "0\r\n\r\n"));
+  return end < options.answerBody.size() || options.framing != AnswerFraming::kChunked ||
+         WriteAll(ssl, "0\r\n\r\n");
 }
 
 }  // namespace
@@ -161,6 +151,10 @@ void TlsTestServer::State::Serve(int socket) {
   SSL* ssl = nullptr;
   bool reset = false;
   bool closesOnPurpose = false;  // reached the point where the misbehaviour closes
+  const auto stall = [&] {
+    MarkMisbehaved();
+    WaitForStop(stopFd);
+  };
 
   // A client that never sends its hello must not hold the handshake for ever.
   timeval handshakeLimit{10, 0};
@@ -169,14 +163,13 @@ void TlsTestServer::State::Serve(int socket) {
   if (misbehaviour == Misbehaviour::kFailHandshake) {
     closesOnPurpose = true;
   } else if (misbehaviour == Misbehaviour::kStallHandshake) {
-    MarkMisbehaved();
-    WaitForStop(stopFd);
+    stall();
   } else if ((ssl = SSL_new(context)) != nullptr && SSL_set_fd(ssl, socket) == 1 &&
              SSL_accept(ssl) == 1) {
     [&] {
       // The header byte by byte, so that not one body byte is taken with it.
       char byte;
-      while (record.request.find(kHeaderEnd) == std::string::npos) {
+      while (record.request.find("\r\n\r\n") == std::string::npos) {
         if (ReadSome(ssl, socket, stopFd, &byte, 1) == 0) return;
         record.request += byte;
       }
@@ -188,83 +181,66 @@ void TlsTestServer::State::Serve(int socket) {
         return;
       }
 
-      const bool cutRequest = misbehaviour == Misbehaviour::kCloseInRequest ||
-                              misbehaviour == Misbehaviour::kStallInRequest ||
-                              misbehaviour == Misbehaviour::kEarlyAnswer ||
-                              misbehaviour == Misbehaviour::kEarlyAnswerReading;
+      // The modes that act once requestBodyLimit body bytes are in.
+      const bool cutRequest = misbehaviour >= Misbehaviour::kCloseInRequest &&
+                              misbehaviour <= Misbehaviour::kEarlyAnswerReading;
       const uint64_t wanted = cutRequest
                                   ? std::min(options.requestBodyLimit, record.declaredBodyLength)
                                   : record.declaredBodyLength;
-      char buffer[1 << 16];
-      while (record.request.size() - headerLength < wanted) {
-        const uint64_t missing = wanted - (record.request.size() - headerLength);
-        const size_t got =
-            ReadSome(ssl, socket, stopFd, buffer,
-                     static_cast<size_t>(std::min<uint64_t>(missing, sizeof buffer)));
-        if (got == 0) return;
-        record.request.append(buffer, got);
-      }
+      // The body up to length bytes; false when the client or the server stops first.
+      const auto readBodyTo = [&](uint64_t length) {
+        char buffer[1 << 16];
+        for (uint64_t have; (have = record.request.size() - headerLength) < length;) {
+          const size_t got = ReadSome(ssl, socket, stopFd, buffer,
+                                      std::min<uint64_t>(length - have, sizeof buffer));
+          if (got == 0) return false;
+          record.request.append(buffer, got);
+        }
+        return true;
+      };
+      if (!readBodyTo(wanted)) return;
       if (cutRequest && options.holdUntilReleased && !WaitForRelease()) return;
 
+      const size_t whole = options.answerBody.size();
       switch (misbehaviour) {
         case Misbehaviour::kCloseInRequest:
           reset = closesOnPurpose = true;
           return;
         case Misbehaviour::kStallInRequest:
         case Misbehaviour::kStallAnswer:
-          MarkMisbehaved();
-          WaitForStop(stopFd);
-          return;
-        case Misbehaviour::kNoAnswer:
-          SSL_shutdown(ssl);
-          closesOnPurpose = true;
-          return;
+          return stall();
         case Misbehaviour::kContinueThenClose:
           if (!WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) return;
+          [[fallthrough]];
+        case Misbehaviour::kNoAnswer:
           SSL_shutdown(ssl);
           closesOnPurpose = true;
           return;
         case Misbehaviour::kEarlyAnswer:
         case Misbehaviour::kEarlyAnswerReading:
-          if (!SendAnswer(ssl, stopFd, options, options.answerBody.size())) return;
+          if (!SendAnswer(ssl, stopFd, options, whole)) return;
           MarkMisbehaved();
           if (misbehaviour == Misbehaviour::kEarlyAnswer) {
-            pollfd stop{stopFd, POLLIN, 0};
-            if (options.resetAfterEarlyAnswerMs == 0) {
-              WaitForStop(stopFd);
-            } else if (poll(&stop, 1, static_cast<int>(options.resetAfterEarlyAnswerMs)) == 0) {
-              reset = true;  // with the client's body unread: as a server that gives up does
-            }
+            const unsigned resetMs = options.resetAfterEarlyAnswerMs;
+            // A reset with the client's body unread: as a server that gives up does.
+            reset = !WaitForStop(stopFd, resetMs == 0 ? -1 : static_cast<int>(resetMs));
             return;
           }
           // To the declared end of the body, which a client that goes on sending reaches.
-          while (record.request.size() - headerLength < record.declaredBodyLength) {
-            const size_t got = ReadSome(ssl, socket, stopFd, buffer, sizeof buffer);
-            if (got == 0) return;
-            record.request.append(buffer, got);
-          }
+          readBodyTo(record.declaredBodyLength);
           // A TCP close alone: a close_notify left unread would make a pooling client (WinINet)
           // take the connection for open and send its next request into it.
           return;
+        case Misbehaviour::kCutAnswer:
+          // An orderly TCP close without TLS's own: a reset could discard the half already sent.
+          closesOnPurpose = SendAnswer(ssl, stopFd, options, whole / 2);
+          return;
+        case Misbehaviour::kStallInAnswer:
+          if (SendAnswer(ssl, stopFd, options, whole / 2)) stall();
+          return;
         default:
-          break;
+          if (SendAnswer(ssl, stopFd, options, whole)) SSL_shutdown(ssl);
       }
-
-      const bool partial =
-          misbehaviour == Misbehaviour::kCutAnswer || misbehaviour == Misbehaviour::kStallInAnswer;
-      const size_t end = partial ? options.answerBody.size() / 2 : options.answerBody.size();
-      if (!SendAnswer(ssl, stopFd, options, end)) return;
-      if (misbehaviour == Misbehaviour::kCutAnswer) {
-        // An orderly TCP close without TLS's own: a reset could discard the half already sent.
-        closesOnPurpose = true;
-        return;
-      }
-      if (misbehaviour == Misbehaviour::kStallInAnswer) {
-        MarkMisbehaved();
-        WaitForStop(stopFd);
-        return;
-      }
-      SSL_shutdown(ssl);
     }();
   }
 
@@ -307,21 +283,18 @@ void TlsTestServer::State::Accept() {
 TlsTestServer::TlsTestServer(TlsServerOptions options) : state_(std::make_unique<State>()) {
   State& state = *state_;
   state.options = std::move(options);
-
+  const TlsServerOptions& given = state.options;
   const auto fail = [&state](const std::string& what) {
     if (state.context != nullptr) SSL_CTX_free(state.context);
     if (state.listener >= 0) close(state.listener);
-    for (int fd : state.stopPipe) {
+    for (int fd : state.stopPipe)
       if (fd >= 0) close(fd);
-    }
     throw std::runtime_error(std::string("test TLS server: ") + what);
   };
   state.context = SSL_CTX_new(TLS_server_method());
   if (state.context == nullptr ||
-      SSL_CTX_use_certificate_chain_file(state.context, state.options.certificateFile.c_str()) !=
-          1 ||
-      SSL_CTX_use_PrivateKey_file(state.context, state.options.keyFile.c_str(), SSL_FILETYPE_PEM) !=
-          1) {
+      SSL_CTX_use_certificate_chain_file(state.context, given.certificateFile.c_str()) != 1 ||
+      SSL_CTX_use_PrivateKey_file(state.context, given.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
     fail("certificate or key");
   }
   if (pipe2(state.stopPipe, O_CLOEXEC) != 0) fail("pipe");
@@ -330,23 +303,21 @@ TlsTestServer::TlsTestServer(TlsServerOptions options) : state_(std::make_unique
   if (state.listener < 0) fail("socket");
   const int yes = 1;
   setsockopt(state.listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  if (state.options.receiveBufferBytes > 0) {
-    setsockopt(state.listener, SOL_SOCKET, SO_RCVBUF, &state.options.receiveBufferBytes,
-               sizeof state.options.receiveBufferBytes);
+  if (given.receiveBufferBytes > 0) {
+    setsockopt(state.listener, SOL_SOCKET, SO_RCVBUF, &given.receiveBufferBytes,
+               sizeof given.receiveBufferBytes);
   }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(state.options.port);
+  address.sin_port = htons(given.port);
   socklen_t length = sizeof address;
   if (bind(state.listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       getsockname(state.listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    fail(("cannot listen on 127.0.0.1:" + std::to_string(state.options.port) + ": " +
-          std::strerror(errno))
-             .c_str());
+    fail("cannot listen on 127.0.0.1:" + std::to_string(given.port) + ": " + std::strerror(errno));
   }
   state.port = ntohs(address.sin_port);
-  if (state.options.misbehaviour == Misbehaviour::kRefuse) return;
+  if (given.misbehaviour == Misbehaviour::kRefuse) return;
   if (listen(state.listener, 64) != 0) fail("listen");
   state.acceptor = std::thread([&state] { state.Accept(); });
 }

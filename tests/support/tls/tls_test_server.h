@@ -11,6 +11,8 @@
 
 namespace quorel::test {
 
+// In this order: kCloseInRequest to kEarlyAnswerReading are the modes that act within the request,
+// and the server program names them by their place.
 enum class Misbehaviour {
   kNone,
   kRefuse,              // the port is bound but not listening: every connection is refused

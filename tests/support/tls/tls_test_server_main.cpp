@@ -1,15 +1,12 @@
 // The test TLS server as a program, for wire tests on other systems, stress runs and
 // benchmarks. It prints "port N" once listening, writes each request it receives to
-// FOLDER/request-K.bin when asked to, and runs until SIGINT or SIGTERM, or until it has served
-// the given number of exchanges.
+// FOLDER/request-K.bin when asked to, and runs until SIGINT or SIGTERM.
 //
 //   quorel-tls-test-server --make-certificates FOLDER
 //   quorel-tls-test-server --catalogue-names
 //   quorel-tls-test-server --certificate FILE --key FILE [--port N] [--misbehave MODE]
-//       [--request-body-limit N] [--receive-buffer N] [--send-continue] [--status TEXT]
-//       [--answer-file FILE | --answer-size N] [--framing length|chunked|close]
-//       [--piece-size N] [--piece-delay-ms N] [--record-folder FOLDER] [--exchanges N]
-//       [--catalogue NAME]
+//       [--request-body-limit N] [--receive-buffer N] [--answer-size N]
+//       [--record-folder FOLDER] [--catalogue NAME]
 //
 // --catalogue-names lists the servers of the shared upload cases; --catalogue NAME serves as
 // that one does (support/tls/server_catalogue.h): its options replace all but the certificate,
@@ -18,9 +15,7 @@
 // MODE is one of kMisbehaviours below, as support/tls/tls_test_server.h describes them.
 #include <signal.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -32,8 +27,8 @@
 
 namespace {
 
-using quorel::test::AnswerFraming;
 using quorel::test::Misbehaviour;
+using quorel::test::TlsServerOptions;
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -41,58 +36,42 @@ void RequestStop(int) {
   stopRequested = 1;
 }
 
-int Usage(const char* problem) {
+int Usage(const std::string& problem) {
   std::cerr << "quorel-tls-test-server: " << problem << " (see the head of the source)\n";
   return 2;
 }
 
-// The names of MODE and of the framings, each in the order of its enum.
+// The names of MODE, in the order of the enum.
 constexpr char kMisbehaviours[] =
     "none refuse fail-handshake stall-handshake close-in-request stall-in-request early-answer "
     "early-answer-reading continue-then-close no-answer stall-answer cut-answer stall-in-answer";
-constexpr char kFramings[] = "length chunked close";
 
-// The value at the place of the word name among names; false when no word is name.
-template <typename Enum>
-bool Lookup(const char* names, const std::string& name, Enum& value) {
-  std::istringstream words(names);
+// The mode named name; false when there is none.
+bool LookUpMode(const std::string& name, Misbehaviour& mode) {
+  std::istringstream words(kMisbehaviours);
   int index = 0;
   for (std::string word; words >> word; ++index) {
     if (word == name) {
-      value = static_cast<Enum>(index);
+      mode = static_cast<Misbehaviour>(index);
       return true;
     }
   }
   return false;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& contents) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  contents = bytes.str();
-  return static_cast<bool>(file);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  quorel::test::TlsServerOptions options;
+  TlsServerOptions options;
   std::string recordFolder;
-  unsigned long exchangeLimit = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
-    if (flag == "--send-continue") {
-      options.sendContinue = true;
-      continue;
-    }
     if (flag == "--catalogue-names") {
       for (const auto& server : quorel::test::ServerCatalogue()) std::cout << server.name << "\n";
       return 0;
     }
-    if (i + 1 >= argc) return Usage(("a value is missing after " + flag).c_str());
+    if (i + 1 >= argc) return Usage("a value is missing after " + flag);
     const std::string value = argv[++i];
-    const unsigned long number = std::strtoul(value.c_str(), nullptr, 10);
     if (flag == "--make-certificates") {
       try {
         const auto set = quorel::test::MakeTestCertificates(value);
@@ -104,44 +83,31 @@ int main(int argc, char** argv) {
         return 1;
       }
     }
+    const unsigned long number = std::strtoul(value.c_str(), nullptr, 10);
     if (flag == "--catalogue") {
       const auto* server = quorel::test::FindCatalogueServer(value);
-      if (server == nullptr) return Usage("unknown catalogue server");
-      const quorel::test::TlsServerOptions given = options;
-      options = server->options;
-      options.certificateFile = given.certificateFile;
-      options.keyFile = given.keyFile;
-      options.port = given.port;
-    } else if (flag == "--certificate")
+      if (server == nullptr) return Usage("unknown catalogue server " + value);
+      TlsServerOptions served = server->options;
+      served.certificateFile = options.certificateFile;
+      served.keyFile = options.keyFile;
+      served.port = options.port;
+      options = served;
+    } else if (flag == "--certificate") {
       options.certificateFile = value;
-    else if (flag == "--key")
+    } else if (flag == "--key") {
       options.keyFile = value;
-    else if (flag == "--port")
+    } else if (flag == "--port") {
       options.port = static_cast<uint16_t>(number);
-    else if (flag == "--request-body-limit")
+    } else if (flag == "--request-body-limit") {
       options.requestBodyLimit = number;
-    else if (flag == "--receive-buffer")
+    } else if (flag == "--receive-buffer") {
       options.receiveBufferBytes = static_cast<int>(number);
-    else if (flag == "--status")
-      options.answerStatus = value;
-    else if (flag == "--answer-size")
+    } else if (flag == "--answer-size") {
       options.answerBody.assign(number, 'a');
-    else if (flag == "--piece-size")
-      options.answerPieceSize = number;
-    else if (flag == "--piece-delay-ms")
-      options.answerPieceDelayMs = static_cast<unsigned>(number);
-    else if (flag == "--record-folder")
+    } else if (flag == "--record-folder") {
       recordFolder = value;
-    else if (flag == "--exchanges")
-      exchangeLimit = number;
-    else if (flag == "--misbehave") {
-      if (!Lookup(kMisbehaviours, value, options.misbehaviour)) return Usage("unknown MODE");
-    } else if (flag == "--framing") {
-      if (!Lookup(kFramings, value, options.framing)) return Usage("unknown framing");
-    } else if (flag == "--answer-file") {
-      if (!ReadWholeFile(value, options.answerBody)) return Usage("unreadable answer file");
-    } else {
-      return Usage(("unknown flag " + flag).c_str());
+    } else if (flag != "--misbehave" || !LookUpMode(value, options.misbehaviour)) {
+      return Usage("unknown " + flag + " " + value);
     }
   }
   if (options.certificateFile.empty() || options.keyFile.empty()) {
@@ -154,7 +120,7 @@ int main(int argc, char** argv) {
     quorel::test::TlsTestServer server(options);
     std::cout << "port " << server.Port() << std::endl;
     size_t recorded = 0;
-    while (!stopRequested && (exchangeLimit == 0 || recorded < exchangeLimit)) {
+    while (!stopRequested) {
       const auto exchanges = server.WaitForExchanges(recorded + 1, 200);
       for (; recorded < exchanges.size(); ++recorded) {
         if (recordFolder.empty()) continue;
