@@ -172,7 +172,7 @@ done < <(bash scripts/private-pulseaudio.sh start "$pulse_dir")
 pactl load-module module-null-sink sink_name=quorel_sine rate=16000 channels=1 \
   format=s16le >/dev/null
 pactl set-default-source quorel_sine.monitor
-# 16 samples are one period at 16000 Hz; amplitude 12000, as tests/windows/signal_checks.h has.
+# 16 samples are one period at 16000 Hz; amplitude 12000, as the winmm input test expects.
 period=$(awk 'BEGIN { for (i = 0; i < 16; i++) {
   v = int(12000 * sin(2 * 3.14159265358979 * i / 16)); if (v < 0) v += 65536
   printf "\\%03o\\%03o", v % 256, int(v / 256) } }')
