@@ -88,14 +88,16 @@ done
 # Wine's 32-bit half needs a kernel that runs 32-bit x86 programs, which some virtual machines
 # lack. There only 64-bit Wine runs, through its own loader (the `wine` command would start the
 # 32-bit one), and the i686 DLL is built and its tables checked, but its programs are not run.
+# install-deps.sh asks the kernel the same question before it installs 32-bit Wine.
 run_architectures=(x86_64)
 wine=wine
-if /lib/ld-linux.so.2 --help >/dev/null 2>&1; then
+if bash scripts/runs-32bit-x86.sh; then
   run_architectures+=(i686)
 else
   wine=/usr/lib/wine/wine64
   export WINELOADER=$wine
-  echo "[ SKIP ] i686: this machine's kernel runs no 32-bit x86 programs, so 32-bit Wine cannot"
+  echo "[ SKIP ] i686: this machine's kernel runs no 32-bit x86 programs, so 32-bit Wine cannot" \
+    "run here; the i686 DLL is built and its tables checked, its test programs are not run"
 fi
 
 # --- The Wine prefix ----------------------------------------------------------------------
