@@ -15,10 +15,11 @@ set -euo pipefail
 architecture=$1
 dir=$2
 mirror=${QUOREL_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-# What the library and its tests link, the C++ runtime the emulated programs load, and ALSA's
-# PulseAudio plugin that their capture goes through.
+# What the library and its tests link, the C++ runtime the emulated programs load, ALSA's
+# PulseAudio plugin that their capture goes through, and PulseAudio for its ALSA configuration,
+# which makes that plugin the default device (qemu-user lists /etc/alsa/conf.d in the root).
 packages=(libc6-dev libstdc++-12-dev libcurl4-openssl-dev libssl-dev libasound2-dev
-  libasound2-plugins libgtest-dev)
+  libasound2-plugins pulseaudio libgtest-dev)
 stamp="$architecture ${packages[*]}"
 
 if [ "$(cat "$dir/.quorel-sysroot" 2>/dev/null)" = "$stamp" ]; then
