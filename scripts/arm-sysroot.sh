@@ -15,11 +15,10 @@ set -euo pipefail
 architecture=$1
 dir=$2
 mirror=${QUOREL_DEBIAN_MIRROR:-http://deb.debian.org/debian}
-# What the library and its tests link, the C++ runtime the emulated programs load, ALSA's
-# PulseAudio plugin that their capture goes through, and PulseAudio for its ALSA configuration,
-# which makes that plugin the default device (qemu-user lists /etc/alsa/conf.d in the root).
+# What the library and its tests link, the C++ runtime the emulated programs load, and ALSA's
+# PulseAudio plugin that their capture goes through.
 packages=(libc6-dev libstdc++-12-dev libcurl4-openssl-dev libssl-dev libasound2-dev
-  libasound2-plugins pulseaudio libgtest-dev)
+  libasound2-plugins libgtest-dev)
 stamp="$architecture ${packages[*]}"
 
 if [ "$(cat "$dir/.quorel-sysroot" 2>/dev/null)" = "$stamp" ]; then
@@ -42,6 +41,10 @@ for attempt in 1 2 3; do
   }
   sleep $((attempt * 15))
 done
+# qemu-user opens a path in the root wherever the root has it: the device nodes, the plain /dev/shm
+# folder (PulseAudio's shared memory with the host's daemon), /tmp and the host's name files that
+# mmdebstrap leaves there would hide the host's own.
+rm -rf "$dir.partial"/{dev,tmp,run,proc,sys} "$dir.partial"/etc/{resolv.conf,hostname}
 # Links to absolute paths (configuration files, some .so links) would lead out of the root into
 # the host's files: made relative, they stay inside it wherever it lies.
 find "$dir.partial" -type l -lname '/*' -print0 | while IFS= read -r -d '' link; do
