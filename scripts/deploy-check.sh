@@ -4,8 +4,9 @@
 # temporary folder, and the library built for nginx's port (in build-deploy/). 40 requests from
 # 8 threads through the library must all come back with the spoken sentence, and both instances
 # must have served; then 40 more, and one instance is killed (SIGKILL) once 8 of them have been
-# answered: every request must still be answered, by the other. Prints the figures, exits 1 on
-# any failure. Needs nginx (scripts/install-deps.sh --bench). About a minute once built.
+# answered: every request must still be answered, by the other. Also verifies the systemd unit
+# where systemd-analyze is installed. Prints the figures, exits 1 on any failure. Needs nginx
+# (scripts/install-deps.sh --bench). About 20 s once built, under a minute from scratch.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,6 +17,7 @@ readonly key=deploy-check
 readonly requests=40
 readonly threads=8
 readonly kill_after=8
+readonly jobs=${QUOREL_BUILD_JOBS:-$(nproc)}
 readonly site_config=deploy/nginx/quorel-service.conf
 readonly unit=deploy/systemd/quorel-service@.service
 
@@ -28,16 +30,15 @@ command -v nginx >/dev/null || fail "nginx is not installed (scripts/install-dep
 work=$(mktemp -d /tmp/quorel-deploy-check-XXXXXX)
 # nginx's workers run as another user when it is started as root: they may pass, not list.
 chmod 0711 "$work"
-service_a_pid=""
-service_b_pid=""
+declare -A service_pid=()
 nginx_pid=""
 driver_pid=""
 cleanup() {
   local pid
-  for pid in "$driver_pid" "$nginx_pid" "$service_a_pid" "$service_b_pid"; do
+  for pid in "$driver_pid" "$nginx_pid" "${service_pid[@]}"; do
     [ -z "$pid" ] || kill -TERM "$pid" 2>/dev/null || true
   done
-  for pid in "$driver_pid" "$nginx_pid" "$service_a_pid" "$service_b_pid"; do
+  for pid in "$driver_pid" "$nginx_pid" "${service_pid[@]}"; do
     [ -z "$pid" ] || wait "$pid" 2>/dev/null || true
   done
   rm -rf "$work"
@@ -73,10 +74,11 @@ served() {
   grep -c ' 200 in=' "$work/$1.log" || true
 }
 
-# Posts the sentence $requests times from $threads threads; one line "N CODE MS" per answer.
+# Posts the sentence $requests times from $threads threads into folder $work/RUN, printing one
+# line "N CODE MS" per answer: post_requests RUN.
 post_requests() {
   mkdir "$work/$1"
-  build-deploy/bench/quorel_bench_speech_threads "$work/speech.wav" "$key" "$work/$1" \
+  exec build-deploy/bench/quorel_bench_speech_threads "$work/speech.wav" "$key" "$work/$1" \
     "$requests" "$threads" >"$work/$1.lines"
 }
 
@@ -84,8 +86,8 @@ post_requests() {
 check_answers() {
   local succeeded wrong
   succeeded=$(awk '$2 == 999' "$work/$1.lines" | wc -l)
-  [ "$succeeded" -eq "$requests" ] ||
-    fail "$1: $succeeded of $requests requests succeeded; codes: $(cut -d' ' -f2 "$work/$1.lines" | sort | uniq -c | tr '\n' ' ')"
+  [ "$succeeded" -eq "$requests" ] || fail "$1: $succeeded of $requests requests succeeded;" \
+    "codes: $(cut -d' ' -f2 "$work/$1.lines" | sort | uniq -c | tr '\n' ' ')"
   mapfile -t wrong < <(grep -L -F "\"transcript\":\"$sentence\"" "$work/$1"/*.json)
   [ ${#wrong[@]} -eq 0 ] || fail "$1: ${#wrong[@]} answers without the sentence; the first:" \
     "$(tr -s '\n ' ' ' <"${wrong[0]}" | head -c 300)"
@@ -97,12 +99,13 @@ milliseconds() {
 
 # Median and longest time of run $1's requests, in ms.
 latencies() {
-  cut -d' ' -f3 "$work/$1.lines" | sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)], t[NR] }'
+  cut -d' ' -f3 "$work/$1.lines" | sort -n |
+    awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)], t[NR] }'
 }
 
 started=$SECONDS
 cmake -S . -B build >/dev/null
-cmake --build build -j2 --target quorel-service >/dev/null
+cmake --build build -j"$jobs" --target quorel-service >/dev/null
 
 # The unit, as systemd reads it (no running systemd needed): no warning, and an exposure of at
 # most 2.0 of 10 by systemd's own measure.
@@ -112,8 +115,10 @@ if command -v systemd-analyze >/dev/null; then
   cp -a /lib/systemd/system "$root/usr/lib/systemd/"
   cp "$unit" "$root/etc/systemd/system/"
   cp build/service/quorel-service "$root/usr/local/bin/"
-  warnings=$(systemd-analyze verify --root="$root" quorel-service@8443.service 2>&1) &&
-    [ -z "$warnings" ] || fail "$unit: $warnings"
+  if ! warnings=$(systemd-analyze verify --root="$root" quorel-service@8443.service 2>&1) ||
+    [ -n "$warnings" ]; then
+    fail "$unit: $warnings"
+  fi
   exposure=$(systemd-analyze security --offline=yes --root="$root" --threshold=20 \
     quorel-service@8443.service | tail -n 1) || fail "$unit: $exposure"
   echo "deploy-check: $unit verified; ${exposure#→ }"
@@ -125,12 +130,12 @@ espeak-ng -v en-us+klatt -s 175 -w "$work/spoken.wav" "$sentence"
 sox "$work/spoken.wav" -r 16000 -c 1 -b 16 "$work/speech.wav"
 
 for instance in a b; do
-  build/service/quorel-service --key "$key" --port 0 --threads 1 --grammar "$grammar" --state-dir "$work/$instance" \
-    >"$work/$instance.log" 2>&1 &
-  eval "service_${instance}_pid=$!"
+  build/service/quorel-service --key "$key" --port 0 --threads 1 --grammar "$grammar" \
+    --state-dir "$work/$instance" >"$work/$instance.log" 2>&1 &
+  service_pid[$instance]=$!
 done
-port_a=$(service_port "$work/a.log" "$service_a_pid")
-port_b=$(service_port "$work/b.log" "$service_b_pid")
+port_a=$(service_port "$work/a.log" "${service_pid[a]}")
+port_b=$(service_port "$work/b.log" "${service_pid[b]}")
 
 # Clients see instance a's localhost certificate; nginx trusts both instances' authorities.
 tls=$work/tls
@@ -182,18 +187,19 @@ cp "$work/a/authority.pem" "$tls/authority.pem"
 cmake -S . -B build-deploy -DQUOREL_BUILD_TESTS=OFF -DQUOREL_BUILD_SERVICE=OFF \
   -DQUOREL_BUILD_TOOL=OFF -DQUOREL_SERVICE_PORT="$port" -DQUOREL_CA_FILE="$tls/authority.pem" \
   >/dev/null
-cmake --build build-deploy -j2 --target quorel_bench_speech_threads >/dev/null
+cmake --build build-deploy -j"$jobs" --target quorel_bench_speech_threads >/dev/null
 built=$SECONDS
 
 # Both instances up: every answer right, both served.
 begun=$(milliseconds)
-post_requests both
+(post_requests both)
 both_ms=$(($(milliseconds) - begun))
 check_answers both
 served_a=$(served a)
 served_b=$(served b)
-[ "$served_a" -gt 0 ] && [ "$served_b" -gt 0 ] ||
+if [ "$served_a" -eq 0 ] || [ "$served_b" -eq 0 ]; then
   fail "both: instance a served $served_a, instance b $served_b; both should have"
+fi
 echo "deploy-check: $requests requests from $threads threads through nginx on port $port:" \
   "all answered \"$sentence\" in $both_ms ms; instance a served $served_a, b $served_b;" \
   "median, longest: $(latencies both | sed 's/ / ms, /') ms"
@@ -201,18 +207,18 @@ echo "deploy-check: $requests requests from $threads threads through nginx on po
 # Instance b killed mid-run: every request still answered.
 begun=$(milliseconds)
 : >"$work/one-killed.lines"
-post_requests one-killed &
+(post_requests one-killed) &
 driver_pid=$!
 until [ "$(wc -l <"$work/one-killed.lines")" -ge "$kill_after" ]; do
   kill -0 "$driver_pid" 2>/dev/null || fail "the requests ended before instance b was killed"
   sleep 0.02
 done
 # Out of the shell's jobs first, so that it prints no "Killed" notice of its own.
-disown "$service_b_pid"
-kill -KILL "$service_b_pid"
+disown "${service_pid[b]}"
+kill -KILL "${service_pid[b]}"
 answered_at_kill=$(wc -l <"$work/one-killed.lines")
-while kill -0 "$service_b_pid" 2>/dev/null; do sleep 0.01; done
-service_b_pid=""
+while kill -0 "${service_pid[b]}" 2>/dev/null; do sleep 0.01; done
+unset 'service_pid[b]'
 wait "$driver_pid" || true
 driver_pid=""
 killed_ms=$(($(milliseconds) - begun))
@@ -221,7 +227,8 @@ after_kill=$((requests - answered_at_kill))
 [ "$after_kill" -gt 0 ] || fail "one-killed: every request was answered before the kill"
 # nginx names every instance it tried for a request: "a, b".
 retried=$(grep -c 'upstream=[^ ]*, ' "$folder/quorel-service.access.log" || true)
-echo "deploy-check: $requests more, instance b killed after $answered_at_kill answers: all answered" \
-  "\"$sentence\" in $killed_ms ms, $after_kill of them after the kill, $retried sent" \
+echo "deploy-check: $requests more, instance b killed after $answered_at_kill answers: all" \
+  "answered \"$sentence\" in $killed_ms ms, $after_kill of them after the kill, $retried sent" \
   "again to a after b failed; median, longest: $(latencies one-killed | sed 's/ / ms, /') ms"
-echo "deploy-check: passed in $((SECONDS - started)) s ($((built - started)) s building and starting)"
+echo "deploy-check: passed in $((SECONDS - started)) s" \
+  "($((built - started)) s building and starting)"
