@@ -2,6 +2,13 @@
 # package and a pkg-config file, the tool and (when built) the service.
 include(CMakePackageConfigHelpers)
 
+# The installed binaries carry no symbols or debug information (with them the service is about
+# 49 MB); the build tree keeps both. The stripping is CMake's own, that of `cmake --install
+# --strip`, for this rule and every later one: the tool's and the service's.
+if(QUOREL_INSTALL_STRIPPED)
+  install(CODE "set(CMAKE_INSTALL_DO_STRIP TRUE)")
+endif()
+
 set(QUOREL_PACKAGE_FOLDER ${CMAKE_INSTALL_LIBDIR}/cmake/VantrelQuorelSpeech)
 
 target_include_directories(VantrelQuorelSpeech

@@ -6,14 +6,15 @@
 #               only on a kernel that runs 32-bit x86 programs
 #   --arm       the arm64 and armhf cross compilers, qemu-user and mmdebstrap (no foreign
 #               architecture: the target libraries go into a root under the build folder)
-#   --bench     nginx, the peer of the service bench and the deployment check
+#   --bench     nginx, the peer of the service bench and the deployment check, and systemd's
+#               systemd-analyze, with which the check verifies the service's unit
 # Each set is installed on its own: one that cannot be installed is reported with apt's reason
 # and makes the script fail, after the others have been installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-  sed -n '3,11s/^# \{0,1\}//p' "$0" >&2
+  sed -n '3,12s/^# \{0,1\}//p' "$0" >&2
   exit 2
 }
 
@@ -33,7 +34,7 @@ windows_i386_packages=(wine32:i386 libgnutls30:i386)
 # ARM Linux: the cross compilers, the user-mode emulator that runs the tests, and what makes the
 # root of the target's libraries (scripts/arm-sysroot.sh).
 arm_packages=(crossbuild-essential-arm64 crossbuild-essential-armhf qemu-user mmdebstrap)
-bench_packages=(nginx-light)
+bench_packages=(nginx-light systemd)
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the build into a fresh prefix, then builds the C consumer against the installed copy
-# once through its CMake package and once through pkg-config, and runs both.
+# Installs the build into a fresh prefix, checks that its binaries are stripped, then builds the
+# C consumer against the installed copy once through its CMake package and once through
+# pkg-config, and runs both.
 # Usage: installed_consumers.sh BUILD_FOLDER
 set -euo pipefail
 build=$1
@@ -14,6 +15,15 @@ test -f "$prefix/include/VantrelQuorelSpeech.h"
 "$prefix/bin/quorel" --version
 if grep -q '^QUOREL_BUILD_SERVICE:BOOL=ON' "$build/CMakeCache.txt"; then
   "$prefix/bin/quorel-service" --version
+fi
+# Stripped unless the build says otherwise: no symbol table and no debug information.
+if ! grep -q '^QUOREL_INSTALL_STRIPPED:BOOL=OFF' "$build/CMakeCache.txt"; then
+  while IFS= read -r binary; do
+    if readelf -S "$binary" | grep -E '\.symtab|\.debug_'; then
+      echo "installed unstripped: $binary" >&2
+      exit 1
+    fi
+  done < <(find "$prefix" -type f \( -path "$prefix/bin/*" -o -name 'libVantrelQuorelSpeech.so.*' \))
 fi
 
 cmake -S "$here/consumer" -B "$work/with-cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
