@@ -1,7 +1,8 @@
 // The upload, step by step: token, audio file, session, target, connection, request, envelope
 // and declared length, header block, begin, head, file, tail, end, response file, answer.
 // Each failing step ends the call with its own code; what was opened is released on the way
-// out by its owner.
+// out by its owner. One exception: a request lost on a kept-alive connection that the server
+// had closed is made once more (HttpReusedConnectionLost).
 #include "upload/upload_transaction.h"
 
 #include "VantrelQuorelSpeech.h"
