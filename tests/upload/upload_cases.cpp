@@ -145,12 +145,15 @@ QUOREL_CASE(UploadFailure, ConnectionAndHandshakeFailuresReturn5) {
   }
 }
 
+// The connection was the call's own, so the request is not made again.
 QUOREL_CASE(UploadFailure, AConnectionLostDuringTheBodyReturnsTheCodeOfTheSendingStep) {
-  const CaseUpload upload = UploadTo("CLOSE_IN_REQUEST", PatternedBytes(4 * 1024 * 1024));
+  const CaseServer server("CLOSE_IN_REQUEST");
+  const CaseUpload upload = UploadTo(server, PatternedBytes(4 * 1024 * 1024));
   CHECK(upload.result == QUOREL_SPEECH_HEAD_SEND_FAILED ||
         upload.result == QUOREL_SPEECH_AUDIO_SEND_FAILED ||
         upload.result == QUOREL_SPEECH_TAIL_SEND_FAILED);
   CHECK_EQ(upload.answer, "<missing>");
+  CHECK_EQ(server.RequestsSince(1).size(), size_t{1});
 }
 
 QUOREL_CASE(UploadFailure, AHeaderSetUpFailureReturns4BeforeTheRequestGoesOut) {

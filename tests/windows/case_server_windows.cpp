@@ -22,7 +22,7 @@ std::vector<std::string> CaseServer::RequestsSince(size_t count) const {
   std::vector<std::string> requests;
   size_t index = state_->recordedBefore;
   while (requests.size() < count || state_->records.Count() > index) {
-    const std::string request = state_->records.Wait(++index);
+    const std::string request = state_->records.Wait(++index, false);
     if (request == "<none>") break;
     requests.push_back(request);
   }
