@@ -221,9 +221,12 @@ for certificate in localhost wrong-name expired not-yet-valid self-signed other-
   start_server "$name" "$certificate" --record-folder "$work/records/$name"
   export "QUOREL_RECORDS_$name=$(windows_path "$work/records/$name")"
 done
-# The servers of the upload cases both systems share (tests/support/tls/server_catalogue.cpp).
+# The servers of the upload cases both systems share (tests/support/tls/server_catalogue.cpp),
+# each recording its requests as those above.
 for name in $("$server" --catalogue-names); do
-  start_server "$name" localhost --catalogue "$name"
+  mkdir -p "$work/records/$name"
+  start_server "$name" localhost --catalogue "$name" --record-folder "$work/records/$name"
+  export "QUOREL_RECORDS_$name=$(windows_path "$work/records/$name")"
 done
 
 # The FrozenServer case asks, through files in this folder, for the sound server to be frozen

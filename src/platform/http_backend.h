@@ -20,6 +20,7 @@ struct HttpBackend {
   bool (*flush)(HttpRequest* request);
   bool (*endRequest)(HttpRequest* request);
   bool (*earlyAnswer)(HttpRequest* request);
+  bool (*reusedConnectionLost)(HttpRequest* request);
   HttpReadResult (*read)(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count);
   void (*closeRequest)(HttpRequest* request);
   void (*closeConnection)(HttpConnection* connection);

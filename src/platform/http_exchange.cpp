@@ -53,6 +53,10 @@ bool HttpEarlyAnswer(HttpRequest* request) {
   return request != nullptr && HttpBackendInUse().earlyAnswer(request);
 }
 
+bool HttpReusedConnectionLost(HttpRequest* request) {
+  return request != nullptr && HttpBackendInUse().reusedConnectionLost(request);
+}
+
 HttpReadResult HttpRead(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   *count = 0;
   if (request == nullptr || capacity == 0) return HttpReadResult::kFailed;

@@ -20,9 +20,10 @@
 // - Reaching the host gives up after connectTimeoutMs, and every later wait after
 //   stallTimeoutMs without a byte moving either way; the whole exchange, from
 //   HttpBeginRequest on, within WholeExchangeLimitMs (platform/http/exchange_bound.h).
-// - The request is never sent again. Where the client sees a final answer begin while the
-//   body goes out (libcurl does, WinINet does not), no more of the body is sent and the write
-//   that was due fails; HttpRead reads that answer whole.
+// - The backend never sends a request again by itself (HttpReusedConnectionLost tells the
+//   caller when it may). Where the client sees a final answer begin while the body goes out
+//   (libcurl does, WinINet does not), no more of the body is sent and the write that was due
+//   fails; HttpRead reads that answer whole.
 // - Closing releases everything an object holds, whatever state it is in.
 // - Uploads on different sessions may run on different threads at once; the objects of one
 //   session are used by one thread at a time.
@@ -72,6 +73,14 @@ bool HttpEndRequest(HttpRequest* request);
 // After a failed write: true when the final answer had begun to arrive before the body was
 // complete (a 417 or 413 to "Expect: 100-continue", say); HttpRead then reads its body.
 bool HttpEarlyAnswer(HttpRequest* request);
+
+// After a failed step: true when the request went out on a connection that an earlier
+// exchange had left open (a client that pools connections, WinINet, reuses them across
+// sessions), and it was lost within the stall limit of the request's begin, before any byte of
+// an answer arrived: the server had closed the idle connection, and did not see this request.
+// It may then be made once more, from the start, with new connection and request objects.
+// Never true for a request that went out on a connection of its own.
+bool HttpReusedConnectionLost(HttpRequest* request);
 
 enum class HttpReadResult { kData, kEnd, kFailed };
 // Reads up to capacity bytes of the answer body into buffer; kEnd once the body is complete,

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/http_exchange.h"
 
@@ -24,11 +25,18 @@ class CaseServer {
 
   // localhost at the server's port, trusting the test authority, with the cases' limits.
   HttpEndpoint Endpoint(bool acceptMismatchedNames = false) const;
+  // The requests the server has recorded since this object was made, as they arrived, once
+  // count of them have come (fewer when they do not come within half a minute).
+  std::vector<std::string> RequestsSince(size_t count) const;
 
  private:
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// The code for a chunked answer cut before its last chunk: 10 on Linux; 999 on Windows, where
+// WinINet shows such a cut exactly as the chunked coding's end (README, Windows).
+extern const int32_t kCutChunkedAnswerResult;
 
 struct CaseUpload {
   int32_t result;
@@ -38,6 +46,9 @@ struct CaseUpload {
 // Uploads file to the server of that name, the response file holding earlierAnswer before the
 // call when it is not empty (upload_cases.cpp, which every program of these cases links).
 CaseUpload UploadTo(const char* server, const std::string& file,
+                    const std::string& earlierAnswer = "", bool acceptMismatchedNames = false);
+// The same to a server that outlives the call.
+CaseUpload UploadTo(const CaseServer& server, const std::string& file,
                     const std::string& earlierAnswer = "", bool acceptMismatchedNames = false);
 
 }  // namespace quorel::test

@@ -1,15 +1,26 @@
 #include <cctype>
 #include <string>
 
+#include "VantrelQuorelSpeech.h"
 #include "support/tls/server_catalogue.h"
 #include "upload/case_server.h"
 #include "upload/upload_fixture.h"
 
 namespace quorel::test {
 
+const int32_t kCutChunkedAnswerResult = QUOREL_SPEECH_NO_ANSWER;
+
 struct CaseServer::State {
   std::unique_ptr<TlsTestServer> server;
 };
+
+std::vector<std::string> CaseServer::RequestsSince(size_t count) const {
+  std::vector<std::string> requests;
+  for (const RecordedExchange& exchange : state_->server->WaitForExchanges(count, 30000)) {
+    requests.push_back(exchange.request);
+  }
+  return requests;
+}
 
 CaseServer::CaseServer(const char* name) : state_(std::make_unique<State>()) {
   const CatalogueServer* entry = FindCatalogueServer(name);

@@ -2,10 +2,13 @@
 // same cases on both systems (GoogleTest on Linux, the Wine runner on Windows): long answers
 // of every framing stored whole, an interim answer passed over, an early answer kept with the
 // code of the failed send, the bound on the whole call, and each failure code from its cause.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "VantrelQuorelSpeech.h"
 #include "support/portable/case_list.h"
@@ -40,7 +43,11 @@ void WriteWhole(const Path& path, const std::string& bytes) {
 
 CaseUpload quorel::test::UploadTo(const char* server, const std::string& file,
                                   const std::string& earlierAnswer, bool acceptMismatchedNames) {
-  const CaseServer served(server);
+  return UploadTo(CaseServer(server), file, earlierAnswer, acceptMismatchedNames);
+}
+
+CaseUpload quorel::test::UploadTo(const CaseServer& served, const std::string& file,
+                                  const std::string& earlierAnswer, bool acceptMismatchedNames) {
   const ScratchFolder folder;
   const Path audio = Path(folder.Root()) / "audio.wav";
   const Path answer = Path(folder.Root()) / "answer.json";
@@ -74,6 +81,27 @@ QUOREL_CASE(UploadAnswer, AnEarlyAnswerIsStoredWithTheCodeOfTheFailedSend) {
     const CaseUpload upload = UploadTo(server, file, kEarlierAnswer);
     CHECK_EQ(upload.result, QUOREL_SPEECH_AUDIO_SEND_FAILED);
     CHECK(upload.answer == std::string(40000, 'a'));
+  }
+}
+
+// The server closes a kept-alive connection once it has been idle for 0.3 s, with TLS's close
+// notice and a FIN or with the FIN alone, and the next call comes a second after the last. A
+// client that pools connections must not count the closed one's loss against the call: each
+// call succeeds, and the server sees each call's request once, whole.
+QUOREL_CASE(UploadAnswer, AKeptAliveConnectionClosedByTheServerFailsNoCall) {
+  const std::string file = PatternedBytes(5000);
+  for (const char* name : {"KEEP_ALIVE_CLOSE_NOTIFY", "KEEP_ALIVE_FIN"}) {
+    const CaseServer server(name);
+    for (int call = 0; call < 2; ++call) {
+      if (call > 0) std::this_thread::sleep_for(std::chrono::seconds(1));
+      const CaseUpload upload = UploadTo(server, file);
+      CHECK_EQ(upload.result, QUOREL_SUCCESS);
+      CHECK_EQ(upload.answer, kDefaultAnswer);
+    }
+    const std::vector<std::string> requests = server.RequestsSince(2);
+    CHECK_EQ(requests.size(), size_t{2});
+    for (const std::string& request : requests)
+      CHECK_NO_FAULTS(WireRequestFaults(request, file, "key"));
   }
 }
 
@@ -117,12 +145,15 @@ QUOREL_CASE(UploadFailure, ConnectionAndHandshakeFailuresReturn5) {
   }
 }
 
+// The connection was the call's own, so the request is not made again.
 QUOREL_CASE(UploadFailure, AConnectionLostDuringTheBodyReturnsTheCodeOfTheSendingStep) {
-  const CaseUpload upload = UploadTo("CLOSE_IN_REQUEST", PatternedBytes(4 * 1024 * 1024));
+  const CaseServer server("CLOSE_IN_REQUEST");
+  const CaseUpload upload = UploadTo(server, PatternedBytes(4 * 1024 * 1024));
   CHECK(upload.result == QUOREL_SPEECH_HEAD_SEND_FAILED ||
         upload.result == QUOREL_SPEECH_AUDIO_SEND_FAILED ||
         upload.result == QUOREL_SPEECH_TAIL_SEND_FAILED);
   CHECK_EQ(upload.answer, "<missing>");
+  CHECK_EQ(server.RequestsSince(1).size(), size_t{1});
 }
 
 QUOREL_CASE(UploadFailure, AHeaderSetUpFailureReturns4BeforeTheRequestGoesOut) {
@@ -133,12 +164,31 @@ QUOREL_CASE(UploadFailure, AHeaderSetUpFailureReturns4BeforeTheRequestGoesOut) {
   CHECK_EQ(upload.answer, kEarlierAnswer);
 }
 
-// An interim "100 Continue" and a close is no answer either.
+// An interim "100 Continue" and a close is no answer either. Of an answer cut short of its
+// Content-Length, the half that arrived is kept.
 QUOREL_CASE(UploadFailure, NoCompleteAnswerReturns10) {
-  for (const char* server :
-       {"NO_ANSWER", "CUT_ANSWER", "STALL_ANSWER", "STALL_IN_ANSWER", "CONTINUE_THEN_CLOSE"}) {
-    CHECK_EQ(UploadTo(server, "audio").result, QUOREL_SPEECH_NO_ANSWER);
+  const std::string half = std::string(kDefaultAnswer).substr(0, 7);
+  const struct {
+    const char* server;
+    std::string kept;
+  } cases[] = {{"NO_ANSWER", ""},
+               {"CUT_ANSWER", half},
+               {"STALL_ANSWER", ""},
+               {"STALL_IN_ANSWER", half},
+               {"CONTINUE_THEN_CLOSE", ""}};
+  for (const auto& expected : cases) {
+    const CaseUpload upload = UploadTo(expected.server, "audio");
+    CHECK_EQ(upload.result, QUOREL_SPEECH_NO_ANSWER);
+    CHECK_EQ(upload.answer, expected.kept);
   }
+}
+
+// The first of two chunks, then a close without the chunked coding's end: what arrived is kept,
+// with the code the build's client can give (case_server.h).
+QUOREL_CASE(UploadFailure, AChunkedAnswerCutBeforeItsLastChunkKeepsWhatArrived) {
+  const CaseUpload upload = UploadTo("CUT_CHUNKED", "audio");
+  CHECK_EQ(upload.result, kCutChunkedAnswerResult);
+  CHECK_EQ(upload.answer, "aaaaa");
 }
 
 QUOREL_CASE(HttpExchange, TheBodyStaysWithinItsDeclaredLength) {

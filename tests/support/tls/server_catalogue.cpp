@@ -41,6 +41,8 @@ std::vector<CatalogueServer> MakeCatalogue() {
       Server("TRICKLE", Misbehaviour::kNone, 40),
       Server("CONTINUE"),
       Server("ERROR_PAGE"),
+      Server("KEEP_ALIVE_CLOSE_NOTIFY"),
+      Server("KEEP_ALIVE_FIN"),
       Early("EARLY_417", kEarly, "417 Expectation Failed"),
       Early("EARLY_413", kEarly, "413 Payload Too Large"),
       Early("READING_417", kReading, "417 Expectation Failed"),
@@ -52,6 +54,7 @@ std::vector<CatalogueServer> MakeCatalogue() {
       Server("CLOSE_IN_REQUEST", Misbehaviour::kCloseInRequest),
       Server("NO_ANSWER", Misbehaviour::kNoAnswer),
       Server("CUT_ANSWER", Misbehaviour::kCutAnswer),
+      Server("CUT_CHUNKED", Misbehaviour::kCutAnswer, 10, AnswerFraming::kChunked),
       Server("STALL_ANSWER", Misbehaviour::kStallAnswer),
       Server("STALL_IN_ANSWER", Misbehaviour::kStallInAnswer),
       Server("CONTINUE_THEN_CLOSE", Misbehaviour::kContinueThenClose),
@@ -65,6 +68,12 @@ std::vector<CatalogueServer> MakeCatalogue() {
   of("TRICKLE").answerPieceDelayMs = 1400;
   of("CONTINUE").sendContinue = true;
   of("ERROR_PAGE").answerStatus = "503 Service Unavailable";
+  // A connection idle for 0.3 s is closed, long before a client's next call a second later.
+  of("KEEP_ALIVE_CLOSE_NOTIFY").keepAliveMs = 300;
+  of("KEEP_ALIVE_FIN").keepAliveMs = 300;
+  of("KEEP_ALIVE_FIN").closeNotifyWhenIdle = false;
+  // The first of two chunks, then a close without the chunked coding's end.
+  of("CUT_CHUNKED").answerPieceSize = 5;
   // Reset once the envelope head and a first chunk are in: the request has begun, so the loss
   // falls on a send of the body, whatever the machine's load.
   of("CLOSE_IN_REQUEST").requestBodyLimit = 1120;

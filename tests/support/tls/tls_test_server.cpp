@@ -47,6 +47,7 @@ struct TlsTestServer::State {
   void Serve(int socket);
   void Accept();
   void MarkMisbehaved();
+  void Record(RecordedExchange&& record);
   // False when the server stops first.
   bool WaitForRelease();
 };
@@ -92,7 +93,8 @@ std::string FieldOf(const std::string& header, const char* name) {
   return FieldValues(ParseRequest(header).headerLines, name, &count);
 }
 
-// Every answer but the one of a server that reads on after it says the connection ends with it.
+// Every answer but those of a server that reads on after it or keeps the connection alive says
+// the connection ends with it.
 std::string AnswerHeader(const TlsServerOptions& options) {
   std::string header =
       "HTTP/1.1 " + options.answerStatus + "\r\nContent-Type: application/json\r\n";
@@ -101,7 +103,9 @@ std::string AnswerHeader(const TlsServerOptions& options) {
   } else if (options.framing == AnswerFraming::kChunked) {
     header += "Transfer-Encoding: chunked\r\n";
   }
-  if (options.misbehaviour == Misbehaviour::kEarlyAnswerReading) return header + "\r\n";
+  if (options.misbehaviour == Misbehaviour::kEarlyAnswerReading || options.keepAliveMs > 0) {
+    return header + "\r\n";
+  }
   return header + "Connection: close\r\n\r\n";
 }
 
@@ -130,7 +134,23 @@ bool SendAnswer(SSL* ssl, int stopFd, const TlsServerOptions& options, size_t en
          WriteAll(ssl, "0\r\n\r\n");
 }
 
+// Waits up to waitMs for the client's next request on a kept-alive connection; false when it
+// sends none in that time or the server stops.
+bool AwaitNextRequest(SSL* ssl, int socket, int stopFd, unsigned waitMs) {
+  if (SSL_pending(ssl) > 0) return true;
+  pollfd fds[2] = {{socket, POLLIN, 0}, {stopFd, POLLIN, 0}};
+  while (poll(fds, 2, static_cast<int>(waitMs)) < 0) {
+  }
+  return (fds[0].revents & POLLIN) && !(fds[1].revents & POLLIN);
+}
+
 }  // namespace
+
+void TlsTestServer::State::Record(RecordedExchange&& record) {
+  std::lock_guard<std::mutex> lock(mutex);
+  finished.push_back(std::move(record));
+  changed.notify_all();
+}
 
 void TlsTestServer::State::MarkMisbehaved() {
   std::lock_guard<std::mutex> lock(mutex);
@@ -151,6 +171,7 @@ void TlsTestServer::State::Serve(int socket) {
   SSL* ssl = nullptr;
   bool reset = false;
   bool closesOnPurpose = false;  // reached the point where the misbehaviour closes
+  bool recordedOne = false;      // a kept-alive connection's request recorded already
   const auto stall = [&] {
     MarkMisbehaved();
     WaitForStop(stopFd);
@@ -166,82 +187,96 @@ void TlsTestServer::State::Serve(int socket) {
     stall();
   } else if ((ssl = SSL_new(context)) != nullptr && SSL_set_fd(ssl, socket) == 1 &&
              SSL_accept(ssl) == 1) {
-    [&] {
-      // The header byte by byte, so that not one body byte is taken with it.
-      char byte;
-      while (record.request.find("\r\n\r\n") == std::string::npos) {
-        if (ReadSome(ssl, socket, stopFd, &byte, 1) == 0) return;
-        record.request += byte;
-      }
-      const size_t headerLength = record.request.size();
-      record.declaredBodyLength =
-          std::strtoull(FieldOf(record.request, "Content-Length").c_str(), nullptr, 10);
-      if (options.sendContinue && FieldOf(record.request, "Expect") == "100-continue" &&
-          !WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) {
-        return;
-      }
-
-      // The modes that act once requestBodyLimit body bytes are in.
-      const bool cutRequest = misbehaviour >= Misbehaviour::kCloseInRequest &&
-                              misbehaviour <= Misbehaviour::kEarlyAnswerReading;
-      const uint64_t wanted = cutRequest
-                                  ? std::min(options.requestBodyLimit, record.declaredBodyLength)
-                                  : record.declaredBodyLength;
-      // The body up to length bytes; false when the client or the server stops first.
-      const auto readBodyTo = [&](uint64_t length) {
-        char buffer[1 << 16];
-        for (uint64_t have; (have = record.request.size() - headerLength) < length;) {
-          const size_t got = ReadSome(ssl, socket, stopFd, buffer,
-                                      std::min<uint64_t>(length - have, sizeof buffer));
-          if (got == 0) return false;
-          record.request.append(buffer, got);
+    // A kept-alive connection serves requests until it stays idle for the keep-alive time.
+    for (;;) {
+      bool keptAlive = false;  // answered, with the connection kept for a next request
+      [&] {
+        // The header byte by byte, so that not one body byte is taken with it.
+        char byte;
+        while (record.request.find("\r\n\r\n") == std::string::npos) {
+          if (ReadSome(ssl, socket, stopFd, &byte, 1) == 0) return;
+          record.request += byte;
         }
-        return true;
-      };
-      if (!readBodyTo(wanted)) return;
-      if (cutRequest && options.holdUntilReleased && !WaitForRelease()) return;
+        const size_t headerLength = record.request.size();
+        record.declaredBodyLength =
+            std::strtoull(FieldOf(record.request, "Content-Length").c_str(), nullptr, 10);
+        if (options.sendContinue && FieldOf(record.request, "Expect") == "100-continue" &&
+            !WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) {
+          return;
+        }
 
-      const size_t whole = options.answerBody.size();
-      switch (misbehaviour) {
-        case Misbehaviour::kCloseInRequest:
-          reset = closesOnPurpose = true;
-          return;
-        case Misbehaviour::kStallInRequest:
-        case Misbehaviour::kStallAnswer:
-          return stall();
-        case Misbehaviour::kContinueThenClose:
-          if (!WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) return;
-          [[fallthrough]];
-        case Misbehaviour::kNoAnswer:
-          SSL_shutdown(ssl);
-          closesOnPurpose = true;
-          return;
-        case Misbehaviour::kEarlyAnswer:
-        case Misbehaviour::kEarlyAnswerReading:
-          if (!SendAnswer(ssl, stopFd, options, whole)) return;
-          MarkMisbehaved();
-          if (misbehaviour == Misbehaviour::kEarlyAnswer) {
-            const unsigned resetMs = options.resetAfterEarlyAnswerMs;
-            // A reset with the client's body unread: as a server that gives up does.
-            reset = !WaitForStop(stopFd, resetMs == 0 ? -1 : static_cast<int>(resetMs));
-            return;
+        // The modes that act once requestBodyLimit body bytes are in.
+        const bool cutRequest = misbehaviour >= Misbehaviour::kCloseInRequest &&
+                                misbehaviour <= Misbehaviour::kEarlyAnswerReading;
+        const uint64_t wanted = cutRequest
+                                    ? std::min(options.requestBodyLimit, record.declaredBodyLength)
+                                    : record.declaredBodyLength;
+        // The body up to length bytes; false when the client or the server stops first.
+        const auto readBodyTo = [&](uint64_t length) {
+          char buffer[1 << 16];
+          for (uint64_t have; (have = record.request.size() - headerLength) < length;) {
+            const size_t got = ReadSome(ssl, socket, stopFd, buffer,
+                                        std::min<uint64_t>(length - have, sizeof buffer));
+            if (got == 0) return false;
+            record.request.append(buffer, got);
           }
-          // To the declared end of the body, which a client that goes on sending reaches.
-          readBodyTo(record.declaredBodyLength);
-          // A TCP close alone: a close_notify left unread would make a pooling client (WinINet)
-          // take the connection for open and send its next request into it.
-          return;
-        case Misbehaviour::kCutAnswer:
-          // An orderly TCP close without TLS's own: a reset could discard the half already sent.
-          closesOnPurpose = SendAnswer(ssl, stopFd, options, whole / 2);
-          return;
-        case Misbehaviour::kStallInAnswer:
-          if (SendAnswer(ssl, stopFd, options, whole / 2)) stall();
-          return;
-        default:
-          if (SendAnswer(ssl, stopFd, options, whole)) SSL_shutdown(ssl);
+          return true;
+        };
+        if (!readBodyTo(wanted)) return;
+        if (cutRequest && options.holdUntilReleased && !WaitForRelease()) return;
+
+        const size_t whole = options.answerBody.size();
+        switch (misbehaviour) {
+          case Misbehaviour::kCloseInRequest:
+            reset = closesOnPurpose = true;
+            return;
+          case Misbehaviour::kStallInRequest:
+          case Misbehaviour::kStallAnswer:
+            return stall();
+          case Misbehaviour::kContinueThenClose:
+            if (!WriteAll(ssl, "HTTP/1.1 100 Continue\r\n\r\n")) return;
+            [[fallthrough]];
+          case Misbehaviour::kNoAnswer:
+            SSL_shutdown(ssl);
+            closesOnPurpose = true;
+            return;
+          case Misbehaviour::kEarlyAnswer:
+          case Misbehaviour::kEarlyAnswerReading:
+            if (!SendAnswer(ssl, stopFd, options, whole)) return;
+            MarkMisbehaved();
+            if (misbehaviour == Misbehaviour::kEarlyAnswer) {
+              const unsigned resetMs = options.resetAfterEarlyAnswerMs;
+              // A reset with the client's body unread: as a server that gives up does.
+              reset = !WaitForStop(stopFd, resetMs == 0 ? -1 : static_cast<int>(resetMs));
+              return;
+            }
+            // To the declared end of the body, which a client that goes on sending reaches.
+            readBodyTo(record.declaredBodyLength);
+            // A TCP close alone: a close_notify left unread would make a pooling client (WinINet)
+            // take the connection for open and send its next request into it.
+            return;
+          case Misbehaviour::kCutAnswer:
+            // An orderly TCP close without TLS's own: a reset could discard the half already sent.
+            closesOnPurpose = SendAnswer(ssl, stopFd, options, whole / 2);
+            return;
+          case Misbehaviour::kStallInAnswer:
+            if (SendAnswer(ssl, stopFd, options, whole / 2)) stall();
+            return;
+          default:
+            if (!SendAnswer(ssl, stopFd, options, whole)) return;
+            keptAlive = options.keepAliveMs > 0;
+            if (!keptAlive) SSL_shutdown(ssl);
+        }
+      }();
+      if (!keptAlive) break;
+      Record(std::move(record));
+      record = RecordedExchange{};
+      recordedOne = true;
+      if (!AwaitNextRequest(ssl, socket, stopFd, options.keepAliveMs)) {
+        if (options.closeNotifyWhenIdle) SSL_shutdown(ssl);
+        break;
       }
-    }();
+    }
   }
 
   if (reset) Reset(socket);
@@ -252,8 +287,9 @@ void TlsTestServer::State::Serve(int socket) {
   OPENSSL_thread_stop();
   // Reported only once the socket is closed, so that a waiting client meets the close at once.
   if (closesOnPurpose) MarkMisbehaved();
+  // A kept-alive connection's end brings no request of its own unless one had begun.
+  if (!recordedOne || !record.request.empty()) Record(std::move(record));
   std::lock_guard<std::mutex> lock(mutex);
-  finished.push_back(std::move(record));
   --active;
   changed.notify_all();
 }

@@ -1,6 +1,7 @@
 // A TLS server on 127.0.0.1 for tests, over OpenSSL: it takes one HTTP request per
-// connection, records the request's bytes exactly as they arrived, answers, and can be told to
-// misbehave at each phase of the exchange. Each connection is served on its own thread.
+// connection (or several, where it keeps connections alive), records the request's bytes exactly as
+// they arrived, answers, and can be told to misbehave at each phase of the exchange. Each
+// connection is served on its own thread.
 #pragma once
 
 #include <cstddef>
@@ -49,8 +50,14 @@ struct TlsServerOptions {
   size_t answerPieceSize = 0;       // 0: the answer in one write; else pieces (chunks) of this size
   unsigned answerPieceDelayMs = 0;  // pause between pieces: a slow answer
   unsigned resetAfterEarlyAnswerMs = 0;  // kEarlyAnswer: reset this long after answering
+  // With kNone and not 0: the answer does not say "Connection: close", and the connection waits
+  // this long for a next request before the server closes it, as servers end an idle kept-alive
+  // connection: with TLS's close notice and a FIN, or with the FIN alone.
+  unsigned keepAliveMs = 0;
+  bool closeNotifyWhenIdle = true;
 };
 
+// One per request; a connection that ends before any request brings one with none.
 struct RecordedExchange {
   std::string request;  // header and body bytes, as received
   uint64_t declaredBodyLength = 0;
@@ -68,7 +75,8 @@ class TlsTestServer {
   uint16_t Port() const;
   // Connections accepted so far.
   size_t ConnectionCount() const;
-  // Waits up to waitMs for count connections to be done with; returns those done by then.
+  // Waits up to waitMs for count exchanges to be done with (a request answered on a kept-alive
+  // connection, or a connection closed); returns those done by then.
   std::vector<RecordedExchange> WaitForExchanges(size_t count, unsigned waitMs = 20000) const;
   // Waits up to waitMs until some connection has misbehaved as configured.
   bool WaitForMisbehaviour(unsigned waitMs = 20000) const;

@@ -15,6 +15,7 @@
 // MODE is one of kMisbehaviours below, as support/tls/tls_test_server.h describes them.
 #include <signal.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -124,9 +125,10 @@ int main(int argc, char** argv) {
       const auto exchanges = server.WaitForExchanges(recorded + 1, 200);
       for (; recorded < exchanges.size(); ++recorded) {
         if (recordFolder.empty()) continue;
-        std::ofstream file(recordFolder + "/request-" + std::to_string(recorded + 1) + ".bin",
-                           std::ios::binary);
-        file << exchanges[recorded].request;
+        // Written aside and renamed, so that a reader never finds the file half written.
+        const std::string path = recordFolder + "/request-" + std::to_string(recorded + 1) + ".bin";
+        std::ofstream(path + ".part", std::ios::binary) << exchanges[recorded].request;
+        std::rename((path + ".part").c_str(), path.c_str());
       }
     }
   } catch (const std::exception& error) {

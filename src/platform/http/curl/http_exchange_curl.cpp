@@ -469,6 +469,12 @@ bool EarlyAnswer(HttpRequest* request) {
   return request->answerStarted;
 }
 
+// Connections are kept in the session's multi handle, for its own requests only, and the upload
+// makes one request per session: none goes out on a connection an earlier exchange left open.
+bool ReusedConnectionLost(HttpRequest*) {
+  return false;
+}
+
 HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   if (!request->answerStarted) return HttpReadResult::kFailed;
   const auto queued = [request] { return request->answer.size() - request->answerOffset; };
@@ -514,7 +520,8 @@ void CloseSession(HttpSession* session) {
 }  // namespace
 
 const HttpBackend kHttpBackend = {
-    OpenSession, SetUpConnection, OpenRequest, AddHeaders,   BeginRequest,    Write,       Flush,
-    EndRequest,  EarlyAnswer,     Read,        CloseRequest, CloseConnection, CloseSession};
+    OpenSession, SetUpConnection, OpenRequest,     AddHeaders,  BeginRequest,
+    Write,       Flush,           EndRequest,      EarlyAnswer, ReusedConnectionLost,
+    Read,        CloseRequest,    CloseConnection, CloseSession};
 
 }  // namespace quorel

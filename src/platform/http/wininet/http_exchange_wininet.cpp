@@ -44,7 +44,9 @@ struct HttpRequest {
   uint32_t declaredLength;
   uint32_t bodyBytesWritten;
   uint64_t bodyBytesRead;
+  ULONGLONG begunAt;   // GetTickCount64() when the request began, 0 before
   ULONGLONG deadline;  // GetTickCount64() at which the whole exchange gives up
+  bool newConnection;  // WinINet resolved the host or connected for this request
 };
 
 namespace {
@@ -99,6 +101,17 @@ bool LimitToDeadline(HttpRequest* request) {
          SetTimeout(request->handle, INTERNET_OPTION_RECEIVE_TIMEOUT, limit);
 }
 
+// WinINet tells a request's context (the HttpRequest) of each step it takes for it. It resolves
+// the host name and connects only for a connection of the request's own: one taken from its pool,
+// which any earlier request to the same host and port in the process may have left there, skips
+// both. Called on the calling thread, inside the call that takes the step.
+void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, void*, DWORD) {
+  if (context != 0 && (status == INTERNET_STATUS_RESOLVING_NAME ||
+                       status == INTERNET_STATUS_CONNECTING_TO_SERVER)) {
+    reinterpret_cast<HttpRequest*>(context)->newConnection = true;
+  }
+}
+
 // WinINet reports a body cut short of its Content-Length as an ordinary end.
 bool IsBodyShort(const HttpRequest* request) {
   DWORD declared = 0;
@@ -142,6 +155,11 @@ HttpSession* OpenSession(const char* agentName) {
   HINTERNET handle =
       InternetOpenW(wideAgent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   if (handle == nullptr) return nullptr;
+  // Handles made under the session take its callback.
+  if (InternetSetStatusCallbackW(handle, OnStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+    InternetCloseHandle(handle);
+    return nullptr;
+  }
   HttpSession* session = new (std::nothrow) HttpSession{handle};
   if (session == nullptr) InternetCloseHandle(handle);
   return session;
@@ -163,17 +181,23 @@ HttpRequest* OpenRequest(HttpConnection* connection, const char* verb, const cha
   const DWORD flags =
       kRequestFlags |
       (connection->acceptMismatchedNames ? INTERNET_FLAG_IGNORE_CERT_CN_INVALID : 0);
-  HINTERNET handle = HttpOpenRequestW(connection->handle, wideVerb.c_str(), wideTarget.c_str(),
-                                      nullptr, nullptr, kAcceptTypes, flags, 0);
-  if (handle == nullptr) return nullptr;
+  HttpRequest* request = new (std::nothrow) HttpRequest{nullptr, connection, 0, 0, 0, 0, 0, false};
+  if (request == nullptr) return nullptr;
+  // The request is its handle's context, for OnStatus.
+  request->handle =
+      HttpOpenRequestW(connection->handle, wideVerb.c_str(), wideTarget.c_str(), nullptr, nullptr,
+                       kAcceptTypes, flags, reinterpret_cast<DWORD_PTR>(request));
   // Send and receive timeouts bound each socket operation, so they end a stalled exchange.
   const bool timed =
-      SetTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, connection->connectTimeoutMs) &&
-      SetTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, connection->stallTimeoutMs) &&
-      SetTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, connection->stallTimeoutMs);
-  HttpRequest* request =
-      timed ? new (std::nothrow) HttpRequest{handle, connection, 0, 0, 0, 0} : nullptr;
-  if (request == nullptr) InternetCloseHandle(handle);
+      request->handle != nullptr &&
+      SetTimeout(request->handle, INTERNET_OPTION_CONNECT_TIMEOUT, connection->connectTimeoutMs) &&
+      SetTimeout(request->handle, INTERNET_OPTION_SEND_TIMEOUT, connection->stallTimeoutMs) &&
+      SetTimeout(request->handle, INTERNET_OPTION_RECEIVE_TIMEOUT, connection->stallTimeoutMs);
+  if (!timed) {
+    if (request->handle != nullptr) InternetCloseHandle(request->handle);
+    delete request;
+    return nullptr;
+  }
   return request;
 }
 
@@ -203,8 +227,9 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
   begin.dwStructSize = sizeof begin;
   begin.dwBufferTotal = totalLength;
   request->declaredLength = totalLength;
+  request->begunAt = GetTickCount64();
   request->deadline =
-      GetTickCount64() + WholeExchangeLimitMs(request->connection->connectTimeoutMs,
+      request->begunAt + WholeExchangeLimitMs(request->connection->connectTimeoutMs,
                                               request->connection->stallTimeoutMs, totalLength);
   // The head has gone out over the one connection of the call; its chain is judged before any
   // of the body goes.
@@ -241,6 +266,24 @@ bool EarlyAnswer(HttpRequest* request) {
   return EndWithFinalAnswer(request);
 }
 
+// A connection that the server closed while it lay in the pool fails at once: the head goes
+// into it, and the first write after it or the wait for the answer meets the server's reset or
+// close. Within the stall limit of the begin, no wait ran out, so no stalled server is taken
+// for a closed connection; and a server that has sent nothing has not acted on the request.
+// Once the answer's end has been waited for, an answer that did not come leaves the status 0
+// (WinINet's reading of a connection closed without one) and nothing to read.
+bool ReusedConnectionLost(HttpRequest* request) {
+  if (request->begunAt == 0 || request->newConnection || request->bodyBytesRead > 0 ||
+      GetTickCount64() - request->begunAt >= request->connection->stallTimeoutMs) {
+    return false;
+  }
+  DWORD status = 0;
+  DWORD available = 0;
+  return !QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) ||
+         (status == 0 && InternetQueryDataAvailable(request->handle, &available, 0, 0) &&
+          available == 0);
+}
+
 HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   DWORD available = 0;
   if (!LimitToDeadline(request) || !InternetQueryDataAvailable(request->handle, &available, 0, 0)) {
@@ -273,7 +316,8 @@ void CloseSession(HttpSession* session) {
 }  // namespace
 
 const HttpBackend kHttpBackend = {
-    OpenSession, SetUpConnection, OpenRequest, AddHeaders,   BeginRequest,    Write,       Flush,
-    EndRequest,  EarlyAnswer,     Read,        CloseRequest, CloseConnection, CloseSession};
+    OpenSession, SetUpConnection, OpenRequest,     AddHeaders,  BeginRequest,
+    Write,       Flush,           EndRequest,      EarlyAnswer, ReusedConnectionLost,
+    Read,        CloseRequest,    CloseConnection, CloseSession};
 
 }  // namespace quorel
