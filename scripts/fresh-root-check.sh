@@ -61,11 +61,12 @@ echo "fresh-root-check.sh: ARM cross-builds passed in $((built - installed)) s; 
   "arm64 $(du -sh "$root/project/build-arm64/sysroot" | cut -f1)," \
   "armhf $(du -sh "$root/project/build-armhf/sysroot" | cut -f1)"
 
-if [ "$(host_packages)" = "$host_before" ] &&
+host_after=$(host_packages)
+if [ "$host_after" = "$host_before" ] &&
   [ "$(dpkg --print-foreign-architectures)" = "$host_architectures_before" ]; then
   echo "fresh-root-check.sh: this host's package list did not change"
 else
   echo "fresh-root-check.sh: this host's package list changed meanwhile (another apt run?):"
-  diff <(echo "$host_before") <(host_packages) || true
+  diff <(echo "$host_before") <(echo "$host_after") || true
 fi
 echo "fresh-root-check.sh: passed in $((SECONDS - started)) s"
