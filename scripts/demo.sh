@@ -25,6 +25,10 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Ctrl-C reaches the demo and the tool, which ends its recording and sends it; the demo then
+# stops, saying so, and its cleanup ends the service, which runs in a session of its own so that
+# the same Ctrl-C does not stop it under the tool.
+trap 'echo "demo: interrupted" >&2; exit 130' INT TERM
 
 bash scripts/install-deps.sh
 # The library trusts the service's local authority and names its port; both are fixed when it
@@ -35,7 +39,7 @@ cmake --build build -j"$(nproc)" --target quorel-service >/dev/null
 build/service/quorel-service --init --state-dir "$state"
 cmake --build build -j"$(nproc)" >/dev/null
 
-build/service/quorel-service --key "$key" --port "$port" --state-dir "$state" \
+setsid build/service/quorel-service --key "$key" --port "$port" --state-dir "$state" \
   >"$work/service.log" 2>&1 &
 service_pid=$!
 until grep -q "listening on" "$work/service.log"; do
