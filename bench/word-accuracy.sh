@@ -3,9 +3,10 @@
 # tests/end_to_end/free-speech-sentences.txt into a private PulseAudio source, `quorel listen`
 # records it through the library and uploads it to quorel-service, and the transcript is
 # scored against the sentence. Uses build/ as scripts/demo.sh configured it.
-# Usage: bench/word-accuracy.sh [--voice VOICE] [--grammar FILE.jsgf SENTENCES] [ROUNDS]
-#   --voice    an espeak-ng voice instead of en-us+klatt
-#   --grammar  the service recognises only FILE.jsgf, and the sentences come from SENTENCES
+# Usage: bench/word-accuracy.sh [--voice VOICE] [--sentences FILE] [--grammar FILE.jsgf] [ROUNDS]
+#   --voice      an espeak-ng voice instead of en-us+klatt
+#   --sentences  one sentence a line, instead of free-speech-sentences.txt
+#   --grammar    the service recognises only what FILE.jsgf allows
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,11 +15,8 @@ service_options=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --voice) export QUOREL_SPOKEN_VOICE=${2:?a voice}; shift 2 ;;
-    --grammar)
-      service_options=(--grammar "$(realpath "${2:?a grammar}")")
-      sentences_file=${3:?a sentence file}
-      shift 3
-      ;;
+    --sentences) sentences_file=${2:?a sentence file}; shift 2 ;;
+    --grammar) service_options=(--grammar "$(realpath "${2:?a grammar}")"); shift 2 ;;
     *) break ;;
   esac
 done
