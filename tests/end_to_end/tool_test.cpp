@@ -149,13 +149,13 @@ TEST(ToolRecording, ExplainsAFailedStartAndLeavesNoFileBehind) {
 
 TEST(ToolRecording, DashWritesTheFinishedWaveToStandardOutput) {
   const ScratchFolder toolTemporary, scratch;
-  const ChildResult result = RunChild(
-      {"env", "TMPDIR=" + toolTemporary.Root(), kTool, "record", "-", "--seconds", "1.25"});
+  const ChildResult result =
+      RunChild({"env", "TMPDIR=" + toolTemporary.Root(), kTool, "record", "-", "--seconds", "3"});
   EXPECT_EQ(result.exitCode, 0) << result.err;
   const std::string wave = scratch.Path("from-stdout.wav");
   WriteFile(wave, result.out);
   const uint32_t dataBytes = ExpectFinishedWave(wave);
-  EXPECT_EQ(dataBytes, 40000u) << "--seconds is exact to a sample";
+  EXPECT_GT(dataBytes, 0u);
   EXPECT_TRUE(Contains(result.err, ReportedBytes(dataBytes) + " (")) << result.err;
   EXPECT_TRUE(std::filesystem::is_empty(toolTemporary.Root()));
 }
@@ -203,7 +203,7 @@ TEST(ToolRecording, SigintSigtermEnterAndItsSecondsEachEndItWithAFinishedHeader)
        std::vector<Ending>{{"SIGINT", {}, [](ChildProcess& tool) { tool.Signal(SIGINT); }},
                            {"SIGTERM", {}, [](ChildProcess& tool) { tool.Signal(SIGTERM); }},
                            {"Enter", {}, [](ChildProcess& tool) { tool.WriteInput("\n"); }},
-                           {"--seconds", {"--seconds", "3"}, [](ChildProcess&) {}}}) {
+                           {"--seconds", {"--seconds", "3.25"}, [](ChildProcess&) {}}}) {
     SCOPED_TRACE(ending.name);
     const ScratchFolder scratch;
     const std::string wave = scratch.Path("ended.wav");
@@ -220,7 +220,7 @@ TEST(ToolRecording, SigintSigtermEnterAndItsSecondsEachEndItWithAFinishedHeader)
     const uint32_t dataBytes = ExpectFinishedWave(wave);
     EXPECT_GE(dataBytes, 32000u);
     if (!ending.extra.empty()) {
-      EXPECT_EQ(dataBytes, 96000u) << "--seconds is exact to a sample";
+      EXPECT_EQ(dataBytes, 104000u) << "--seconds is exact to a sample";
     }
     EXPECT_TRUE(Contains(result.out, ReportedBytes(dataBytes))) << result.out;
     EXPECT_EQ(result.err, "");
@@ -327,19 +327,29 @@ TEST_F(ToolSending, PrintsOrStoresTheAnswerAndExplainsARefusal) {
 
 // A server (with the service's certificate) that answers before the body is in and reads no
 // more: the upload ends with the code of the step cut short, the answer stored all the same, and
-// the tool gives the answer's status and reason.
+// the tool gives the answer's status and reason and keeps it in --out. One that never answers
+// leaves --out as an earlier run left it, never read as this run's answer.
 TEST_F(ToolSending, GivesTheReasonOfAnAnswerThatCameBeforeTheBodyWasIn) {
-  WriteFile(wave_, MakeWave(SilencePcm(30)));
+  WriteFile(wave_, MakeWave(SilencePcm(60)));
   EXPECT_EQ(ServiceProcess({"--init"}, QUOREL_TEST_SERVICE_STATE).Stop(), 0);
   TlsServerOptions options{QUOREL_TEST_SERVICE_STATE "/localhost.pem",
                            QUOREL_TEST_SERVICE_STATE "/localhost-key.pem",
                            QUOREL_END_TO_END_SERVICE_PORT, Misbehaviour::kEarlyAnswer, 65536};
+  options.receiveBufferBytes = 16384;  // so that the body cannot go out whole into buffers
   options.answerStatus = "413 Payload Too Large";
   options.answerBody = R"({"error":{"status":413,"code":"body_too_large","message":"too long"}})";
-  const TlsTestServer server(options);
-  ExpectFailure(Send("K"), 3,
-                "quorel: the service refused the audio: 413 body_too_large: too long (sending " +
-                    wave_ + " stopped there: sending the audio failed (result code 8))");
+  const std::string answer = folder_.Path("answer.json");
+  {
+    const TlsTestServer server(options);
+    ExpectFailure(Send("K", {"--out", answer}), 3,
+                  "quorel: the service refused the audio: 413 body_too_large: too long (sending " +
+                      wave_ + " stopped there: sending the audio failed (result code 8))");
+  }
+  EXPECT_EQ(ReadFile(answer), options.answerBody);
+  options.misbehaviour = Misbehaviour::kNoAnswer;
+  const TlsTestServer silent(options);
+  ExpectFailure(Send("K", {"--out", answer}), 1, "(result code 10)");
+  EXPECT_EQ(ReadFile(answer), options.answerBody);
 }
 
 // Interrupted while it waits for the service, send ends by the signal and leaves no file behind.

@@ -1,7 +1,9 @@
 // quorel: record the default audio input, send a recording to the recognition service, or both.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -99,10 +101,14 @@ bool MayHoldAnAnswer(int32_t code) {
          code == QUOREL_SPEECH_NO_ANSWER;
 }
 
-// Sends audioPath (called shownName in messages), leaving the answer in answerPath; kExitDone
-// with the answer read back, or why there is none. text receives whatever answer was stored.
+// Sends audioPath (called shownName in messages); kExitDone with the answer read, or why there
+// is none. text receives whatever answer the library stored. The library stores it in a fresh
+// temporary file, so that a file left by an earlier run is never taken for this one's answer.
 int Send(const std::string& audioPath, const std::string& shownName, const std::string& key,
-         const std::string& answerPath, std::string* text, ServiceAnswer* answer) {
+         std::string* text, ServiceAnswer* answer) {
+  const ScratchFile answerFile(".json");
+  const std::string& answerPath = answerFile.Path();
+  if (answerPath.empty()) return Complain(kExitFileFailed, "cannot make a temporary file");
   std::u16string audio, libraryKey, libraryAnswer;
   if (!ToLibraryText(audioPath, "audio file name", &audio) ||
       !ToLibraryText(key, "key", &libraryKey) ||
@@ -132,6 +138,16 @@ int Send(const std::string& audioPath, const std::string& shownName, const std::
   return kExitDone;
 }
 
+// --out receives every answer the service gave, refusals included; a file there is left as it
+// was when no answer came.
+int KeepAnswer(const std::string& path, const std::string& text, int verdict) {
+  if (path.empty() || (text.empty() && verdict != kExitDone) || WriteWhole(path, text)) {
+    return kExitDone;
+  }
+  return Complain(kExitFileFailed,
+                  "cannot write the answer file " + path + ": " + std::strerror(errno));
+}
+
 int RunSend(const ToolOptions& options) {
   if (const int unwritable = CheckWritable(options.answerPath, "answer file")) return unwritable;
   const bool fromInput = options.audioPath == kStandardStream;
@@ -153,18 +169,17 @@ int RunSend(const ToolOptions& options) {
       return Complain(kExitFileFailed, "cannot store standard input for sending");
     audioPath = spool->Path();
   }
-  std::optional<ScratchFile> scratchAnswer;
-  if (options.answerPath.empty()) scratchAnswer.emplace(".json");
-  const std::string answerPath = scratchAnswer ? scratchAnswer->Path() : options.answerPath;
-  if (answerPath.empty()) return Complain(kExitFileFailed, "cannot make a temporary file");
   std::string text;
   ServiceAnswer answer;
   const int verdict = Send(audioPath, fromInput ? "standard input" : options.audioPath, options.key,
-                           answerPath, &text, &answer);
+                           &text, &answer);
   if (options.answerPath.empty()) {
     std::fwrite(text.data(), 1, text.size(), stdout);
-  } else if (verdict == kExitDone) {
-    std::printf("answer (%zu bytes) written to %s\n", text.size(), answerPath.c_str());
+    return verdict;
+  }
+  if (const int unkept = KeepAnswer(options.answerPath, text, verdict)) return unkept;
+  if (verdict == kExitDone) {
+    std::printf("answer (%zu bytes) written to %s\n", text.size(), options.answerPath.c_str());
   }
   return verdict;
 }
@@ -182,21 +197,17 @@ int RunListen(const ToolOptions& options) {
   if (const int unwritable = CheckWritable(options.answerPath, "answer file")) return unwritable;
   if (const int unwritable = CheckWritable(options.audioPath, "recording file")) return unwritable;
   if (const int unreachable = CheckReachable()) return unreachable;
-  std::optional<ScratchFile> scratchWave, scratchAnswer;
+  std::optional<ScratchFile> scratchWave;
   if (options.audioPath.empty()) scratchWave.emplace(".wav");
-  if (options.answerPath.empty()) scratchAnswer.emplace(".json");
   const std::string wavePath = scratchWave ? scratchWave->Path() : options.audioPath;
-  const std::string answerPath = scratchAnswer ? scratchAnswer->Path() : options.answerPath;
-  if (wavePath.empty() || answerPath.empty()) {
-    return Complain(kExitFileFailed, "cannot make a temporary file");
-  }
+  if (wavePath.empty()) return Complain(kExitFileFailed, "cannot make a temporary file");
   const std::string shownName = scratchWave ? "the recording" : wavePath;
   if (const int recorded = RunRecord(wavePath, shownName, options.seconds, stderr)) return recorded;
   std::string text;
   ServiceAnswer answer;
-  if (const int verdict = Send(wavePath, shownName, options.key, answerPath, &text, &answer)) {
-    return verdict;
-  }
+  const int verdict = Send(wavePath, shownName, options.key, &text, &answer);
+  if (const int unkept = KeepAnswer(options.answerPath, text, verdict)) return unkept;
+  if (verdict != kExitDone) return verdict;
   if (answer.transcript.empty()) return Complain(kExitNoSpeech, "no speech was heard");
   std::printf("%s\n", answer.transcript.c_str());
   return kExitDone;

@@ -101,12 +101,12 @@ std::string Where(const ServiceEndpoint& endpoint) {
   return endpoint.host + " port " + std::to_string(endpoint.port);
 }
 
-// The first of names set to a non-empty value; name receives which.
-std::string FromEnvironment(std::initializer_list<const char*> names, std::string* name) {
+// The first of names set to a non-empty value; name, when given, receives which.
+std::string FromEnvironment(std::initializer_list<const char*> names, std::string* name = nullptr) {
   for (const char* candidate : names) {
     const char* value = std::getenv(candidate);
     if (value != nullptr && value[0] != 0) {
-      *name = candidate;
+      if (name != nullptr) *name = candidate;
       return value;
     }
   }
@@ -142,8 +142,7 @@ bool Excluded(const std::string& list, const std::string& host) {
 
 ServiceProxy ProxyFor(const std::string& host) {
   ServiceProxy proxy;
-  std::string listName;
-  const std::string list = FromEnvironment({"no_proxy", "NO_PROXY"}, &listName);
+  const std::string list = FromEnvironment({"no_proxy", "NO_PROXY"});
   if (!Excluded(list, host)) {
     proxy.address =
         FromEnvironment({"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}, &proxy.variable);

@@ -56,6 +56,13 @@ bool ReadWhole(const std::string& path, std::string* text) {
   return true;
 }
 
+bool WriteWhole(const std::string& path, const std::string& text) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
 bool CopyStream(FILE* from, FILE* to) {
   char buffer[65536];
   size_t count;

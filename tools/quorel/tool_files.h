@@ -30,6 +30,9 @@ std::string RegularFileBehind(int fd);
 
 bool ReadWhole(const std::string& path, std::string* text);
 
+// Replaces the file at path with text; false (errno saying why) when that failed.
+bool WriteWhole(const std::string& path, const std::string& text);
+
 // Copies until from ends; false when reading or writing failed.
 bool CopyStream(FILE* from, FILE* to);
 
