@@ -25,7 +25,7 @@ const char kToolUsage[] =
     "           answer, or write it to ANSWER.json.\n"
     "  listen   record as record does, send it, and print the transcript.\n"
     "\n"
-    "  -s, --seconds N    stop recording after N seconds (decimals allowed)\n"
+    "  -s, --seconds N    record exactly N seconds, to a sample (decimals allowed)\n"
     "  -k, --key KEY      the service's access key (default: $QUOREL_KEY)\n"
     "  -o, --out FILE     keep the service's answer in FILE\n"
     "  -w, --wav FILE     keep listen's recording in FILE\n"
