@@ -3,10 +3,23 @@
 # tests/end_to_end/free-speech-sentences.txt into a private PulseAudio source, `quorel listen`
 # records it through the library and uploads it to quorel-service, and the transcript is
 # scored against the sentence. Uses build/ as scripts/demo.sh configured it.
-# Usage: bench/word-accuracy.sh [ROUNDS]
+# Usage: bench/word-accuracy.sh [--voice VOICE] [--sentences FILE] [--grammar FILE.jsgf] [ROUNDS]
+#   --voice      an espeak-ng voice instead of en-us+klatt
+#   --sentences  one sentence a line, instead of free-speech-sentences.txt
+#   --grammar    the service recognises only what FILE.jsgf allows
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+sentences_file=tests/end_to_end/free-speech-sentences.txt
+service_options=()
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --voice) export QUOREL_SPOKEN_VOICE=${2:?a voice}; shift 2 ;;
+    --sentences) sentences_file=${2:?a sentence file}; shift 2 ;;
+    --grammar) service_options=(--grammar "$(realpath "${2:?a grammar}")"); shift 2 ;;
+    *) break ;;
+  esac
+done
 rounds=${1:-3}
 port=$(sed -n 's/^QUOREL_SERVICE_PORT:STRING=//p' build/CMakeCache.txt 2>/dev/null || true)
 authority=$(sed -n 's/^QUOREL_CA_FILE:FILEPATH=//p' build/CMakeCache.txt 2>/dev/null || true)
@@ -26,7 +39,7 @@ cleanup() {
 trap cleanup EXIT
 : >"$work/service.log"
 build/service/quorel-service --key bench --port "$port" --state-dir "$(dirname "$authority")" \
-  >"$work/service.log" 2>&1 &
+  "${service_options[@]}" >"$work/service.log" 2>&1 &
 service_pid=$!
 until grep -q "listening on" "$work/service.log"; do
   kill -0 "$service_pid" || { cat "$work/service.log" >&2; exit 1; }
@@ -50,7 +63,7 @@ for ((round = 1; round <= rounds; round++)); do
     sentences=$((sentences + 1))
     [ "$wrong" -ne 0 ] || exact=$((exact + 1))
     printf '%-28s -> %s\n' "$sentence" "$heard"
-  done <tests/end_to_end/free-speech-sentences.txt
+  done <"$sentences_file"
 done
 
 # Each 200 line of the service's log gives the body length and the recognition time; the audio

@@ -41,8 +41,8 @@ typedef char16_t QuorelChar;
 #define QUOREL_START_INPUT_OPEN_FAILED 1   /* no default input at 16 kHz mono 16-bit */
 #define QUOREL_START_BUFFER_QUEUE_FAILED 2 /* the input refused the capture buffer */
 #define QUOREL_START_CAPTURE_FAILED 3      /* capture could not be started */
-#define QUOREL_START_FILE_CREATE_FAILED 4  /* the WAV file could not be created; input untouched */
-#define QUOREL_START_ALREADY_RECORDING 5   /* a recording runs already; it goes on untouched */
+#define QUOREL_START_FILE_CREATE_FAILED 4  /* the WAV file could not be created; nothing to stop */
+#define QUOREL_START_ALREADY_RECORDING 5   /* another recording runs; it goes on untouched */
 
 /* QuorelSpeech */
 #define QUOREL_SPEECH_AUDIO_OPEN_FAILED 1 /* the audio file could not be opened (or path null) */
@@ -123,10 +123,12 @@ QUOREL_API int32_t QUOREL_CALL QuorelSpeech(const QuorelChar* audioPath, const Q
 
 /* Starts recording the default audio input (16000 Hz, 16-bit, mono) into a new WAV file at
  * path (emptied if it exists). Recording goes on in the background until
- * QuorelSoundRecorderStop. Call Stop once after every Start, whatever Start returned.
+ * QuorelSoundRecorderStop.
  * Returns QUOREL_SUCCESS, or QUOREL_START_INPUT_OPEN_FAILED, QUOREL_START_BUFFER_QUEUE_FAILED,
- * QUOREL_START_CAPTURE_FAILED (the file exists, Stop completes it), QUOREL_START_FILE_CREATE_FAILED
- * or QUOREL_START_ALREADY_RECORDING (nothing was touched). */
+ * QUOREL_START_CAPTURE_FAILED (the file exists), QUOREL_START_FILE_CREATE_FAILED or
+ * QUOREL_START_ALREADY_RECORDING (nothing was touched). Call Stop once after QUOREL_SUCCESS
+ * and after codes 1 to 3: it completes the file. After 4 and 5 there is nothing to stop: a Stop
+ * then would end another recording (after 5, the one that was already running). */
 QUOREL_API int32_t QUOREL_CALL QuorelSoundRecorderStart(const QuorelChar* path);
 
 /* Stops the recording, writes the final WAV header and closes the file.

@@ -25,6 +25,10 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# Ctrl-C reaches the demo and the tool, which ends its recording and sends it; the demo then
+# stops, saying so, and its cleanup ends the service, which runs in a session of its own so that
+# the same Ctrl-C does not stop it under the tool.
+trap 'echo "demo: interrupted" >&2; exit 130' INT TERM
 
 bash scripts/install-deps.sh
 # The library trusts the service's local authority and names its port; both are fixed when it
@@ -35,7 +39,7 @@ cmake --build build -j"$(nproc)" --target quorel-service >/dev/null
 build/service/quorel-service --init --state-dir "$state"
 cmake --build build -j"$(nproc)" >/dev/null
 
-build/service/quorel-service --key "$key" --port "$port" --state-dir "$state" \
+setsid build/service/quorel-service --key "$key" --port "$port" --state-dir "$state" \
   >"$work/service.log" 2>&1 &
 service_pid=$!
 until grep -q "listening on" "$work/service.log"; do
@@ -49,19 +53,25 @@ until grep -q "listening on" "$work/service.log"; do
 done
 
 tool=build/tools/quorel/quorel
+listened=0
 if arecord -l 2>/dev/null | grep -q '^card'; then
   echo "demo: speak now; recording five seconds from the default input"
-  heard=$("$tool" listen --key "$key" --seconds 5 --wav "$work/demo.wav")
-  echo "demo: heard: $heard"
+  heard=$("$tool" listen --key "$key" --seconds 5 --wav "$work/demo.wav") || listened=$?
 else
   spoken_input="$work/pulse"
   environment=$(bash scripts/spoken-input.sh start "$spoken_input")
   while IFS= read -r line; do export "${line?}"; done <<<"$environment"
   echo "demo: no capture device; espeak-ng says: $sentence"
   heard=$(bash scripts/spoken-input.sh hear "$spoken_input" "$sentence" "$work/demo.wav" \
-    "$tool" listen --key "$key" --wav "$work/demo.wav")
-  echo "demo: heard: $heard"
-  [ "$heard" = "$sentence" ] || { echo "demo: the transcript differs from the sentence" >&2; exit 1; }
+    "$tool" listen --key "$key" --wav "$work/demo.wav") || listened=$?
+fi
+# A Ctrl-C during the recording has ended the demo by now, through its trap, whatever the tool
+# made of the shortened recording.
+[ "$listened" -eq 0 ] || exit "$listened"
+echo "demo: heard: $heard"
+if [ -n "$spoken_input" ] && [ "$heard" != "$sentence" ]; then
+  echo "demo: the transcript differs from the sentence" >&2
+  exit 1
 fi
 elapsed_ms=$((($(date +%s%N) - started) / 1000000))
 printf 'demo: done in %d.%d s\n' $((elapsed_ms / 1000)) $((elapsed_ms % 1000 / 100))

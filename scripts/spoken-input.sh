@@ -5,8 +5,9 @@
 #
 #   spoken-input.sh start DIR          starts it all and prints the client environment as
 #                                      KEY=VALUE lines (as private-pulseaudio.sh does)
-#   spoken-input.sh say DIR SENTENCE   speaks SENTENCE (espeak-ng, en-us+klatt at 175 words a
-#                                      minute, 16 kHz mono) into the sink; returns once played
+#   spoken-input.sh say DIR SENTENCE   speaks SENTENCE (espeak-ng, en-us+klatt or the voice in
+#                                      QUOREL_SPOKEN_VOICE, at 175 words a minute, 16 kHz mono)
+#                                      into the sink; returns once played
 #   spoken-input.sh hear DIR SENTENCE WAV COMMAND...
 #                                      runs COMMAND (a recording into WAV, such as
 #                                      "quorel listen --wav WAV"), speaks SENTENCE once WAV has
@@ -48,7 +49,7 @@ say() {
   local sentence=$1
   pulse_client_environment "$dir"
   local wave="$dir/sentence.wav"
-  espeak-ng -v en-us+klatt -s 175 -w "$dir/sentence-raw.wav" "$sentence"
+  espeak-ng -v "${QUOREL_SPOKEN_VOICE:-en-us+klatt}" -s 175 -w "$dir/sentence-raw.wav" "$sentence"
   sox "$dir/sentence-raw.wav" -r 16000 -c 1 -b 16 "$wave"
   paplay --device=$sink --latency-msec=20 "$wave"
 }
@@ -68,7 +69,7 @@ hear() {
   # What was played reaches the recorder only after the capture stream's latency (above a second
   # through the monitor), so the recording goes on a little past the end of the sentence.
   sleep 1.5
-  kill -INT "$recorder"
+  kill -INT "$recorder" 2>/dev/null || true # a Ctrl-C may have ended it already
   wait "$recorder"
 }
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix, checks that its binaries are stripped, then builds the
 # C consumer against the installed copy once through its CMake package and once through
-# pkg-config, and runs both.
+# pkg-config, and runs both; then runs the README's Python example against it.
 # Usage: installed_consumers.sh BUILD_FOLDER
 set -euo pipefail
 build=$1
@@ -37,3 +37,10 @@ cc -std=c11 -Wall -Wextra -o "$work/with-pkg-config" "$here/consumer/consumer.c"
   $(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs VantrelQuorelSpeech) \
   -Wl,-rpath,"$libdir"
 "$work/with-pkg-config"
+
+# The README's Python example, given the installed library's full path, loads it and runs to its
+# end (without a capture device or a service, with failure codes).
+if command -v python3 >/dev/null; then
+  sed -n '/^```python$/,/^```$/p' "$here/../../README.md" | sed '1d;$d' >"$work/example.py"
+  python3 "$work/example.py" "$libdir/libVantrelQuorelSpeech.so.1" | grep '^started '
+fi

@@ -9,10 +9,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
+#include <sstream>
 
 #include "platform/http/curl/leaf_dates_policy.h"
 
@@ -94,8 +97,61 @@ std::string Handshake(int socket, const ServiceEndpoint& endpoint) {
          (error != 0 ? ERR_reason_error_string(error) : "the connection closed") + ")";
 }
 
-std::string DiagnoseDirectly(const ServiceEndpoint& endpoint) {
-  const std::string where = endpoint.host + " port " + std::to_string(endpoint.port);
+std::string Where(const ServiceEndpoint& endpoint) {
+  return endpoint.host + " port " + std::to_string(endpoint.port);
+}
+
+// The first of names set to a non-empty value; name, when given, receives which.
+std::string FromEnvironment(std::initializer_list<const char*> names, std::string* name = nullptr) {
+  for (const char* candidate : names) {
+    const char* value = std::getenv(candidate);
+    if (value != nullptr && value[0] != 0) {
+      if (name != nullptr) *name = candidate;
+      return value;
+    }
+  }
+  return "";
+}
+
+std::string Lowercase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Whether a no_proxy list names host: "*", the host itself, or a domain it lies in.
+bool Excluded(const std::string& list, const std::string& host) {
+  const std::string name = Lowercase(host);
+  std::istringstream entries(list);
+  std::string entry;
+  while (std::getline(entries, entry, ',')) {
+    entry.erase(0, entry.find_first_not_of(" \t"));
+    entry.erase(entry.find_last_not_of(" \t") + 1);
+    if (entry == "*") return true;
+    entry = Lowercase(entry.substr(entry.empty() || entry[0] != '.' ? 0 : 1));
+    if (entry.empty()) continue;
+    if (name == entry || (name.size() > entry.size() &&
+                          name.compare(name.size() - entry.size(), entry.size(), entry) == 0 &&
+                          name[name.size() - entry.size() - 1] == '.')) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+ServiceProxy ProxyFor(const std::string& host) {
+  ServiceProxy proxy;
+  const std::string list = FromEnvironment({"no_proxy", "NO_PROXY"});
+  if (!Excluded(list, host)) {
+    proxy.address =
+        FromEnvironment({"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}, &proxy.variable);
+  }
+  proxy.remedy = "no_proxy=" + (list.empty() ? host : list + "," + host);
+  return proxy;
+}
+
+std::string WhyUnreachable(const ServiceEndpoint& endpoint) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -109,24 +165,10 @@ std::string DiagnoseDirectly(const ServiceEndpoint& endpoint) {
   std::string problem;
   const Socket socket = Connect(addresses, &problem);
   freeaddrinfo(addresses);
-  if (!socket) return where + " " + problem;
+  if (!socket) return Where(endpoint) + " " + problem;
   problem = Handshake(*socket, endpoint);
-  if (!problem.empty()) return where + " " + problem;
-  return where + " answers and is trusted now: the failure may have passed, try again";
+  return problem.empty() ? "" : Where(endpoint) + " " + problem;
 }
-
-// The library honours the usual proxy variables; this check goes direct, so it says so.
-std::string ProxyNote() {
-  for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-    const char* proxy = std::getenv(name);
-    if (proxy != nullptr && proxy[0] != 0) {
-      return std::string(" (checked directly; the library goes through the proxy ") + proxy + ")";
-    }
-  }
-  return "";
-}
-
-}  // namespace
 
 std::string DescribeServiceEndpoint(const ServiceEndpoint& endpoint) {
   return "service: https://" + endpoint.host + ":" + std::to_string(endpoint.port) +
@@ -135,7 +177,22 @@ std::string DescribeServiceEndpoint(const ServiceEndpoint& endpoint) {
 }
 
 std::string DiagnoseUnreachable(const ServiceEndpoint& endpoint) {
-  return DiagnoseDirectly(endpoint) + ProxyNote();
+  const std::string direct = WhyUnreachable(endpoint);
+  const ServiceProxy proxy = ProxyFor(endpoint.host);
+  if (proxy.address.empty()) {
+    return direct.empty()
+               ? Where(endpoint) +
+                     " answers and is trusted now: the failure may have passed, or the service "
+                     "turned the request away as it arrived; try again"
+               : direct;
+  }
+  const std::string through =
+      "the library goes through the proxy " + proxy.address + " (set in " + proxy.variable + ")";
+  if (direct.empty()) {
+    return through + ", which did not reach the service, while " + Where(endpoint) +
+           " answers directly and is trusted: to go direct, set " + proxy.remedy;
+  }
+  return direct + " (checked directly; " + through + ": to go direct, set " + proxy.remedy + ")";
 }
 
 }  // namespace quorel::tool

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace quorel::tool {
 
@@ -24,7 +25,7 @@ const char kToolUsage[] =
     "           answer, or write it to ANSWER.json.\n"
     "  listen   record as record does, send it, and print the transcript.\n"
     "\n"
-    "  -s, --seconds N    stop recording after N seconds (decimals allowed)\n"
+    "  -s, --seconds N    record exactly N seconds, to a sample (decimals allowed)\n"
     "  -k, --key KEY      the service's access key (default: $QUOREL_KEY)\n"
     "  -o, --out FILE     keep the service's answer in FILE\n"
     "  -w, --wav FILE     keep listen's recording in FILE\n"
@@ -32,12 +33,15 @@ const char kToolUsage[] =
     "  -V, --version      show the version and the service and trust store this\n"
     "                     build of the library uses, and exit\n"
     "\n"
-    "Exit status:\n"
+    "Exit status, the same for every command:\n"
     "  0  done\n"
-    "  1  the library reported a failure (its result code is printed)\n"
+    "  1  recording or sending failed (result code and meaning printed)\n"
     "  2  wrong command line\n"
-    "  3  the service answered with an error, or (listen) heard no speech\n"
-    "  4  a file of the tool's own could not be made or read\n";
+    "  3  the service refused the audio (its status and reason printed)\n"
+    "  4  a file could not be read or written (the system's reason printed)\n"
+    "  5  listen heard no speech\n"
+    "A SIGINT or SIGTERM while sending ends the tool by that signal (status 130\n"
+    "or 143 in a shell); no temporary file is left on any ending.\n";
 
 namespace {
 
@@ -121,20 +125,25 @@ bool ParseToolOptions(int argc, char** argv, ToolOptions* options, std::string* 
     return false;
   }
   options->audioPath = takesFile ? argv[optind + 1] : wavPath;
+  // Every option a command does not take is named; record takes only --seconds.
+  const std::pair<bool, const char*> misplaced[] = {
+      {!options->key.empty() && options->command == Command::kRecord, "--key"},
+      {!options->answerPath.empty() && options->command == Command::kRecord, "--out"},
+      {options->seconds > 0 && options->command == Command::kSend, "--seconds"},
+      {!wavPath.empty() && options->command != Command::kListen, "--wav"},
+  };
+  for (const auto& [given, name] : misplaced) {
+    if (given) {
+      *problem = std::string(argv[optind]) + " does not take " + name;
+      return false;
+    }
+  }
   if (options->key.empty() && options->command != Command::kRecord) {
     if (const char* key = std::getenv("QUOREL_KEY")) options->key = key;
     if (options->key.empty()) {
       *problem = "no access key: give --key KEY or set QUOREL_KEY";
       return false;
     }
-  }
-  const bool misplaced = (options->command == Command::kRecord &&
-                          (!options->key.empty() || !options->answerPath.empty())) ||
-                         (options->command == Command::kSend && options->seconds > 0) ||
-                         (options->command != Command::kListen && !wavPath.empty());
-  if (misplaced) {
-    *problem = "an option was given that this command does not take";
-    return false;
   }
   return true;
 }
