@@ -13,6 +13,7 @@
 
 #include "answer_json.h"
 #include "connection_limits.h"
+#include "health_check.h"
 #include "speech_request.h"
 
 namespace quorel::service {
@@ -37,7 +38,10 @@ bool IsHttpError(const error_code& error) {
 std::string PeerOf(const net::ip::tcp::socket& socket) {
   error_code error;
   const auto peer = socket.remote_endpoint(error);
-  return error ? "-" : peer.address().to_string() + ":" + std::to_string(peer.port());
+  if (error) return "-";
+  const std::string address = peer.address().to_string();
+  return (peer.address().is_v6() ? "[" + address + "]" : address) + ":" +
+         std::to_string(peer.port());
 }
 
 ServiceConnection::ServiceConnection(net::ip::tcp::socket socket, net::ssl::context& tls,
@@ -88,7 +92,7 @@ int ServiceConnection::YieldRank() const {
     case Phase::kLingering:
       return 0;
     case Phase::kBody:
-      return refusal_ ? 0 : -1;
+      return headAnswer_ ? 0 : -1;
     case Phase::kHandshake:
       return 1;
     case Phase::kHead:
@@ -159,8 +163,13 @@ void ServiceConnection::OnHead(error_code error) {
   // The refusal is decided now; a body on its way is read through and dropped, never stored,
   // before it is given. libcurl 7.88, the library's HTTP layer, sends the body without waiting
   // for "100 Continue" and loses an answer that comes while it is still sending.
-  refusal_ = RefuseSpeechHead(speech, hub_.keys);
-  if (refusal_) {
+  if (IsHealthCheck(head.target())) {
+    headAnswer_ = AnswerHealthCheck(head.method_string(), hub_.version);
+    logAnswer_ = headAnswer_->status != 200;
+  } else {
+    headAnswer_ = RefuseSpeechHead(speech, hub_.keys);
+  }
+  if (headAnswer_) {
     drainEnd_ = std::chrono::steady_clock::now() + kRefusedBodyDrain;
     ReadBody();
     return hub_.yieldable();
@@ -220,11 +229,11 @@ void ServiceConnection::ReadBody() {
 
 void ServiceConnection::OnBody(error_code error) {
   if (phase_ == Phase::kClosed) return;
-  if (refusal_ &&
+  if (headAnswer_ &&
       (error == beast::error::timeout || std::chrono::steady_clock::now() >= drainEnd_) &&
       !bodyParser_->is_done()) {
-    return Abandon(refusal_->status, "(refused body still coming after " +
-                                         std::to_string(kRefusedBodyDrain.count()) + " s)");
+    return Abandon(headAnswer_->status, "(refused body still coming after " +
+                                            std::to_string(kRefusedBodyDrain.count()) + " s)");
   }
   if (error == beast::error::timeout) return Abandon(408, "(body slower than the minimum rate)");
   if (error == net::error::operation_aborted && hub_.stopping) return AnswerError(503);
@@ -234,7 +243,7 @@ void ServiceConnection::OnBody(error_code error) {
     return AnswerError(400);
   }
   if (error) return Abandon(400, "(client left in the body)");
-  if (refusal_) bodyParser_->get().body().clear();
+  if (headAnswer_) bodyParser_->get().body().clear();
   if (bodyParser_->is_done()) return OnBodyComplete();
   // A read that ended just before a stop's cancel was not cancelled.
   if (hub_.stopping) return AnswerError(503);
@@ -255,15 +264,15 @@ void ServiceConnection::OnBody(error_code error) {
 void ServiceConnection::StartBodyWindow() {
   windowBytes_ = 0;
   deadline_ = std::chrono::steady_clock::now() + kBodyWindow;
-  beast::get_lowest_layer(stream_).expires_at(refusal_ ? std::min(deadline_, drainEnd_)
-                                                       : deadline_);
+  beast::get_lowest_layer(stream_).expires_at(headAnswer_ ? std::min(deadline_, drainEnd_)
+                                                          : deadline_);
 }
 
 void ServiceConnection::OnBodyComplete() {
   requestRead_ = true;
-  if (refusal_) {
-    return Answer(refusal_->status, std::move(refusal_->body),
-                  refusal_->status == 405 ? "Allow" : "", "POST");
+  if (headAnswer_) {
+    return Answer(headAnswer_->status, std::move(headAnswer_->body),
+                  headAnswer_->allow.empty() ? "" : "Allow", headAnswer_->allow);
   }
   phase_ = Phase::kRecognising;
   beast::get_lowest_layer(stream_).expires_never();
@@ -322,7 +331,7 @@ void ServiceConnection::Answer(int status, std::string json, const std::string& 
 
 void ServiceConnection::OnAnswered(error_code error) {
   if (error) log_.note = "(answer not delivered: " + error.message() + ")";
-  WriteLogLine(FormatLogLine(log_, std::time(nullptr)));
+  if (logAnswer_ || error) WriteLogLine(FormatLogLine(log_, std::time(nullptr)));
   if (error) return Close();
   // With the request read and nothing after it, closing at once loses nothing.
   error_code ignored;

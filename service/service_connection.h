@@ -39,6 +39,7 @@ struct ConnectionHub {
   RecognitionPool& pool;
   BodyBudget& budget;
   size_t maxBodyBytes;  // at most the budget's capacity
+  const std::string& version;
   RepeatedEventLog& failedHandshakes;
   RepeatedEventLog& yieldedSlots;
   bool stopping = false;
@@ -113,7 +114,10 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
   boost::beast::flat_buffer buffer_;
   std::optional<HeadParser> headParser_;
   std::optional<BodyParser> bodyParser_;
-  std::optional<SpeechReply> refusal_;  // decided from the head, given once the body has passed
+  // Decided from the head (a refusal, or the health check's answer), given once the body has
+  // passed.
+  std::optional<SpeechReply> headAnswer_;
+  bool logAnswer_ = true;  // false for the health check
   boost::beast::http::response<boost::beast::http::string_body> answer_;
   size_t roomWanted_ = 0;
   size_t roomHeld_ = 0;       // of the body budget

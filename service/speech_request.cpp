@@ -12,7 +12,7 @@ namespace quorel::service {
 namespace {
 
 SpeechReply Refuse(int status, const std::string& code, const std::string& message) {
-  return {status, ErrorAnswer(status, code, message)};
+  return {status, ErrorAnswer(status, code, message), ""};
 }
 
 std::vector<int16_t> DecodeSamples(std::string_view pcm) {
@@ -46,7 +46,9 @@ std::optional<SpeechReply> RefuseSpeechHead(const SpeechRequest& head, const Acc
     return Refuse(404, "not_found", target.problem);
   }
   if (head.method != "POST") {
-    return Refuse(405, "method_not_allowed", "only POST is served here");
+    SpeechReply refusal = Refuse(405, "method_not_allowed", "only POST is served here");
+    refusal.allow = "POST";
+    return refusal;
   }
   if (target.verdict == TargetVerdict::kMalformedQuery) {
     return Refuse(400, "malformed_query", target.problem);
@@ -77,8 +79,9 @@ SpeechReply AnswerSpeechBody(std::string_view body, const RecogniseFunction& rec
   if (!recognition.succeeded) {
     return Refuse(500, "recognition_failed", "the recogniser failed on this audio");
   }
-  return {200, TranscriptAnswer(recognition.transcript, recognition.confidence,
-                                audio.DurationSeconds())};
+  return {200,
+          TranscriptAnswer(recognition.transcript, recognition.confidence, audio.DurationSeconds()),
+          ""};
 }
 
 SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& keys,

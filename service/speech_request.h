@@ -30,7 +30,8 @@ using RecogniseFunction = std::function<Recognition(const std::vector<int16_t>& 
 
 struct SpeechReply {
   int status = 500;
-  std::string body;  // JSON
+  std::string body;   // JSON
+  std::string allow;  // the methods a 405 names
 };
 
 // The media type the library declares for the envelope.

@@ -76,21 +76,31 @@ TEST(AccessKeys, MatchesTheWireFormOnly) {
   EXPECT_FALSE(keys.Accepts("K"));
   EXPECT_FALSE(keys.Accepts("K1 "));
   EXPECT_FALSE(keys.Add("", &problem));
+  EXPECT_FALSE(keys.Add(" \t ", &problem));
   EXPECT_FALSE(keys.Add("what?", &problem));
   ASSERT_TRUE(keys.Add("a#b", &problem));  // the library sends "#" as it is
   EXPECT_TRUE(keys.Accepts("a#b"));
 }
 
-TEST(AccessKeys, ReadsAKeysFileSkippingCommentsAndBlankLines) {
+TEST(AccessKeys, ReadsAKeysFileTrimmedSkippingCommentsAndBlankLines) {
   const std::string path = testing::TempDir() + "keys.txt";
-  std::ofstream(path) << "# team keys\r\n\nalpha\r\nbeta\n";
+  std::ofstream(path) << "# team keys\r\n\nalpha\r\nbeta\n  gamma  \n\t \n  # aside\ndelta one\t\n";
   AccessKeys keys;
   std::string problem;
   ASSERT_TRUE(keys.AddFromFile(path, &problem)) << problem;
-  EXPECT_TRUE(keys.Accepts("alpha"));
-  EXPECT_TRUE(keys.Accepts("beta"));
-  EXPECT_FALSE(keys.Accepts("# team keys"));
+  for (const char* key : {"alpha", "beta", "gamma", "delta%20one"}) EXPECT_TRUE(keys.Accepts(key));
+  for (const char* key : {"# team keys", "  gamma  ", "%20%20gamma%20%20", "# aside"}) {
+    EXPECT_FALSE(keys.Accepts(key)) << key;
+  }
+  // Only the key with a blank inside is worth a warning, which names its line, not the key.
+  ASSERT_EQ(keys.Warnings().size(), 1u);
+  EXPECT_NE(keys.Warnings()[0].find("on line 8 of " + path), std::string::npos);
+  EXPECT_EQ(keys.Warnings()[0].find("delta"), std::string::npos);
   EXPECT_FALSE(keys.AddFromFile(path + ".missing", &problem));
+  std::ofstream(path) << "alpha\nwhat?\n";
+  EXPECT_FALSE(keys.AddFromFile(path, &problem));
+  EXPECT_NE(problem.find("on line 2 of " + path), std::string::npos) << problem;
+  EXPECT_EQ(problem.find("what"), std::string::npos) << problem;
 }
 
 TEST(Envelope, ReadsTheBoundaryFromTheFirstLine) {

@@ -70,6 +70,7 @@ TEST_F(ServiceUnderAttack, RefusesEachFaultWithItsStatusAndCode) {
   HttpCall multipart = PostCall(MakeEnvelope(MakeWave(""), "XYZ"));
   multipart.headers = {"Content-Type: multipart/form-data; boundary=XYZ"};
   HttpCall octets = multipart;
+  HttpCall healthPost = PostCall("", "/healthz");
   octets.headers = {"Content-Type: application/octet-stream"};
   const struct {
     HttpCall call;
@@ -103,6 +104,7 @@ TEST_F(ServiceUnderAttack, RefusesEachFaultWithItsStatusAndCode) {
       {PostCall(empty, "/speech-api/v2/recognize?output=xml&lang=en-us&key=K1"), 400,
        "malformed_query"},
       {get, 405, "method_not_allowed"},
+      {healthPost, 405, "method_not_allowed"},
       {multipart, 415, "unsupported_media_type"},
       {octets, 415, "unsupported_media_type"},
   };
@@ -184,8 +186,16 @@ TEST(ServiceLifetime, StopsCleanlyLoggingOneLinePerRequest) {
       "2J;KEY=hidden HTTP/1.1\r\n"
       "Host: localhost\r\n\r\n");
   EXPECT_EQ(faking.ReadToEnd().substr(0, 12), "HTTP/1.1 405");
+  // Health checks need no key and leave no line.
+  HttpCall health;
+  health.method = "GET";
+  health.target = "/healthz";
+  const HttpAnswer healthy = service.Call(health);
+  EXPECT_EQ(healthy.status, 200);
+  EXPECT_EQ(healthy.body, "{\"status\":\"ok\",\"version\":\"" QUOREL_VERSION "\"}\n");
   EXPECT_EQ(service.Stop(), 0);
   const std::string output = service.Output();
+  EXPECT_EQ(output.find("/healthz"), std::string::npos) << output;
   EXPECT_NE(output.find(" 200 "), std::string::npos) << output;
   EXPECT_NE(output.find(" 403 "), std::string::npos) << output;
   EXPECT_NE(output.find("TLS handshake failed"), std::string::npos) << output;
@@ -220,14 +230,45 @@ TEST(ServiceLifetime, MakesItsAuthorityOnceAndKeepsIt) {
   EXPECT_NE(second.Output().find("stopped"), std::string::npos);
 }
 
+// Each address given is served, IPv4 and IPv6 alike, and a certificate given is served in place
+// of the state folder's own (here another service's localhost certificate).
+TEST(ServiceLifetime, ListensOnEveryAddressGivenWithTheCertificateGiven) {
+  const ScratchFolder scratch;
+  const std::string issuing = scratch.Path("issuing");
+  ServiceProcess(std::vector<std::string>{"--init"}, issuing).Stop();
+  ServiceProcess service(
+      {"--key", "K1", "--listen", "127.0.0.1:0", "--listen", "[::1]:0", "--certificate",
+       issuing + "/localhost.pem", "--private-key", issuing + "/localhost-key.pem"},
+      scratch.Path("state"));
+  ASSERT_TRUE(service.Running()) << service.Output();
+  const std::string output = service.Output();
+  const size_t v6 = output.find("listening on https://[::1]:");
+  ASSERT_NE(v6, std::string::npos) << output;
+  const int v6Port = std::atoi(output.c_str() + v6 + 27);
+  for (const auto& [host, port] : {std::pair<std::string, int>{"127.0.0.1", service.Port()},
+                                   {"[::1]", v6Port},
+                                   {"localhost", service.Port()}}) {
+    HttpCall call = GoodCall();
+    call.host = host;
+    EXPECT_EQ(Call(port, issuing + "/authority.pem", call).status, 200) << host;
+  }
+  EXPECT_FALSE(FileExists(scratch.Path("state/authority.pem")));
+}
+
 // Each refusal ends the start with its exit status and message, and nothing of the recogniser's
 // own: neither its log nor text its lexer echoes (the stray "~" appears once, in the message).
 // A sanitizer's report may follow on stderr.
 TEST(ServiceLifetime, RefusesToStartWithItsReason) {
-  ServiceProcess first({"--key", "K1"});
-  ASSERT_TRUE(first.Running()) << first.Output();
   const ScratchFolder scratch;
   const std::string& folder = scratch.Root();
+  const std::string firstState = scratch.Path("first");
+  ServiceProcess first({"--key", "K1"}, firstState);
+  ASSERT_TRUE(first.Running()) << first.Output();
+  const std::string missing = scratch.Path("missing.pem");
+  // Where the key's file would be written stands a folder.
+  const std::string blocked = scratch.Path("blocked");
+  mkdir(blocked.c_str(), 0700);
+  mkdir((blocked + "/localhost-key.pem.new").c_str(), 0700);
   const std::string open = scratch.Path("open");
   mkdir(open.c_str(), 0700);
   chmod(open.c_str(), 0755);
@@ -239,6 +280,33 @@ TEST(ServiceLifetime, RefusesToStartWithItsReason) {
     std::string message;
   } kRefusals[] = {
       {"", {"--key", "K2", "--port", std::to_string(first.Port())}, "", 1, "the port is taken"},
+      {"",
+       {"--key", "K2", "--listen", "[::1]:0", "--listen",
+        "127.0.0.1:" + std::to_string(first.Port())},
+       "",
+       1,
+       "cannot listen on 127.0.0.1:" + std::to_string(first.Port()) + ": the port is taken"},
+      {"",
+       {"--key", "K2"},
+       firstState,
+       1,
+       "the state folder " + firstState + " is in use by another quorel-service (process " +
+           std::to_string(first.Pid()) + ")"},
+      {"",
+       {"--key", "K1", "--certificate", missing, "--private-key", missing},
+       "",
+       1,
+       "the TLS certificate " + missing + " or its key " + missing + " cannot be used"},
+      {"",
+       {"--key", "K1"},
+       blocked,
+       1,
+       "cannot create the certificates in " + blocked + ": cannot write " + blocked +
+           "/localhost-key.pem: Is a directory"},
+      {"", {"--key", "K1", "--certificate", missing}, "", 2, "go together"},
+      {"", {"--key", "K1", "--listen", "localhost:8443"}, "", 2, "--listen takes a numeric"},
+      {"", {"--key", "K1", "--listen", "::1:8443"}, "", 2, "--listen takes a numeric"},
+      {"", {"--key", "K1", "--listen", "127.0.0.1:1", "--port", "2"}, "", 2, "not both"},
       {"", {"--key", "K1"}, open, 1, "chmod 700 " + open},
       {"", {}, "", 2, "no access key given"},
       {"", {"--key", ""}, "", 2, "--key takes a key that is not empty"},
