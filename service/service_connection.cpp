@@ -276,22 +276,24 @@ void ServiceConnection::OnBodyComplete() {
   }
   phase_ = Phase::kRecognising;
   beast::get_lowest_layer(stream_).expires_never();
+  std::string contentType(bodyParser_->get()[http::field::content_type]);
   auto body = std::make_shared<std::string>(bodyParser_->release().body());
   bodyParser_.reset();
   // The tracked executor keeps the I/O loop running, through a stop, until the answer is back.
   auto loop = net::prefer(stream_.get_executor(), net::execution::outstanding_work.tracked);
   Recogniser& recogniser = hub_.recogniser;
-  const bool taken = hub_.pool.TrySubmit([self = shared_from_this(), body, loop,
-                                          &recogniser]() mutable {
+  const bool taken = hub_.pool.TrySubmit([self = shared_from_this(), body, loop, &recogniser,
+                                          contentType = std::move(contentType)]() mutable {
     double recogniseMs = -1;
-    SpeechReply reply = AnswerSpeechBody(*body, [&](const std::vector<int16_t>& samples) {
-      const auto start = std::chrono::steady_clock::now();
-      Recognition recognition = recogniser.Recognise(samples);
-      recogniseMs =
-          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-              .count();
-      return recognition;
-    });
+    SpeechReply reply =
+        AnswerSpeechBody(contentType, *body, [&](const std::vector<int16_t>& samples) {
+          const auto start = std::chrono::steady_clock::now();
+          Recognition recognition = recogniser.Recognise(samples);
+          recogniseMs =
+              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                  .count();
+          return recognition;
+        });
     body.reset();  // before the answer gives its room back
     net::post(loop, [self, reply = std::move(reply), recogniseMs] {
       const bool timed = recogniseMs >= 0;

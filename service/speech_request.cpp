@@ -59,14 +59,23 @@ std::optional<SpeechReply> RefuseSpeechHead(const SpeechRequest& head, const Acc
   if (!keys.Accepts(target.wireKey)) {
     return Refuse(403, "unknown_key", "the access key is not one this service accepts");
   }
-  if (!IsAudioL16(head.contentType)) {
-    return Refuse(415, "unsupported_media_type", "the body must be declared as audio/l16");
+  if (IsAudioL16(head.contentType)) return std::nullopt;
+  const std::optional<std::string> boundary = FormDataBoundary(head.contentType);
+  if (!boundary) {
+    return Refuse(415, "unsupported_media_type",
+                  "the body must be multipart/form-data (or the library's audio/l16 envelope)");
+  }
+  if (boundary->empty()) {
+    return Refuse(400, "malformed_envelope",
+                  "multipart/form-data needs a boundary parameter of 1 to 70 characters");
   }
   return std::nullopt;
 }
 
-SpeechReply AnswerSpeechBody(std::string_view body, const RecogniseFunction& recognise) {
-  const Envelope envelope = OpenEnvelope(body);
+SpeechReply AnswerSpeechBody(std::string_view contentType, std::string_view body,
+                             const RecogniseFunction& recognise) {
+  const std::optional<std::string> boundary = FormDataBoundary(contentType);
+  const Envelope envelope = boundary ? OpenFormData(body, *boundary) : OpenEnvelope(body);
   if (!envelope.valid) return Refuse(400, "malformed_envelope", envelope.problem);
   const WaveAudio audio = CheckWave(envelope.part);
   if (audio.verdict == WaveVerdict::kUnsupported) {
@@ -87,7 +96,7 @@ SpeechReply AnswerSpeechBody(std::string_view body, const RecogniseFunction& rec
 SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& keys,
                                 const RecogniseFunction& recognise) {
   if (std::optional<SpeechReply> refusal = RefuseSpeechHead(request, keys)) return *refusal;
-  return AnswerSpeechBody(request.body, recognise);
+  return AnswerSpeechBody(request.contentType, request.body, recognise);
 }
 
 }  // namespace quorel::service

@@ -54,6 +54,13 @@ TEST_F(ServiceUnderAttack, AnswersAWellFormedRequestWithATranscript) {
   const HttpAnswer spaced = service_.Call(
       PostCall(MakeEnvelope(MakeWave("")), kRecognizeTarget + std::string("two%20words")));
   EXPECT_EQ(spaced.status, 200) << spaced.body;
+  // A standard form upload, output and lang left to their defaults.
+  HttpCall form = PostCall(MakeFormData(MakeWave(SilencePcm(1.0)), "----form-boundary-0123"),
+                           "/speech-api/v2/recognize?key=K1");
+  form.headers = {"Content-Type: multipart/form-data; boundary=\"----form-boundary-0123\""};
+  const HttpAnswer formAnswer = service_.Call(form);
+  ASSERT_EQ(formAnswer.status, 200) << formAnswer.body;
+  EXPECT_EQ(nlohmann::json::parse(formAnswer.body), json);
 }
 
 TEST_F(ServiceUnderAttack, RefusesEachFaultWithItsStatusAndCode) {
@@ -67,11 +74,13 @@ TEST_F(ServiceUnderAttack, RefusesEachFaultWithItsStatusAndCode) {
   chunked.chunked = true;
   HttpCall get = PostCall("");
   get.method = "GET";
-  HttpCall multipart = PostCall(MakeEnvelope(MakeWave(""), "XYZ"));
-  multipart.headers = {"Content-Type: multipart/form-data; boundary=XYZ"};
-  HttpCall octets = multipart;
-  HttpCall healthPost = PostCall("", "/healthz");
+  HttpCall unbounded = PostCall(MakeFormData(MakeWave(""), "XYZ"));
+  unbounded.headers = {"Content-Type: multipart/form-data"};
+  HttpCall misbounded = unbounded;
+  misbounded.headers = {"Content-Type: multipart/form-data; boundary=XY"};
+  HttpCall octets = unbounded;
   octets.headers = {"Content-Type: application/octet-stream"};
+  const HttpCall healthPost = PostCall("", "/healthz");
   const struct {
     HttpCall call;
     long status;
@@ -105,7 +114,8 @@ TEST_F(ServiceUnderAttack, RefusesEachFaultWithItsStatusAndCode) {
        "malformed_query"},
       {get, 405, "method_not_allowed"},
       {healthPost, 405, "method_not_allowed"},
-      {multipart, 415, "unsupported_media_type"},
+      {unbounded, 400, "malformed_envelope"},
+      {misbounded, 400, "malformed_envelope"},
       {octets, 415, "unsupported_media_type"},
   };
   for (const auto& fault : kFaults) {
