@@ -1,6 +1,8 @@
 #include "service_connection.h"
 
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -282,27 +284,55 @@ void ServiceConnection::OnBodyComplete() {
   // The tracked executor keeps the I/O loop running, through a stop, until the answer is back.
   auto loop = net::prefer(stream_.get_executor(), net::execution::outstanding_work.tracked);
   Recogniser& recogniser = hub_.recogniser;
+  abandoned_ = std::make_shared<std::atomic<bool>>(false);
   const bool taken = hub_.pool.TrySubmit([self = shared_from_this(), body, loop, &recogniser,
-                                          contentType = std::move(contentType)]() mutable {
+                                          contentType = std::move(contentType),
+                                          abandoned = abandoned_]() mutable {
     double recogniseMs = -1;
-    SpeechReply reply =
-        AnswerSpeechBody(contentType, *body, [&](const std::vector<int16_t>& samples) {
-          const auto start = std::chrono::steady_clock::now();
-          Recognition recognition = recogniser.Recognise(samples);
-          recogniseMs =
-              std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                  .count();
-          return recognition;
-        });
+    SpeechReply reply;
+    if (!abandoned->load()) {
+      reply = AnswerSpeechBody(contentType, *body, [&](const std::vector<int16_t>& samples) {
+        const auto start = std::chrono::steady_clock::now();
+        Recognition recognition = recogniser.Recognise(samples);
+        recogniseMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        return recognition;
+      });
+    }
     body.reset();  // before the answer gives its room back
+    // Posted even when abandoned, so that the connection is let go of on its own thread; Answer
+    // does nothing for a closed one.
     net::post(loop, [self, reply = std::move(reply), recogniseMs] {
       const bool timed = recogniseMs >= 0;
       self->Answer(reply.status, reply.body, timed ? "Server-Timing" : "",
                    timed ? "recognise;dur=" + std::to_string(static_cast<long>(recogniseMs)) : "");
     });
   });
-  if (!taken)
-    Answer(503, ErrorAnswerForStatus(503), "Retry-After", std::to_string(kRetryAfterSeconds));
+  if (!taken) {
+    return Answer(503, ErrorAnswerForStatus(503), "Retry-After",
+                  std::to_string(kRetryAfterSeconds));
+  }
+  WatchClient();
+}
+
+void ServiceConnection::WatchClient() {
+  timer_.expires_after(kClientCheckInterval);
+  timer_.async_wait([self = shared_from_this()](error_code error) {
+    if (error || self->phase_ != Phase::kRecognising) return;
+    // A client that has closed its side (FIN) or reset the connection has left the state in
+    // which it could still read an answer; the HTTP clients the service serves never half-close
+    // while waiting for one.
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    const int socket = beast::get_lowest_layer(self->stream_).socket().native_handle();
+    if (getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+        info.tcpi_state == TCP_ESTABLISHED) {
+      return self->WatchClient();
+    }
+    self->abandoned_->store(true);
+    self->Abandon(400, "(client left before its answer; recognition abandoned)");
+  });
 }
 
 void ServiceConnection::AnswerError(int status) {
