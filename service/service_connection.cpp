@@ -162,9 +162,10 @@ void ServiceConnection::OnHead(error_code error) {
   }
   const SpeechRequest speech{
       head.method_string(), head.target(), head[http::field::content_type], {}};
-  // The refusal is decided now; a body on its way is read through and dropped, never stored,
-  // before it is given. libcurl 7.88, the library's HTTP layer, sends the body without waiting
-  // for "100 Continue" and loses an answer that comes while it is still sending.
+  // What the head alone decides (a refusal, or the health check's answer) is decided now; a body
+  // on its way is read through and dropped, never stored, before it is given. libcurl 7.88, the
+  // library's HTTP layer, sends the body without waiting for "100 Continue" and loses an answer
+  // that comes while it is still sending.
   if (IsHealthCheck(head.target())) {
     headAnswer_ = AnswerHealthCheck(head.method_string(), hub_.version);
     logAnswer_ = headAnswer_->status != 200;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "service/error_answer.h"
@@ -238,6 +239,38 @@ TEST(ServiceLifetime, MakesItsAuthorityOnceAndKeepsIt) {
   EXPECT_EQ(Call(second.Port(), state + "/authority.pem", GoodCall(0)).status, 200);
   EXPECT_EQ(second.Stop(SIGINT), 0);
   EXPECT_NE(second.Output().find("stopped"), std::string::npos);
+}
+
+// The README's curl command, its continued lines included.
+std::string ReadmeCommand(const std::string& start) {
+  std::istringstream readme(ReadFile(QUOREL_README_PATH));
+  std::string command;
+  for (std::string line; std::getline(readme, line);) {
+    if (command.empty() && line.rfind(start, 0) != 0) continue;
+    command += line + "\n";
+    if (line.empty() || line.back() != '\\') break;
+  }
+  return command;
+}
+
+// The protocol section's example, run as it stands there: HOME holds the state folder it names,
+// and curl's own configuration there points the README's port at this service's free one.
+TEST(ServiceLifetime, AnswersTheReadmesCurlExampleAsWritten) {
+  const ScratchFolder home;
+  ServiceProcess service({"--key", "MY-KEY"}, home.Path(".local/state/quorel-service"));
+  ASSERT_TRUE(service.Running()) << service.Output();
+  WriteFile(home.Path(".curlrc"),
+            "connect-to = localhost:8443:127.0.0.1:" + std::to_string(service.Port()) + "\n");
+  WriteFile(home.Path("question.wav"), MakeWave(SilencePcm(1.5)));
+  const std::string command = ReadmeCommand("curl --cacert ~/");
+  ASSERT_NE(command.find("-F myfile=@question.wav"), std::string::npos) << command;
+  const ChildResult curl =
+      RunChild({"/usr/bin/env", "-i", "HOME=" + home.Root(), "PATH=/usr/bin:/bin", "/bin/bash",
+                "-c", "cd \"$HOME\" && " + command});
+  ASSERT_EQ(curl.exitCode, 0) << command << curl.err;
+  const auto answer = nlohmann::json::parse(curl.out, nullptr, false);
+  EXPECT_EQ(answer.value("transcript", "-"), "") << curl.out;
+  EXPECT_DOUBLE_EQ(answer.value("duration_seconds", 0.0), 1.5) << curl.out;
 }
 
 // Each address given is served, IPv4 and IPv6 alike, and a certificate given is served in place
