@@ -21,11 +21,14 @@ using test::SilencePcm;
 constexpr char kPrefix[] = "/speech-api/v2/recognize?output=json&lang=en-us&key=";
 
 TEST(RequestTarget, TakesTheKeyToTheEndOfTheTarget) {
-  const RequestTarget plain = ParseRequestTarget(std::string(kPrefix) + "K1");
+  // The key is a view into the target, which must outlive it.
+  const std::string plainTarget = std::string(kPrefix) + "K1";
+  const RequestTarget plain = ParseRequestTarget(plainTarget);
   EXPECT_EQ(plain.verdict, TargetVerdict::kAccepted);
   EXPECT_EQ(plain.wireKey, "K1");
   // The library does not escape & or =, so they belong to the key.
-  const RequestTarget tricky = ParseRequestTarget(std::string(kPrefix) + "a&b=c&lang=xx");
+  const std::string trickyTarget = std::string(kPrefix) + "a&b=c&lang=xx";
+  const RequestTarget tricky = ParseRequestTarget(trickyTarget);
   EXPECT_EQ(tricky.verdict, TargetVerdict::kAccepted);
   EXPECT_EQ(tricky.wireKey, "a&b=c&lang=xx");
   // output and lang default to json and en-us, in either order.
