@@ -77,11 +77,11 @@ int Run(const ServiceOptions& options, sigset_t stopSignals) {
       certificates, keys, *recogniser);
   if (!service.Bind(&problem)) return Fail(problem);
   const std::string serving =
-      (options.grammarFile.empty() ? "free speech" : "grammar " + options.grammarFile) + ", " +
-      std::to_string(decoders) + (decoders == 1 ? " decoder" : " decoders");
+      "/ (" + (options.grammarFile.empty() ? "free speech" : "grammar " + options.grammarFile) +
+      ") with " + std::to_string(decoders) + (decoders == 1 ? " decoder" : " decoders");
   for (const ListenAddress& listening : service.Listening()) {
-    WriteLogLine("quorel-service: listening on https://" + FormatListenAddress(listening) + "/ (" +
-                 serving + ")");
+    WriteLogLine("quorel-service: listening on https://" + FormatListenAddress(listening) +
+                 serving);
   }
 
   std::thread stopper([&] {
