@@ -1,5 +1,6 @@
 // Any request through the local service's reading of it: the request target, the multipart
-// envelope and the WAV file inside. Whatever arrives, the service answers with one of its
+// envelope (the library's, or a form's when the Content-Type declares one) and the WAV file
+// inside. Whatever arrives, the service answers with one of its
 // statuses and a JSON body, the part it finds lies inside the body, and the samples it hands
 // the recogniser lie inside the part, whole.
 //
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -58,7 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const RequestTarget parsed = ParseRequestTarget(target);
   Require(Inside(parsed.wireKey, target), "the key lies outside the target");
-  const Envelope envelope = OpenEnvelope(body);
+  const std::optional<std::string> boundary = FormDataBoundary(contentType);
+  const Envelope envelope =
+      boundary && !boundary->empty() ? OpenFormData(body, *boundary) : OpenEnvelope(body);
   Require(envelope.valid || !envelope.problem.empty(), "a refused envelope without a reason");
   if (envelope.valid) {
     Require(Inside(envelope.part, body), "the part lies outside the body");

@@ -9,10 +9,15 @@ namespace quorel::service {
 
 class AccessKeys {
  public:
-  // False (with the reason) for a key no request can bring: an empty one, or one holding "?".
-  bool Add(std::string_view key, std::string* problem);
+  // Blanks (spaces and tabs) around the key are dropped. False (with the reason) for a key no
+  // request can bring: an empty one, or one holding "?". origin says where the key comes from
+  // ("on line 3 of keys.txt") in messages, which never show the key itself.
+  bool Add(std::string_view key, std::string* problem, const std::string& origin = "");
   // One key a line; blank lines and lines starting with "#" are skipped, a trailing CR dropped.
   bool AddFromFile(const std::string& path, std::string* problem);
+  // A line for each key with a blank inside, which a client has to send as %20: most likely a
+  // mistake in a keys file, but a key all the same.
+  const std::vector<std::string>& Warnings() const { return warnings_; }
 
   bool Empty() const { return encodedKeys_.empty(); }
   // wireKey as it stands in the target; compared in time independent of where keys differ.
@@ -20,6 +25,7 @@ class AccessKeys {
 
  private:
   std::vector<std::string> encodedKeys_;
+  std::vector<std::string> warnings_;
 };
 
 }  // namespace quorel::service

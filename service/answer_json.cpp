@@ -20,6 +20,10 @@ std::string TranscriptAnswer(const std::string& transcript, double confidence,
                {"duration_seconds", durationSeconds}});
 }
 
+std::string HealthAnswer(const std::string& version) {
+  return Dump({{"status", "ok"}, {"version", version}});
+}
+
 std::string ErrorAnswer(int status, const std::string& code, const std::string& message) {
   return Dump({{"error", {{"status", status}, {"code", code}, {"message", message}}}});
 }

@@ -1,6 +1,7 @@
 // The JSON answers the service gives.
 //   success: {"transcript": "...", "confidence": 0.0-1.0, "duration_seconds": N}
 //   failure: {"error": {"status": N, "code": "...", "message": "..."}}
+//   health:  {"status": "ok", "version": "..."}
 #pragma once
 
 #include <string>
@@ -9,6 +10,8 @@ namespace quorel::service {
 
 std::string TranscriptAnswer(const std::string& transcript, double confidence,
                              double durationSeconds);
+
+std::string HealthAnswer(const std::string& version);
 
 std::string ErrorAnswer(int status, const std::string& code, const std::string& message);
 

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <openssl/bn.h>
+#include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 
@@ -48,11 +50,22 @@ bool WritePemFile(const std::string& path, mode_t mode, const std::function<bool
   const bool written = write(fd, text, length) == length && fsync(fd) == 0;
   const bool closed = close(fd) == 0;
   if (written && closed && rename(temporary.c_str(), path.c_str()) == 0) return true;
+  const int reason = errno;
   unlink(temporary.c_str());
+  errno = reason;
   return false;
 }
 
 }  // namespace
+
+std::string OpenSslError() {
+  const unsigned long error = ERR_get_error();
+  ERR_clear_error();
+  if (error == 0) return "unknown error";
+  char text[256];
+  ERR_error_string_n(error, text, sizeof text);
+  return text;
+}
 
 Key NewKey() {
   return Key(EVP_EC_gen("P-256"));

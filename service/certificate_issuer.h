@@ -26,6 +26,9 @@ using Certificate = std::unique_ptr<X509, Freeing<X509_free>>;
 // Extensions by NID, each value in OpenSSL's configuration syntax.
 using Extensions = std::vector<std::pair<int, const char*>>;
 
+// The oldest error in OpenSSL's queue as text (the queue is then emptied), or "unknown error".
+std::string OpenSslError();
+
 // A new P-256 key; null on failure.
 Key NewKey();
 
@@ -38,6 +41,7 @@ Certificate IssueCertificate(const char* commonName, EVP_PKEY* key, X509* issuer
 
 // Each writes its file through a temporary one renamed into place, so a reader never sees half:
 // certificates in the order given (readable by all), or an unencrypted key (by the owner only).
+// Both false with errno set when the file cannot be written.
 bool WriteCertificateFile(const std::string& path, std::initializer_list<X509*> certificates);
 bool WriteKeyFile(const std::string& path, EVP_PKEY* key);
 

@@ -1,11 +1,9 @@
 #include "certificates.h"
 
 #include <openssl/x509v3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "certificate_issuer.h"
@@ -19,24 +17,16 @@ constexpr long kAuthorityDays = 3650;
 constexpr long kLocalhostDays = 825;  // the longest life clients accept for a server certificate
 constexpr long kClockGrace = -3600;   // an hour for clocks that lag behind this one
 
-bool MakeFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1); slash != std::string::npos;
-       slash = folder.find('/', slash + 1)) {
-    if (mkdir(folder.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat info;
-  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 bool Exists(const std::string& path) {
   return access(path.c_str(), R_OK) == 0;
 }
 
-bool CreateCertificates(const ServiceCertificates& files) {
+// The reason when they cannot be made, "" when they were.
+std::string CreateCertificates(const ServiceCertificates& files) {
+  const std::string unmade = "OpenSSL could not make the ";
   const Key authorityKey = NewKey();
   const Key localhostKey = NewKey();
-  if (!authorityKey || !localhostKey) return false;
+  if (!authorityKey || !localhostKey) return unmade + "keys: " + OpenSslError();
   const Certificate authority =
       IssueCertificate("quorel-service local authority", authorityKey.get(), nullptr,
                        authorityKey.get(), kClockGrace, kAuthorityDays * kSecondsPerDay,
@@ -44,7 +34,7 @@ bool CreateCertificates(const ServiceCertificates& files) {
                         {NID_key_usage, "critical,keyCertSign,cRLSign"},
                         {NID_subject_key_identifier, "hash"},
                         {NID_authority_key_identifier, "keyid:always"}});
-  if (!authority) return false;
+  if (!authority) return unmade + "authority: " + OpenSslError();
   const Certificate localhost =
       IssueCertificate("localhost", localhostKey.get(), authority.get(), authorityKey.get(),
                        kClockGrace, kLocalhostDays * kSecondsPerDay,
@@ -54,12 +44,15 @@ bool CreateCertificates(const ServiceCertificates& files) {
                         {NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1,IP:::1"},
                         {NID_subject_key_identifier, "hash"},
                         {NID_authority_key_identifier, "keyid:always"}});
-  if (!localhost) return false;
+  if (!localhost) return unmade + "localhost certificate: " + OpenSslError();
   // The authority's key is never stored: it signs this one certificate and is gone, so nothing
   // else can be made that a library trusting the authority would accept.
-  return WriteKeyFile(files.keyFile, localhostKey.get()) &&
-         WriteCertificateFile(files.certificateFile, {localhost.get()}) &&
-         WriteCertificateFile(files.authorityFile, {authority.get()});
+  const std::string* unwritten =
+      !WriteKeyFile(files.keyFile, localhostKey.get())                  ? &files.keyFile
+      : !WriteCertificateFile(files.certificateFile, {localhost.get()}) ? &files.certificateFile
+      : !WriteCertificateFile(files.authorityFile, {authority.get()})   ? &files.authorityFile
+                                                                        : nullptr;
+  return unwritten == nullptr ? "" : "cannot write " + *unwritten + ": " + std::strerror(errno);
 }
 
 }  // namespace
@@ -70,25 +63,13 @@ bool PrepareCertificates(const std::string& stateFolder, ServiceCertificates* ce
   certificates->certificateFile = stateFolder + "/localhost.pem";
   certificates->keyFile = stateFolder + "/localhost-key.pem";
   certificates->created = false;
-  // The folder holds the private key: one that others can enter or change is not kept private.
-  struct stat folder;
-  if (stat(stateFolder.c_str(), &folder) == 0 && (folder.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(folder.st_mode & 07777));
-    *problem = "the state folder " + stateFolder + " is open to other users (mode " + mode +
-               "); make it private with: chmod 700 " + stateFolder;
-    return false;
-  }
   if (Exists(certificates->authorityFile) && Exists(certificates->certificateFile) &&
       Exists(certificates->keyFile)) {
     return true;
   }
-  if (!MakeFolders(stateFolder)) {
-    *problem = "cannot create the state folder " + stateFolder + ": " + std::strerror(errno);
-    return false;
-  }
-  if (!CreateCertificates(*certificates)) {
-    *problem = "cannot create the certificates in " + stateFolder;
+  const std::string unmade = CreateCertificates(*certificates);
+  if (!unmade.empty()) {
+    *problem = "cannot create the certificates in " + stateFolder + ": " + unmade;
     return false;
   }
   certificates->created = true;

@@ -14,8 +14,8 @@ struct ServiceCertificates {
   bool created = false;         // made on this start
 };
 
-// Uses the files in stateFolder, or makes the folder, the authority and the localhost
-// certificate when any of them is missing. False with the reason when that fails.
+// Uses the files in stateFolder (a StateFolder the caller holds), or makes the authority and the
+// localhost certificate when any of them is missing. False with the reason when that fails.
 bool PrepareCertificates(const std::string& stateFolder, ServiceCertificates* certificates,
                          std::string* problem);
 

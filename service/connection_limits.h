@@ -24,6 +24,9 @@ inline constexpr std::chrono::seconds kBodyRoomWait{30};
 // At a stop, for a handshake under way to end so that the client can be answered 503. A client
 // on loopback ends its handshake in milliseconds; one that has not by then is not answered.
 inline constexpr std::chrono::milliseconds kHandshakeGraceAtStop{250};
+// While a request waits for its recognition or is recognised, how often its client is checked
+// for having gone (closed or reset its connection), in which case the recognition is abandoned.
+inline constexpr std::chrono::milliseconds kClientCheckInterval{200};
 // For the whole answer to leave.
 inline constexpr std::chrono::seconds kAnswerDeadline{10};
 // After an answer given while request bytes were still unread (a body refused at its head, a

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <ctime>
+#include <list>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "connection_limits.h"
@@ -24,6 +27,12 @@ namespace {
 
 constexpr std::chrono::milliseconds kAcceptRetry{100};
 
+struct Listener {
+  explicit Listener(net::io_context& io) : acceptor(io), retry(io) {}
+  tcp::acceptor acceptor;
+  net::steady_timer retry;  // after a failed accept
+};
+
 }  // namespace
 
 // Everything here is touched on the I/O thread only, apart from Stop's post.
@@ -36,19 +45,20 @@ struct HttpsService::Loop {
             pool,
             budget,
             std::min(settings.maxBodyBytes, settings.bodyMemoryBytes),
+            settings.version,
             failedHandshakes,
             yieldedSlots,
             false,
             [this](ServiceConnection* connection) { Forget(connection); },
             [this] { OnYieldable(); }} {}
 
-  void Accept() {
-    acceptor.async_accept([this](error_code error, tcp::socket socket) {
+  void Accept(Listener& listener) {
+    listener.acceptor.async_accept([this, &listener](error_code error, tcp::socket socket) {
       if (hub.stopping) return;
       if (error) {  // out of descriptors, or the client left at once: try again shortly
-        retry.expires_after(kAcceptRetry);
-        retry.async_wait([this](error_code waited) {
-          if (!waited && !hub.stopping) Accept();
+        listener.retry.expires_after(kAcceptRetry);
+        listener.retry.async_wait([this, &listener](error_code waited) {
+          if (!waited && !hub.stopping) Accept(listener);
         });
         return;
       }
@@ -63,7 +73,7 @@ struct HttpsService::Loop {
           refusedSlots.Note(FormatConnectionLogLine(
               PeerOf(socket), "refused: every connection slot is busy", std::time(nullptr)));
           socket.close(error);
-          acceptPaused = true;
+          paused.push_back(&listener);
           return;
         }
         yielding->Yield();
@@ -71,8 +81,12 @@ struct HttpsService::Loop {
       auto connection = std::make_shared<ServiceConnection>(std::move(socket), tls, hub);
       open.emplace(connection.get(), connection);
       connection->Start();
-      Accept();
+      Accept(listener);
     });
+  }
+
+  void Resume() {
+    for (Listener* listener : std::exchange(paused, {})) Accept(*listener);
   }
 
   // The connection that has done least, oldest first; none when every one is under way.
@@ -92,25 +106,22 @@ struct HttpsService::Loop {
   }
 
   void OnYieldable() {
-    if (!acceptPaused || hub.stopping) return;
-    acceptPaused = false;
-    Accept();
+    if (!hub.stopping) Resume();
   }
 
   void Forget(ServiceConnection* connection) {
     open.erase(connection);
-    if (acceptPaused && !hub.stopping && open.size() < kMaxConnections) {
-      acceptPaused = false;
-      Accept();
-    }
+    if (!hub.stopping && open.size() < kMaxConnections) Resume();
   }
 
   void BeginStop() {
     if (hub.stopping) return;
     hub.stopping = true;
     error_code ignored;
-    acceptor.close(ignored);
-    retry.cancel();
+    for (Listener& listener : listeners) {
+      listener.acceptor.close(ignored);
+      listener.retry.cancel();
+    }
     failedHandshakes.Flush();
     yieldedSlots.Flush();
     refusedSlots.Flush();
@@ -124,8 +135,7 @@ struct HttpsService::Loop {
   // Declared first, destroyed last: pool jobs post their answers back to it.
   net::io_context io{1};
   net::ssl::context tls{net::ssl::context::tls_server};
-  tcp::acceptor acceptor{io};
-  net::steady_timer retry{io};
+  std::list<Listener> listeners;  // a list: handlers hold references to its elements
   RecognitionPool pool;
   BodyBudget budget;
   RepeatedEventLog failedHandshakes{io.get_executor(), "more TLS handshakes failed"};
@@ -135,14 +145,14 @@ struct HttpsService::Loop {
                                 "more connections refused: every connection slot was busy"};
   ConnectionHub hub;
   std::map<ServiceConnection*, std::weak_ptr<ServiceConnection>> open;
-  bool acceptPaused = false;
+  std::vector<Listener*> paused;  // found every slot taken when it accepted: waits for one
 };
 
 HttpsService::HttpsService(const HttpsSettings& settings, const ServiceCertificates& certificates,
                            const AccessKeys& keys, Recogniser& recogniser)
     : settings_(settings),
       certificates_(certificates),
-      loop_(std::make_unique<Loop>(settings, keys, recogniser)) {}
+      loop_(std::make_unique<Loop>(settings_, keys, recogniser)) {}
 
 HttpsService::~HttpsService() = default;
 
@@ -153,35 +163,40 @@ bool HttpsService::Bind(std::string* problem) {
                   net::ssl::context::no_sslv3 | net::ssl::context::single_dh_use);
   SSL_CTX_set_min_proto_version(tls.native_handle(), TLS1_2_VERSION);
   tls.use_certificate_chain_file(certificates_.certificateFile, error);
+  // OpenSSL also refuses a key that does not belong to the certificate here.
   if (!error) tls.use_private_key_file(certificates_.keyFile, net::ssl::context::pem, error);
   if (error) {
-    *problem = "the TLS certificate or key in the state folder cannot be used: " + error.message();
+    *problem = "the TLS certificate " + certificates_.certificateFile + " or its key " +
+               certificates_.keyFile + " cannot be used: " + error.message();
     return false;
   }
 
-  // SO_REUSEADDR only lets a restart bind past connections in TIME_WAIT; on Linux it never lets
-  // a second listener share the port (that would take SO_REUSEPORT, which is not set).
-  tcp::acceptor& acceptor = loop_->acceptor;
-  const tcp::endpoint endpoint(net::ip::make_address(kListenAddress),
-                               static_cast<unsigned short>(settings_.port));
-  acceptor.open(endpoint.protocol(), error);
-  if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
-  if (!error) acceptor.bind(endpoint, error);
-  if (!error) acceptor.listen(kListenBacklog, error);
-  if (error) {
-    *problem = "cannot listen on " + std::string(kListenAddress) + ":" +
-               std::to_string(settings_.port) + ": " +
-               (error == net::error::address_in_use
-                    ? std::string("the port is taken (is another service running on it?)")
-                    : error.message());
-    return false;
+  for (const ListenAddress& listen : settings_.listen) {
+    const tcp::endpoint endpoint(net::ip::make_address(listen.address, error),
+                                 static_cast<unsigned short>(listen.port));
+    tcp::acceptor& acceptor = loop_->listeners.emplace_back(loop_->io).acceptor;
+    // SO_REUSEADDR only lets a restart bind past connections in TIME_WAIT; on Linux it never
+    // lets a second listener share the port (that would take SO_REUSEPORT, which is not set).
+    // An IPv6 address takes IPv6 only, so that [::] and 0.0.0.0 may both be given.
+    if (!error) acceptor.open(endpoint.protocol(), error);
+    if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error && endpoint.address().is_v6()) acceptor.set_option(net::ip::v6_only(true), error);
+    if (!error) acceptor.bind(endpoint, error);
+    if (!error) acceptor.listen(kListenBacklog, error);
+    if (error) {
+      *problem = "cannot listen on " + FormatListenAddress(listen) + ": " +
+                 (error == net::error::address_in_use
+                      ? std::string("the port is taken (is another service running on it?)")
+                      : error.message());
+      return false;
+    }
+    listening_.push_back({listen.address, acceptor.local_endpoint().port()});
   }
-  port_ = acceptor.local_endpoint().port();
   return true;
 }
 
 void HttpsService::Serve() {
-  loop_->Accept();
+  for (Listener& listener : loop_->listeners) loop_->Accept(listener);
   loop_->io.run();
 }
 

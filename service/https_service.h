@@ -1,21 +1,22 @@
-// The recognition service over HTTPS on 127.0.0.1. One I/O thread runs every connection on an
-// event loop, so a slow or idle client holds a socket and a few kilobytes, never a worker;
-// recognition runs on a bounded pool of its own. Each request is logged on one line.
+// The recognition service over HTTPS on the addresses it is given. One I/O thread runs every
+// connection on an event loop, so a slow or idle client holds a socket and a few kilobytes, never a
+// worker; recognition runs on a bounded pool of its own. Each request is logged on one line.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "access_keys.h"
 #include "certificates.h"
 #include "recogniser.h"
+#include "service_options.h"
 
 namespace quorel::service {
 
-inline constexpr char kListenAddress[] = "127.0.0.1";
-
 struct HttpsSettings {
-  int port = 0;  // 0: any free port
+  std::vector<ListenAddress> listen;  // a port of 0: any free one
+  std::string version;                // what GET /healthz reports
   size_t recognitionWorkers = 1;
   size_t maxBodyBytes = 0;
   size_t bodyMemoryBytes = 0;  // for every body held at once; also caps a single one
@@ -27,10 +28,12 @@ class HttpsService {
                const AccessKeys& keys, Recogniser& recogniser);
   ~HttpsService();
 
-  // Loads the certificate and listens; false with the reason when the certificate cannot be used
-  // or the port is taken. The port is never shared with another listener.
+  // Loads the certificate and listens on every address; false with the reason when the
+  // certificate cannot be used or an address cannot be taken. A port is never shared with
+  // another listener.
   bool Bind(std::string* problem);
-  int Port() const { return port_; }
+  // The addresses listened on, with the ports taken, in the order given.
+  const std::vector<ListenAddress>& Listening() const { return listening_; }
   // Serves until Stop, then until every connection already accepted has its answer.
   void Serve();
   // Safe from any thread, also before Serve: stops accepting, answers 503 to every request not
@@ -43,7 +46,7 @@ class HttpsService {
   const HttpsSettings settings_;
   const ServiceCertificates certificates_;
   std::unique_ptr<Loop> loop_;
-  int port_ = 0;
+  std::vector<ListenAddress> listening_;
 };
 
 }  // namespace quorel::service

@@ -13,6 +13,7 @@
 #include "log_line.h"
 #include "recogniser.h"
 #include "service_options.h"
+#include "state_folder.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ int Fail(const std::string& problem) {
 
 bool CollectKeys(const ServiceOptions& options, AccessKeys* keys, std::string* problem) {
   for (const std::string& key : options.keys) {
-    if (!keys->Add(key, problem)) return false;
+    if (!keys->Add(key, problem, "given with --key")) return false;
   }
   for (const std::string& file : options.keyFiles) {
     if (!keys->AddFromFile(file, problem)) return false;
@@ -43,15 +44,26 @@ bool CollectKeys(const ServiceOptions& options, AccessKeys* keys, std::string* p
 
 int Run(const ServiceOptions& options, sigset_t stopSignals) {
   std::string problem;
+  StateFolder stateFolder;
+  if (!stateFolder.Open(options.stateFolder, &problem)) return Fail(problem);
   ServiceCertificates certificates;
-  if (!PrepareCertificates(options.stateFolder, &certificates, &problem)) return Fail(problem);
-  WriteLogLine(std::string("quorel-service: ") +
-               (certificates.created ? "created the" : "using the") +
-               " local authority: " + certificates.authorityFile);
+  const bool ownCertificate = !options.certificateFile.empty();
+  if (options.prepareOnly || !ownCertificate) {
+    if (!PrepareCertificates(options.stateFolder, &certificates, &problem)) return Fail(problem);
+    WriteLogLine(std::string("quorel-service: ") +
+                 (certificates.created ? "created the" : "using the") +
+                 " local authority: " + certificates.authorityFile);
+  }
   if (options.prepareOnly) return kExitStopped;
+  if (ownCertificate) {
+    certificates.certificateFile = options.certificateFile;
+    certificates.keyFile = options.privateKeyFile;
+    WriteLogLine("quorel-service: serving the certificate " + options.certificateFile);
+  }
 
   AccessKeys keys;
   if (!CollectKeys(options, &keys, &problem)) return Fail(problem);
+  for (const std::string& warning : keys.Warnings()) WriteLogLine("quorel-service: " + warning);
   const size_t cores = std::max(1u, std::thread::hardware_concurrency());
   const size_t decoders = std::min(options.workers, size_t{cores});
   // The recogniser's loading takes standard output over for a moment: the log must be quiet.
@@ -60,13 +72,17 @@ int Run(const ServiceOptions& options, sigset_t stopSignals) {
       Recogniser::Create({options.modelFolder, options.grammarFile, decoders}, &problem);
   if (!recogniser) return Fail(problem);
 
-  HttpsService service({options.port, decoders, options.maxBodyBytes, options.bodyMemoryBytes},
-                       certificates, keys, *recogniser);
+  HttpsService service(
+      {options.listen, QUOREL_VERSION, decoders, options.maxBodyBytes, options.bodyMemoryBytes},
+      certificates, keys, *recogniser);
   if (!service.Bind(&problem)) return Fail(problem);
-  WriteLogLine("quorel-service: listening on https://" + std::string(kListenAddress) + ":" +
-               std::to_string(service.Port()) + "/ (" +
-               (options.grammarFile.empty() ? "free speech" : "grammar " + options.grammarFile) +
-               ")");
+  const std::string serving =
+      "/ (" + (options.grammarFile.empty() ? "free speech" : "grammar " + options.grammarFile) +
+      ") with " + std::to_string(decoders) + (decoders == 1 ? " decoder" : " decoders");
+  for (const ListenAddress& listening : service.Listening()) {
+    WriteLogLine("quorel-service: listening on https://" + FormatListenAddress(listening) +
+                 serving);
+  }
 
   std::thread stopper([&] {
     int signal = 0;

@@ -40,7 +40,7 @@ RequestTarget ParseRequestTarget(std::string_view target) {
                   "no such resource; POST to " + std::string(kRecognizePath));
   }
   if (questionMark == std::string_view::npos) {
-    return Reject(TargetVerdict::kMalformedQuery, "the query (output, lang, key) is missing");
+    return Reject(TargetVerdict::kMissingKey, "no access key given (key=...)");
   }
   const std::string_view query = target.substr(questionMark + 1);
   const size_t keyAt = FindKeyParameter(query);
@@ -66,9 +66,6 @@ RequestTarget ParseRequestTarget(std::string_view target) {
                     "unexpected query parameter before the key: " + std::string(parameter));
     }
     start = end + 1;
-  }
-  if (!haveOutput || !haveLang) {
-    return Reject(TargetVerdict::kMalformedQuery, "the query needs output=json and lang=en-us");
   }
   if (keyAt == std::string_view::npos || keyAt + kKeyParameter.size() == query.size()) {
     return Reject(TargetVerdict::kMissingKey, "no access key given (key=...)");

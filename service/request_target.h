@@ -1,4 +1,6 @@
 // The request target the library sends: "/speech-api/v2/recognize?output=json&lang=en-us&key=KEY".
+// output and lang may be left out (json and en-us are all the service gives), or come in either
+// order, once each; nothing else may stand before the key.
 #pragma once
 
 #include <string>

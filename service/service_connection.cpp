@@ -1,6 +1,8 @@
 #include "service_connection.h"
 
 #include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/ioctl.h>
 
 #include <algorithm>
@@ -13,6 +15,7 @@
 
 #include "answer_json.h"
 #include "connection_limits.h"
+#include "health_check.h"
 #include "speech_request.h"
 
 namespace quorel::service {
@@ -37,7 +40,10 @@ bool IsHttpError(const error_code& error) {
 std::string PeerOf(const net::ip::tcp::socket& socket) {
   error_code error;
   const auto peer = socket.remote_endpoint(error);
-  return error ? "-" : peer.address().to_string() + ":" + std::to_string(peer.port());
+  if (error) return "-";
+  const std::string address = peer.address().to_string();
+  return (peer.address().is_v6() ? "[" + address + "]" : address) + ":" +
+         std::to_string(peer.port());
 }
 
 ServiceConnection::ServiceConnection(net::ip::tcp::socket socket, net::ssl::context& tls,
@@ -88,7 +94,7 @@ int ServiceConnection::YieldRank() const {
     case Phase::kLingering:
       return 0;
     case Phase::kBody:
-      return refusal_ ? 0 : -1;
+      return headAnswer_ ? 0 : -1;
     case Phase::kHandshake:
       return 1;
     case Phase::kHead:
@@ -156,11 +162,17 @@ void ServiceConnection::OnHead(error_code error) {
   }
   const SpeechRequest speech{
       head.method_string(), head.target(), head[http::field::content_type], {}};
-  // The refusal is decided now; a body on its way is read through and dropped, never stored,
-  // before it is given. libcurl 7.88, the library's HTTP layer, sends the body without waiting
-  // for "100 Continue" and loses an answer that comes while it is still sending.
-  refusal_ = RefuseSpeechHead(speech, hub_.keys);
-  if (refusal_) {
+  // What the head alone decides (a refusal, or the health check's answer) is decided now; a body
+  // on its way is read through and dropped, never stored, before it is given. libcurl 7.88, the
+  // library's HTTP layer, sends the body without waiting for "100 Continue" and loses an answer
+  // that comes while it is still sending.
+  if (IsHealthCheck(head.target())) {
+    headAnswer_ = AnswerHealthCheck(head.method_string(), hub_.version);
+    logAnswer_ = headAnswer_->status != 200;
+  } else {
+    headAnswer_ = RefuseSpeechHead(speech, hub_.keys);
+  }
+  if (headAnswer_) {
     drainEnd_ = std::chrono::steady_clock::now() + kRefusedBodyDrain;
     ReadBody();
     return hub_.yieldable();
@@ -220,11 +232,11 @@ void ServiceConnection::ReadBody() {
 
 void ServiceConnection::OnBody(error_code error) {
   if (phase_ == Phase::kClosed) return;
-  if (refusal_ &&
+  if (headAnswer_ &&
       (error == beast::error::timeout || std::chrono::steady_clock::now() >= drainEnd_) &&
       !bodyParser_->is_done()) {
-    return Abandon(refusal_->status, "(refused body still coming after " +
-                                         std::to_string(kRefusedBodyDrain.count()) + " s)");
+    return Abandon(headAnswer_->status, "(refused body still coming after " +
+                                            std::to_string(kRefusedBodyDrain.count()) + " s)");
   }
   if (error == beast::error::timeout) return Abandon(408, "(body slower than the minimum rate)");
   if (error == net::error::operation_aborted && hub_.stopping) return AnswerError(503);
@@ -234,7 +246,7 @@ void ServiceConnection::OnBody(error_code error) {
     return AnswerError(400);
   }
   if (error) return Abandon(400, "(client left in the body)");
-  if (refusal_) bodyParser_->get().body().clear();
+  if (headAnswer_) bodyParser_->get().body().clear();
   if (bodyParser_->is_done()) return OnBodyComplete();
   // A read that ended just before a stop's cancel was not cancelled.
   if (hub_.stopping) return AnswerError(503);
@@ -255,43 +267,73 @@ void ServiceConnection::OnBody(error_code error) {
 void ServiceConnection::StartBodyWindow() {
   windowBytes_ = 0;
   deadline_ = std::chrono::steady_clock::now() + kBodyWindow;
-  beast::get_lowest_layer(stream_).expires_at(refusal_ ? std::min(deadline_, drainEnd_)
-                                                       : deadline_);
+  beast::get_lowest_layer(stream_).expires_at(headAnswer_ ? std::min(deadline_, drainEnd_)
+                                                          : deadline_);
 }
 
 void ServiceConnection::OnBodyComplete() {
   requestRead_ = true;
-  if (refusal_) {
-    return Answer(refusal_->status, std::move(refusal_->body),
-                  refusal_->status == 405 ? "Allow" : "", "POST");
+  if (headAnswer_) {
+    return Answer(headAnswer_->status, std::move(headAnswer_->body),
+                  headAnswer_->allow.empty() ? "" : "Allow", headAnswer_->allow);
   }
   phase_ = Phase::kRecognising;
   beast::get_lowest_layer(stream_).expires_never();
+  std::string contentType(bodyParser_->get()[http::field::content_type]);
   auto body = std::make_shared<std::string>(bodyParser_->release().body());
   bodyParser_.reset();
   // The tracked executor keeps the I/O loop running, through a stop, until the answer is back.
   auto loop = net::prefer(stream_.get_executor(), net::execution::outstanding_work.tracked);
   Recogniser& recogniser = hub_.recogniser;
-  const bool taken = hub_.pool.TrySubmit([self = shared_from_this(), body, loop,
-                                          &recogniser]() mutable {
+  abandoned_ = std::make_shared<std::atomic<bool>>(false);
+  const bool taken = hub_.pool.TrySubmit([self = shared_from_this(), body, loop, &recogniser,
+                                          contentType = std::move(contentType),
+                                          abandoned = abandoned_]() mutable {
     double recogniseMs = -1;
-    SpeechReply reply = AnswerSpeechBody(*body, [&](const std::vector<int16_t>& samples) {
-      const auto start = std::chrono::steady_clock::now();
-      Recognition recognition = recogniser.Recognise(samples);
-      recogniseMs =
-          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-              .count();
-      return recognition;
-    });
+    SpeechReply reply;
+    if (!abandoned->load()) {
+      reply = AnswerSpeechBody(contentType, *body, [&](const std::vector<int16_t>& samples) {
+        const auto start = std::chrono::steady_clock::now();
+        Recognition recognition = recogniser.Recognise(samples);
+        recogniseMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        return recognition;
+      });
+    }
     body.reset();  // before the answer gives its room back
+    // Posted even when abandoned, so that the connection is let go of on its own thread; Answer
+    // does nothing for a closed one.
     net::post(loop, [self, reply = std::move(reply), recogniseMs] {
       const bool timed = recogniseMs >= 0;
       self->Answer(reply.status, reply.body, timed ? "Server-Timing" : "",
                    timed ? "recognise;dur=" + std::to_string(static_cast<long>(recogniseMs)) : "");
     });
   });
-  if (!taken)
-    Answer(503, ErrorAnswerForStatus(503), "Retry-After", std::to_string(kRetryAfterSeconds));
+  if (!taken) {
+    return Answer(503, ErrorAnswerForStatus(503), "Retry-After",
+                  std::to_string(kRetryAfterSeconds));
+  }
+  WatchClient();
+}
+
+void ServiceConnection::WatchClient() {
+  timer_.expires_after(kClientCheckInterval);
+  timer_.async_wait([self = shared_from_this()](error_code error) {
+    if (error || self->phase_ != Phase::kRecognising) return;
+    // A client that has closed its side (FIN) or reset the connection has left the state in
+    // which it could still read an answer; the HTTP clients the service serves never half-close
+    // while waiting for one.
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    const int socket = beast::get_lowest_layer(self->stream_).socket().native_handle();
+    if (getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+        info.tcpi_state == TCP_ESTABLISHED) {
+      return self->WatchClient();
+    }
+    self->abandoned_->store(true);
+    self->Abandon(400, "(client left before its answer; recognition abandoned)");
+  });
 }
 
 void ServiceConnection::AnswerError(int status) {
@@ -322,7 +364,7 @@ void ServiceConnection::Answer(int status, std::string json, const std::string& 
 
 void ServiceConnection::OnAnswered(error_code error) {
   if (error) log_.note = "(answer not delivered: " + error.message() + ")";
-  WriteLogLine(FormatLogLine(log_, std::time(nullptr)));
+  if (logAnswer_ || error) WriteLogLine(FormatLogLine(log_, std::time(nullptr)));
   if (error) return Close();
   // With the request read and nothing after it, closing at once loses nothing.
   error_code ignored;

@@ -1,10 +1,11 @@
 // One client connection, from accept to close, on the service's I/O thread: TLS handshake, the
 // head under a deadline and a size cap, the head's checks (a refused body is never stored, and
 // drained for a bounded time), room for the body in the service's body budget, the body under a
-// minimum rate, recognition on the pool, the answer, and a close that lingers only while request
-// bytes are unread.
+// minimum rate, recognition on the pool (abandoned when the client goes), the answer, and a close
+// that lingers only while request bytes are unread.
 #pragma once
 
+#include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -39,6 +40,7 @@ struct ConnectionHub {
   RecognitionPool& pool;
   BodyBudget& budget;
   size_t maxBodyBytes;  // at most the budget's capacity
+  const std::string& version;
   RepeatedEventLog& failedHandshakes;
   RepeatedEventLog& yieldedSlots;
   bool stopping = false;
@@ -92,6 +94,9 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
   void StartBodyWindow();
   // The refusal decided from the head, or the body to recognition.
   void OnBodyComplete();
+  // While recognising: abandons the recognition once the client has closed or reset the
+  // connection, checked every kClientCheckInterval.
+  void WatchClient();
   void AnswerError(int status);
   void Answer(int status, std::string json, const std::string& extraName = "",
               const std::string& extraValue = "");
@@ -107,14 +112,20 @@ class ServiceConnection : public std::enable_shared_from_this<ServiceConnection>
   Stream stream_;
   ConnectionHub& hub_;
   const std::chrono::steady_clock::time_point acceptedAt_;
-  // The grace of a handshake at a stop, or the wait for room.
+  // The grace of a handshake at a stop, the wait for room, or the watch on a client whose
+  // request is being recognised.
   boost::asio::steady_timer timer_;
   Phase phase_ = Phase::kHandshake;
   boost::beast::flat_buffer buffer_;
   std::optional<HeadParser> headParser_;
   std::optional<BodyParser> bodyParser_;
-  std::optional<SpeechReply> refusal_;  // decided from the head, given once the body has passed
+  // Decided from the head (a refusal, or the health check's answer), given once the body has
+  // passed.
+  std::optional<SpeechReply> headAnswer_;
+  bool logAnswer_ = true;  // false for the health check
   boost::beast::http::response<boost::beast::http::string_body> answer_;
+  // Set on the I/O thread when the client has gone; the recognition job then skips its work.
+  std::shared_ptr<std::atomic<bool>> abandoned_;
   size_t roomWanted_ = 0;
   size_t roomHeld_ = 0;       // of the body budget
   bool requestRead_ = false;  // the whole body has been read

@@ -1,5 +1,6 @@
 #include "service_options.h"
 
+#include <arpa/inet.h>
 #include <getopt.h>
 
 #include <cerrno>
@@ -11,12 +12,22 @@ namespace quorel::service {
 
 const char kServiceUsage[] =
     "Usage: quorel-service --key KEY [OPTION]...\n"
-    "Serves speech recognition over HTTPS on 127.0.0.1 for the VantrelQuorelSpeech library.\n"
+    "Serves speech recognition over HTTPS for the VantrelQuorelSpeech library and for\n"
+    "multipart/form-data uploads (curl -F myfile=@FILE.wav).\n"
     "\n"
     "  -k, --key KEY          accept the access key KEY (repeatable)\n"
-    "      --keys-file FILE   accept every key in FILE (one a line; # starts a comment)\n"
-    "  -p, --port N           listen on 127.0.0.1:N (default 8443; 0 picks a free port)\n"
-    "      --state-dir DIR    keep the local authority and certificate in DIR\n"
+    "      --keys-file FILE   accept every key in FILE (one a line, blanks around it\n"
+    "                         dropped; # starts a comment)\n"
+    "  -l, --listen ADDRESS:PORT\n"
+    "                         listen on ADDRESS (numeric; IPv6 in brackets, as\n"
+    "                         [::1]:8443) at PORT (0 picks a free one); repeatable\n"
+    "                         (default 127.0.0.1:8443)\n"
+    "  -p, --port N           listen on 127.0.0.1:N (the same as --listen 127.0.0.1:N)\n"
+    "      --certificate FILE serve the PEM certificate chain in FILE instead of the\n"
+    "                         local one for localhost (needs --private-key)\n"
+    "      --private-key FILE the PEM private key of --certificate\n"
+    "      --state-dir DIR    keep the local authority and certificate in DIR, which\n"
+    "                         one service at a time may use\n"
     "                         (default $XDG_STATE_HOME/quorel-service or\n"
     "                         ~/.local/state/quorel-service)\n"
     "      --init             create the state folder's certificates if missing, print\n"
@@ -24,7 +35,11 @@ const char kServiceUsage[] =
     "  -g, --grammar FILE     recognise only what the JSGF grammar in FILE allows\n"
     "      --model-dir DIR    the en-us model (default " QUOREL_MODEL_FOLDER
     ")\n"
-    "  -j, --threads N        recognise N requests at once, at most one per core (default 4)\n"
+    "  -j, --threads N        decode at most N requests at the same time, and never more\n"
+    "                         than there are cores (default 4); each decoder holds its\n"
+    "                         own copy of the model. Connections are served by one\n"
+    "                         thread whatever N is; up to 64 more requests wait for a\n"
+    "                         decoder, further ones get 503\n"
     "      --max-body BYTES   refuse larger request bodies with 413 (default 16777216)\n"
     "      --body-memory BYTES\n"
     "                         hold at most BYTES of request bodies in memory at once;\n"
@@ -34,12 +49,22 @@ const char kServiceUsage[] =
     "  -h, --help             show this help and exit\n"
     "  -V, --version          show the version and exit\n"
     "\n"
+    "GET /healthz answers 200 with the version, without a key and without a log line.\n"
     "Exit status: 0 after a clean stop (SIGINT or SIGTERM), 1 when the service cannot\n"
     "start, 2 for a wrong command line.\n";
 
 namespace {
 
-enum LongOnly { kKeysFile = 256, kStateDir, kInit, kModelDir, kMaxBody, kBodyMemory };
+enum LongOnly {
+  kKeysFile = 256,
+  kStateDir,
+  kInit,
+  kModelDir,
+  kMaxBody,
+  kBodyMemory,
+  kCertificate,
+  kPrivateKey
+};
 
 bool ParseCount(const char* text, unsigned long long lowest, unsigned long long highest,
                 unsigned long long* value) {
@@ -56,7 +81,10 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
   static const option kLongOptions[] = {
       {"key", required_argument, nullptr, 'k'},
       {"keys-file", required_argument, nullptr, kKeysFile},
+      {"listen", required_argument, nullptr, 'l'},
       {"port", required_argument, nullptr, 'p'},
+      {"certificate", required_argument, nullptr, kCertificate},
+      {"private-key", required_argument, nullptr, kPrivateKey},
       {"state-dir", required_argument, nullptr, kStateDir},
       {"init", no_argument, nullptr, kInit},
       {"grammar", required_argument, nullptr, 'g'},
@@ -81,9 +109,10 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
     *target = static_cast<std::remove_pointer_t<decltype(target)>>(value);
     return true;
   };
+  int port = -1;  // --port, when given
   constexpr unsigned long long kMaxBytes = std::numeric_limits<uint32_t>::max();
   for (int option;
-       (option = getopt_long(argc, argv, ":k:p:g:j:hV", kLongOptions, nullptr)) != -1;) {
+       (option = getopt_long(argc, argv, ":k:l:p:g:j:hV", kLongOptions, nullptr)) != -1;) {
     bool understood = true;
     switch (option) {
       case 'k':
@@ -96,8 +125,22 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
       case kKeysFile:
         options->keyFiles.emplace_back(optarg);
         break;
+      case 'l':
+        options->listen.emplace_back();
+        if (!ParseListenAddress(optarg, &options->listen.back())) {
+          *problem =
+              std::string("--listen takes a numeric ADDRESS:PORT ([::1]:8443 for IPv6): ") + optarg;
+          return false;
+        }
+        break;
       case 'p':
-        understood = count(0, 65535, "the port must be a number from 0 to 65535: ", &options->port);
+        understood = count(0, 65535, "the port must be a number from 0 to 65535: ", &port);
+        break;
+      case kCertificate:
+        options->certificateFile = optarg;
+        break;
+      case kPrivateKey:
+        options->privateKeyFile = optarg;
         break;
       case kStateDir:
         options->stateFolder = optarg;
@@ -142,6 +185,17 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
     *problem = std::string("unexpected argument ") + argv[optind];
     return false;
   }
+  if (port >= 0 && !options->listen.empty()) {
+    *problem = "give --listen or --port, not both";
+    return false;
+  }
+  if (options->listen.empty()) {
+    options->listen.push_back({kDefaultListenAddress, port >= 0 ? port : kDefaultPort});
+  }
+  if (options->certificateFile.empty() != options->privateKeyFile.empty()) {
+    *problem = "--certificate and --private-key go together";
+    return false;
+  }
   if (options->stateFolder.empty()) options->stateFolder = DefaultStateFolder();
   if (options->modelFolder.empty()) options->modelFolder = QUOREL_MODEL_FOLDER;
   const bool needsKeys = !options->prepareOnly && !options->showHelp && !options->showVersion;
@@ -150,6 +204,26 @@ bool ParseServiceOptions(int argc, char** argv, ServiceOptions* options, std::st
     return false;
   }
   return true;
+}
+
+bool ParseListenAddress(const std::string& text, ListenAddress* listen) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos) return false;
+  std::string address = text.substr(0, colon);
+  const bool bracketed = address.size() >= 2 && address.front() == '[' && address.back() == ']';
+  if (bracketed) address = address.substr(1, address.size() - 2);
+  unsigned char binary[sizeof(in6_addr)];
+  const bool numeric = bracketed ? inet_pton(AF_INET6, address.c_str(), binary) == 1
+                                 : inet_pton(AF_INET, address.c_str(), binary) == 1;
+  unsigned long long port = 0;
+  if (!numeric || !ParseCount(text.c_str() + colon + 1, 0, 65535, &port)) return false;
+  *listen = {address, static_cast<int>(port)};
+  return true;
+}
+
+std::string FormatListenAddress(const ListenAddress& listen) {
+  const bool v6 = listen.address.find(':') != std::string::npos;
+  return (v6 ? "[" + listen.address + "]" : listen.address) + ":" + std::to_string(listen.port);
 }
 
 std::string DefaultStateFolder() {

@@ -12,7 +12,7 @@ namespace quorel::service {
 namespace {
 
 SpeechReply Refuse(int status, const std::string& code, const std::string& message) {
-  return {status, ErrorAnswer(status, code, message)};
+  return {status, ErrorAnswer(status, code, message), ""};
 }
 
 std::vector<int16_t> DecodeSamples(std::string_view pcm) {
@@ -46,7 +46,9 @@ std::optional<SpeechReply> RefuseSpeechHead(const SpeechRequest& head, const Acc
     return Refuse(404, "not_found", target.problem);
   }
   if (head.method != "POST") {
-    return Refuse(405, "method_not_allowed", "only POST is served here");
+    SpeechReply refusal = Refuse(405, "method_not_allowed", "only POST is served here");
+    refusal.allow = "POST";
+    return refusal;
   }
   if (target.verdict == TargetVerdict::kMalformedQuery) {
     return Refuse(400, "malformed_query", target.problem);
@@ -57,14 +59,23 @@ std::optional<SpeechReply> RefuseSpeechHead(const SpeechRequest& head, const Acc
   if (!keys.Accepts(target.wireKey)) {
     return Refuse(403, "unknown_key", "the access key is not one this service accepts");
   }
-  if (!IsAudioL16(head.contentType)) {
-    return Refuse(415, "unsupported_media_type", "the body must be declared as audio/l16");
+  if (IsAudioL16(head.contentType)) return std::nullopt;
+  const std::optional<std::string> boundary = FormDataBoundary(head.contentType);
+  if (!boundary) {
+    return Refuse(415, "unsupported_media_type",
+                  "the body must be multipart/form-data (or the library's audio/l16 envelope)");
+  }
+  if (boundary->empty()) {
+    return Refuse(400, "malformed_envelope",
+                  "multipart/form-data needs a boundary parameter of 1 to 70 characters");
   }
   return std::nullopt;
 }
 
-SpeechReply AnswerSpeechBody(std::string_view body, const RecogniseFunction& recognise) {
-  const Envelope envelope = OpenEnvelope(body);
+SpeechReply AnswerSpeechBody(std::string_view contentType, std::string_view body,
+                             const RecogniseFunction& recognise) {
+  const std::optional<std::string> boundary = FormDataBoundary(contentType);
+  const Envelope envelope = boundary ? OpenFormData(body, *boundary) : OpenEnvelope(body);
   if (!envelope.valid) return Refuse(400, "malformed_envelope", envelope.problem);
   const WaveAudio audio = CheckWave(envelope.part);
   if (audio.verdict == WaveVerdict::kUnsupported) {
@@ -77,14 +88,15 @@ SpeechReply AnswerSpeechBody(std::string_view body, const RecogniseFunction& rec
   if (!recognition.succeeded) {
     return Refuse(500, "recognition_failed", "the recogniser failed on this audio");
   }
-  return {200, TranscriptAnswer(recognition.transcript, recognition.confidence,
-                                audio.DurationSeconds())};
+  return {200,
+          TranscriptAnswer(recognition.transcript, recognition.confidence, audio.DurationSeconds()),
+          ""};
 }
 
 SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& keys,
                                 const RecogniseFunction& recognise) {
   if (std::optional<SpeechReply> refusal = RefuseSpeechHead(request, keys)) return *refusal;
-  return AnswerSpeechBody(request.body, recognise);
+  return AnswerSpeechBody(request.contentType, request.body, recognise);
 }
 
 }  // namespace quorel::service

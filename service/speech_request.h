@@ -30,18 +30,21 @@ using RecogniseFunction = std::function<Recognition(const std::vector<int16_t>& 
 
 struct SpeechReply {
   int status = 500;
-  std::string body;  // JSON
+  std::string body;   // JSON
+  std::string allow;  // the methods a 405 names
 };
 
-// The media type the library declares for the envelope.
+// The media type the library declares for its envelope.
 bool IsAudioL16(std::string_view contentType);
 
-// The answer from the head alone (path, method, query, key, media type), before any of the body
-// is read; nullopt when the body is wanted.
+// The answer from the head alone (path, method, query, key, media type: the library's audio/l16
+// or multipart/form-data with a boundary), before any of the body is read; nullopt when the body
+// is wanted.
 std::optional<SpeechReply> RefuseSpeechHead(const SpeechRequest& head, const AccessKeys& keys);
 
-// The answer to a body whose head RefuseSpeechHead let through.
-SpeechReply AnswerSpeechBody(std::string_view body, const RecogniseFunction& recognise);
+// The answer to a body whose head RefuseSpeechHead let through, with its head's Content-Type.
+SpeechReply AnswerSpeechBody(std::string_view contentType, std::string_view body,
+                             const RecogniseFunction& recognise);
 
 SpeechReply AnswerSpeechRequest(const SpeechRequest& request, const AccessKeys& keys,
                                 const RecogniseFunction& recognise);

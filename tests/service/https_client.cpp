@@ -33,10 +33,11 @@ size_t Supply(char* buffer, size_t size, size_t count, void* state) {
   return length;
 }
 
-CURL* OpenTo(int port, const std::string& authorityFile, const std::string& target) {
+CURL* OpenTo(int port, const std::string& authorityFile, const std::string& target,
+             const std::string& host = "localhost") {
   CURL* curl = curl_easy_init();
   if (curl == nullptr) return nullptr;
-  const std::string url = "https://localhost:" + std::to_string(port) + target;
+  const std::string url = "https://" + host + ":" + std::to_string(port) + target;
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_CAINFO, authorityFile.c_str());
   curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
@@ -74,7 +75,7 @@ std::string RequestHead(const std::string& target, size_t length) {
 
 HttpAnswer Call(int port, const std::string& authorityFile, const HttpCall& call) {
   HttpAnswer answer;
-  CURL* curl = OpenTo(port, authorityFile, call.target);
+  CURL* curl = OpenTo(port, authorityFile, call.target, call.host);
   if (curl == nullptr) return answer;
   curl_slist* headers = nullptr;
   for (const std::string& header : call.headers)

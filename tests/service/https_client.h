@@ -18,6 +18,7 @@ struct HttpAnswer {
 };
 
 struct HttpCall {
+  std::string host = "localhost";  // or an address the certificate names: 127.0.0.1, [::1]
   std::string method = "POST";
   std::string target;
   std::string body;

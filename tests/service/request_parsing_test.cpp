@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 
 #include "access_keys.h"
 #include "log_line.h"
@@ -20,21 +21,31 @@ using test::SilencePcm;
 constexpr char kPrefix[] = "/speech-api/v2/recognize?output=json&lang=en-us&key=";
 
 TEST(RequestTarget, TakesTheKeyToTheEndOfTheTarget) {
-  const RequestTarget plain = ParseRequestTarget(std::string(kPrefix) + "K1");
+  // The key is a view into the target, which must outlive it.
+  const std::string plainTarget = std::string(kPrefix) + "K1";
+  const RequestTarget plain = ParseRequestTarget(plainTarget);
   EXPECT_EQ(plain.verdict, TargetVerdict::kAccepted);
   EXPECT_EQ(plain.wireKey, "K1");
   // The library does not escape & or =, so they belong to the key.
-  const RequestTarget tricky = ParseRequestTarget(std::string(kPrefix) + "a&b=c&lang=xx");
+  const std::string trickyTarget = std::string(kPrefix) + "a&b=c&lang=xx";
+  const RequestTarget tricky = ParseRequestTarget(trickyTarget);
   EXPECT_EQ(tricky.verdict, TargetVerdict::kAccepted);
   EXPECT_EQ(tricky.wireKey, "a&b=c&lang=xx");
+  // output and lang default to json and en-us, in either order.
+  for (const char* target :
+       {"/speech-api/v2/recognize?key=K1", "/speech-api/v2/recognize?lang=en-us&key=K1",
+        "/speech-api/v2/recognize?lang=en-us&output=json&key=K1"}) {
+    const RequestTarget defaults = ParseRequestTarget(target);
+    EXPECT_EQ(defaults.verdict, TargetVerdict::kAccepted) << target;
+    EXPECT_EQ(defaults.wireKey, "K1") << target;
+  }
 }
 
 TEST(RequestTarget, RefusesOtherPathsQueriesAndMissingKeys) {
   EXPECT_EQ(ParseRequestTarget("/speech-api/v2/recognise?output=json&lang=en-us&key=K").verdict,
             TargetVerdict::kUnknownPath);
   EXPECT_EQ(ParseRequestTarget("/").verdict, TargetVerdict::kUnknownPath);
-  for (const char* target : {"/speech-api/v2/recognize", "/speech-api/v2/recognize?key=K",
-                             "/speech-api/v2/recognize?output=xml&lang=en-us&key=K",
+  for (const char* target : {"/speech-api/v2/recognize?output=xml&lang=en-us&key=K",
                              "/speech-api/v2/recognize?output=json&lang=de-de&key=K",
                              "/speech-api/v2/recognize?output=json&output=json&lang=en-us&key=K",
                              "/speech-api/v2/recognize?output=json&lang=en-us&x=1&key=K",
@@ -44,6 +55,7 @@ TEST(RequestTarget, RefusesOtherPathsQueriesAndMissingKeys) {
   EXPECT_EQ(ParseRequestTarget(std::string(kPrefix)).verdict, TargetVerdict::kMissingKey);
   EXPECT_EQ(ParseRequestTarget("/speech-api/v2/recognize?output=json&lang=en-us").verdict,
             TargetVerdict::kMissingKey);
+  EXPECT_EQ(ParseRequestTarget("/speech-api/v2/recognize").verdict, TargetVerdict::kMissingKey);
 }
 
 TEST(RequestTarget, EncodesKeysAsTheLibraryDoesAndRedactsThem) {
@@ -76,21 +88,31 @@ TEST(AccessKeys, MatchesTheWireFormOnly) {
   EXPECT_FALSE(keys.Accepts("K"));
   EXPECT_FALSE(keys.Accepts("K1 "));
   EXPECT_FALSE(keys.Add("", &problem));
+  EXPECT_FALSE(keys.Add(" \t ", &problem));
   EXPECT_FALSE(keys.Add("what?", &problem));
   ASSERT_TRUE(keys.Add("a#b", &problem));  // the library sends "#" as it is
   EXPECT_TRUE(keys.Accepts("a#b"));
 }
 
-TEST(AccessKeys, ReadsAKeysFileSkippingCommentsAndBlankLines) {
+TEST(AccessKeys, ReadsAKeysFileTrimmedSkippingCommentsAndBlankLines) {
   const std::string path = testing::TempDir() + "keys.txt";
-  std::ofstream(path) << "# team keys\r\n\nalpha\r\nbeta\n";
+  std::ofstream(path) << "# team keys\r\n\nalpha\r\nbeta\n  gamma  \n\t \n  # aside\ndelta one\t\n";
   AccessKeys keys;
   std::string problem;
   ASSERT_TRUE(keys.AddFromFile(path, &problem)) << problem;
-  EXPECT_TRUE(keys.Accepts("alpha"));
-  EXPECT_TRUE(keys.Accepts("beta"));
-  EXPECT_FALSE(keys.Accepts("# team keys"));
+  for (const char* key : {"alpha", "beta", "gamma", "delta%20one"}) EXPECT_TRUE(keys.Accepts(key));
+  for (const char* key : {"# team keys", "  gamma  ", "%20%20gamma%20%20", "# aside"}) {
+    EXPECT_FALSE(keys.Accepts(key)) << key;
+  }
+  // Only the key with a blank inside is worth a warning, which names its line, not the key.
+  ASSERT_EQ(keys.Warnings().size(), 1u);
+  EXPECT_NE(keys.Warnings()[0].find("on line 8 of " + path), std::string::npos);
+  EXPECT_EQ(keys.Warnings()[0].find("delta"), std::string::npos);
   EXPECT_FALSE(keys.AddFromFile(path + ".missing", &problem));
+  std::ofstream(path) << "alpha\nwhat?\n";
+  EXPECT_FALSE(keys.AddFromFile(path, &problem));
+  EXPECT_NE(problem.find("on line 2 of " + path), std::string::npos) << problem;
+  EXPECT_EQ(problem.find("what"), std::string::npos) << problem;
 }
 
 TEST(Envelope, ReadsTheBoundaryFromTheFirstLine) {
@@ -121,6 +143,54 @@ TEST(Envelope, RefusesBrokenEnvelopes) {
   };
   for (const std::string& body : cases) {
     const Envelope envelope = OpenEnvelope(body);
+    EXPECT_FALSE(envelope.valid) << body;
+    EXPECT_FALSE(envelope.problem.empty()) << body;
+  }
+}
+
+TEST(Envelope, ReadsTheBoundaryAFormDataContentTypeDeclares) {
+  const struct {
+    const char* contentType;
+    std::optional<std::string> boundary;
+  } kTypes[] = {
+      {"multipart/form-data; boundary=------------------------d74496d66958873e",
+       "------------------------d74496d66958873e"},
+      {"Multipart/Form-Data;BOUNDARY=\"a b:c\"", "a b:c"},
+      {"multipart/form-data; charset=utf-8; boundary=q ", "q"},
+      {"multipart/form-data", ""},
+      {"multipart/form-data; boundary=", ""},
+      {"multipart/form-data; boundary=\"a \"", ""},
+      {"multipart/form-data; boundary=a<b", ""},
+      {"audio/l16; rate=16000;", std::nullopt},
+      {"multipart/mixed; boundary=x", std::nullopt},
+  };
+  for (const auto& [contentType, boundary] : kTypes) {
+    EXPECT_EQ(FormDataBoundary(contentType), boundary) << contentType;
+  }
+  EXPECT_EQ(FormDataBoundary("multipart/form-data; boundary=" + std::string(71, 'x')), "");
+}
+
+TEST(Envelope, FindsTheAudioPartOfAFormAmongOtherFields) {
+  const std::string audio = "RIFF--B\r\n-B\r\n";  // near-boundaries inside the file
+  const std::string form = test::MakeFormData(audio, "B");
+  const std::string bare = "--B\r\n\r\na part without headers\r\n" + form;
+  for (const std::string& body : {form, "a preamble\r\n" + form, bare + "an epilogue"}) {
+    const Envelope envelope = OpenFormData(body, "B");
+    ASSERT_TRUE(envelope.valid) << envelope.problem << "\n" << body;
+    EXPECT_EQ(envelope.part, audio);
+  }
+  const std::string cases[] = {
+      "",
+      test::MakeFormData(audio, "C"),   // another boundary
+      form.substr(0, form.size() - 8),  // never closed
+      "--B\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nhi\r\n--B--\r\n",  // no file
+      form.substr(0, form.size() - 4) +
+          "\r\nContent-Disposition: form-data; name=\"myfile\""
+          "\r\n\r\nagain\r\n--B--\r\n",  // two files
+      "--B junk\r\n" + form.substr(5),   // a boundary line not ended
+  };
+  for (const std::string& body : cases) {
+    const Envelope envelope = OpenFormData(body, "B");
     EXPECT_FALSE(envelope.valid) << body;
     EXPECT_FALSE(envelope.problem.empty()) << body;
   }

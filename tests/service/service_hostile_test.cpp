@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "service/error_answer.h"
@@ -54,6 +55,13 @@ TEST_F(ServiceUnderAttack, AnswersAWellFormedRequestWithATranscript) {
   const HttpAnswer spaced = service_.Call(
       PostCall(MakeEnvelope(MakeWave("")), kRecognizeTarget + std::string("two%20words")));
   EXPECT_EQ(spaced.status, 200) << spaced.body;
+  // A standard form upload, output and lang left to their defaults.
+  HttpCall form = PostCall(MakeFormData(MakeWave(SilencePcm(1.0)), "----form-boundary-0123"),
+                           "/speech-api/v2/recognize?key=K1");
+  form.headers = {"Content-Type: multipart/form-data; boundary=\"----form-boundary-0123\""};
+  const HttpAnswer formAnswer = service_.Call(form);
+  ASSERT_EQ(formAnswer.status, 200) << formAnswer.body;
+  EXPECT_EQ(nlohmann::json::parse(formAnswer.body), json);
 }
 
 TEST_F(ServiceUnderAttack, RefusesEachFaultWithItsStatusAndCode) {
@@ -67,10 +75,13 @@ TEST_F(ServiceUnderAttack, RefusesEachFaultWithItsStatusAndCode) {
   chunked.chunked = true;
   HttpCall get = PostCall("");
   get.method = "GET";
-  HttpCall multipart = PostCall(MakeEnvelope(MakeWave(""), "XYZ"));
-  multipart.headers = {"Content-Type: multipart/form-data; boundary=XYZ"};
-  HttpCall octets = multipart;
+  HttpCall unbounded = PostCall(MakeFormData(MakeWave(""), "XYZ"));
+  unbounded.headers = {"Content-Type: multipart/form-data"};
+  HttpCall misbounded = unbounded;
+  misbounded.headers = {"Content-Type: multipart/form-data; boundary=XY"};
+  HttpCall octets = unbounded;
   octets.headers = {"Content-Type: application/octet-stream"};
+  const HttpCall healthPost = PostCall("", "/healthz");
   const struct {
     HttpCall call;
     long status;
@@ -103,7 +114,9 @@ TEST_F(ServiceUnderAttack, RefusesEachFaultWithItsStatusAndCode) {
       {PostCall(empty, "/speech-api/v2/recognize?output=xml&lang=en-us&key=K1"), 400,
        "malformed_query"},
       {get, 405, "method_not_allowed"},
-      {multipart, 415, "unsupported_media_type"},
+      {healthPost, 405, "method_not_allowed"},
+      {unbounded, 400, "malformed_envelope"},
+      {misbounded, 400, "malformed_envelope"},
       {octets, 415, "unsupported_media_type"},
   };
   for (const auto& fault : kFaults) {
@@ -184,8 +197,16 @@ TEST(ServiceLifetime, StopsCleanlyLoggingOneLinePerRequest) {
       "2J;KEY=hidden HTTP/1.1\r\n"
       "Host: localhost\r\n\r\n");
   EXPECT_EQ(faking.ReadToEnd().substr(0, 12), "HTTP/1.1 405");
+  // Health checks need no key and leave no line.
+  HttpCall health;
+  health.method = "GET";
+  health.target = "/healthz";
+  const HttpAnswer healthy = service.Call(health);
+  EXPECT_EQ(healthy.status, 200);
+  EXPECT_EQ(healthy.body, "{\"status\":\"ok\",\"version\":\"" QUOREL_VERSION "\"}\n");
   EXPECT_EQ(service.Stop(), 0);
   const std::string output = service.Output();
+  EXPECT_EQ(output.find("/healthz"), std::string::npos) << output;
   EXPECT_NE(output.find(" 200 "), std::string::npos) << output;
   EXPECT_NE(output.find(" 403 "), std::string::npos) << output;
   EXPECT_NE(output.find("TLS handshake failed"), std::string::npos) << output;
@@ -220,14 +241,77 @@ TEST(ServiceLifetime, MakesItsAuthorityOnceAndKeepsIt) {
   EXPECT_NE(second.Output().find("stopped"), std::string::npos);
 }
 
+// The README's curl command, its continued lines included.
+std::string ReadmeCommand(const std::string& start) {
+  std::istringstream readme(ReadFile(QUOREL_README_PATH));
+  std::string command;
+  for (std::string line; std::getline(readme, line);) {
+    if (command.empty() && line.rfind(start, 0) != 0) continue;
+    command += line + "\n";
+    if (line.empty() || line.back() != '\\') break;
+  }
+  return command;
+}
+
+// The protocol section's example, run as it stands there: HOME holds the state folder it names,
+// and curl's own configuration there points the README's port at this service's free one.
+TEST(ServiceLifetime, AnswersTheReadmesCurlExampleAsWritten) {
+  const ScratchFolder home;
+  ServiceProcess service({"--key", "MY-KEY"}, home.Path(".local/state/quorel-service"));
+  ASSERT_TRUE(service.Running()) << service.Output();
+  WriteFile(home.Path(".curlrc"),
+            "connect-to = localhost:8443:127.0.0.1:" + std::to_string(service.Port()) + "\n");
+  WriteFile(home.Path("question.wav"), MakeWave(SilencePcm(1.5)));
+  const std::string command = ReadmeCommand("curl --cacert ~/");
+  ASSERT_NE(command.find("-F myfile=@question.wav"), std::string::npos) << command;
+  const ChildResult curl =
+      RunChild({"/usr/bin/env", "-i", "HOME=" + home.Root(), "PATH=/usr/bin:/bin", "/bin/bash",
+                "-c", "cd \"$HOME\" && " + command});
+  ASSERT_EQ(curl.exitCode, 0) << command << curl.err;
+  const auto answer = nlohmann::json::parse(curl.out, nullptr, false);
+  EXPECT_EQ(answer.value("transcript", "-"), "") << curl.out;
+  EXPECT_DOUBLE_EQ(answer.value("duration_seconds", 0.0), 1.5) << curl.out;
+}
+
+// Each address given is served, IPv4 and IPv6 alike, and a certificate given is served in place
+// of the state folder's own (here another service's localhost certificate).
+TEST(ServiceLifetime, ListensOnEveryAddressGivenWithTheCertificateGiven) {
+  const ScratchFolder scratch;
+  const std::string issuing = scratch.Path("issuing");
+  ServiceProcess(std::vector<std::string>{"--init"}, issuing).Stop();
+  ServiceProcess service(
+      {"--key", "K1", "--listen", "127.0.0.1:0", "--listen", "[::1]:0", "--certificate",
+       issuing + "/localhost.pem", "--private-key", issuing + "/localhost-key.pem"},
+      scratch.Path("state"));
+  ASSERT_TRUE(service.Running()) << service.Output();
+  const std::string output = service.Output();
+  const size_t v6 = output.find("listening on https://[::1]:");
+  ASSERT_NE(v6, std::string::npos) << output;
+  const int v6Port = std::atoi(output.c_str() + v6 + 27);
+  for (const auto& [host, port] : {std::pair<std::string, int>{"127.0.0.1", service.Port()},
+                                   {"[::1]", v6Port},
+                                   {"localhost", service.Port()}}) {
+    HttpCall call = GoodCall();
+    call.host = host;
+    EXPECT_EQ(Call(port, issuing + "/authority.pem", call).status, 200) << host;
+  }
+  EXPECT_FALSE(FileExists(scratch.Path("state/authority.pem")));
+}
+
 // Each refusal ends the start with its exit status and message, and nothing of the recogniser's
 // own: neither its log nor text its lexer echoes (the stray "~" appears once, in the message).
 // A sanitizer's report may follow on stderr.
 TEST(ServiceLifetime, RefusesToStartWithItsReason) {
-  ServiceProcess first({"--key", "K1"});
-  ASSERT_TRUE(first.Running()) << first.Output();
   const ScratchFolder scratch;
   const std::string& folder = scratch.Root();
+  const std::string firstState = scratch.Path("first");
+  ServiceProcess first({"--key", "K1"}, firstState);
+  ASSERT_TRUE(first.Running()) << first.Output();
+  const std::string missing = scratch.Path("missing.pem");
+  // Where the key's file would be written stands a folder.
+  const std::string blocked = scratch.Path("blocked");
+  mkdir(blocked.c_str(), 0700);
+  mkdir((blocked + "/localhost-key.pem.new").c_str(), 0700);
   const std::string open = scratch.Path("open");
   mkdir(open.c_str(), 0700);
   chmod(open.c_str(), 0755);
@@ -239,6 +323,33 @@ TEST(ServiceLifetime, RefusesToStartWithItsReason) {
     std::string message;
   } kRefusals[] = {
       {"", {"--key", "K2", "--port", std::to_string(first.Port())}, "", 1, "the port is taken"},
+      {"",
+       {"--key", "K2", "--listen", "[::1]:0", "--listen",
+        "127.0.0.1:" + std::to_string(first.Port())},
+       "",
+       1,
+       "cannot listen on 127.0.0.1:" + std::to_string(first.Port()) + ": the port is taken"},
+      {"",
+       {"--key", "K2"},
+       firstState,
+       1,
+       "the state folder " + firstState + " is in use by another quorel-service (process " +
+           std::to_string(first.Pid()) + ")"},
+      {"",
+       {"--key", "K1", "--certificate", missing, "--private-key", missing},
+       "",
+       1,
+       "the TLS certificate " + missing + " or its key " + missing + " cannot be used"},
+      {"",
+       {"--key", "K1"},
+       blocked,
+       1,
+       "cannot create the certificates in " + blocked + ": cannot write " + blocked +
+           "/localhost-key.pem: Is a directory"},
+      {"", {"--key", "K1", "--certificate", missing}, "", 2, "go together"},
+      {"", {"--key", "K1", "--listen", "localhost:8443"}, "", 2, "--listen takes a numeric"},
+      {"", {"--key", "K1", "--listen", "::1:8443"}, "", 2, "--listen takes a numeric"},
+      {"", {"--key", "K1", "--listen", "127.0.0.1:1", "--port", "2"}, "", 2, "not both"},
       {"", {"--key", "K1"}, open, 1, "chmod 700 " + open},
       {"", {}, "", 2, "no access key given"},
       {"", {"--key", ""}, "", 2, "--key takes a key that is not empty"},

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -217,6 +218,57 @@ TEST(ServiceUnderPressure, ClosesAndStopsWithoutWaitingOnIdleClients) {
   EXPECT_EQ(answer.substr(0, 12), "HTTP/1.1 503") << answer << service.Output();
   EXPECT_NE(answer.find("Retry-After: 1"), std::string::npos) << answer;
   close(silent);
+}
+
+// seconds of a voice-like babble (a gliding pitch with its harmonics, four syllables a second)
+// at 16 kHz mono 16-bit, which keeps the recogniser busy about as long as it lasts.
+std::string BabblePcm(double seconds) {
+  constexpr double kRate = 16000;
+  constexpr double kTwoPi = 2 * M_PI;
+  std::string pcm;
+  double phase = 0;
+  for (int i = 0; i < static_cast<int>(seconds * kRate); ++i) {
+    const double t = i / kRate;
+    phase +=
+        kTwoPi * (140 + 40 * std::sin(kTwoPi * 0.7 * t) + 20 * std::sin(kTwoPi * 3.1 * t)) / kRate;
+    double value = 0;
+    for (int harmonic = 1; harmonic < 12; ++harmonic)
+      value += std::sin(harmonic * phase) / harmonic;
+    value *= 0.25 * (0.5 + 0.5 * std::sin(kTwoPi * 4 * t));
+    const auto sample = static_cast<int16_t>(std::clamp(value, -1.0, 1.0) * 32767);
+    pcm += static_cast<char>(sample & 0xFF);
+    pcm += static_cast<char>((sample >> 8) & 0xFF);
+  }
+  return pcm;
+}
+
+// Requests whose clients leave while they wait for recognition, or during it, are dropped: a
+// stop then takes at most what the one recognition under way needs, not all of them.
+TEST(ServiceUnderPressure, AbandonsRecognitionsWhoseClientsHaveGone) {
+  constexpr int kLeavers = 4;
+  ServiceProcess service({"--key", "K1", "--threads", "1"});
+  ASSERT_TRUE(service.Running()) << service.Output();
+  const HttpCall noisy = PostCall(MakeEnvelope(MakeWave(BabblePcm(3))));
+  auto start = Clock::now();
+  ASSERT_EQ(service.Call(noisy).status, 200);
+  const double oneRecognition = SecondsSince(start);
+
+  std::vector<std::unique_ptr<RawTlsConnection>> leavers;
+  for (int i = 0; i < kLeavers; ++i) {
+    leavers.push_back(std::make_unique<RawTlsConnection>(service.Port(), service.AuthorityFile()));
+    ASSERT_TRUE(leavers.back()->Send(RequestHead(kGoodTarget, noisy.body.size()) + noisy.body));
+  }
+  std::this_thread::sleep_for(milliseconds(300));  // every body read, the first recognising
+  leavers.clear();
+  std::this_thread::sleep_for(milliseconds(500));  // each seen to have gone
+  start = Clock::now();
+  EXPECT_EQ(service.Stop(), 0);
+  EXPECT_LT(SecondsSince(start), 1.5 * oneRecognition) << oneRecognition << " s for one";
+  const std::string output = service.Output();
+  EXPECT_EQ(CountOf(output, "(client left before its answer; recognition abandoned)"),
+            size_t{kLeavers})
+      << output;
+  EXPECT_EQ(CountOf(output, " 200 "), 1u) << output;
 }
 
 TEST(ServiceUnderPressure, ServesWhileNobodyReadsItsLog) {

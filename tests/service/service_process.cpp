@@ -13,14 +13,16 @@ namespace quorel::test {
 namespace {
 
 constexpr char kAuthorityMarker[] = "local authority: ";
-constexpr char kListeningLine[] = "quorel-service: listening on https://127.0.0.1:";
+constexpr char kListeningLine[] = "quorel-service: listening on https://";
 
 std::vector<std::string> CommandLine(std::vector<std::string> arguments,
                                      const std::string& stateFolder) {
   arguments.insert(arguments.begin(), QUOREL_SERVICE_PATH);
   arguments.insert(arguments.end(), {"--state-dir", stateFolder});
   bool portGiven = false;
-  for (const std::string& argument : arguments) portGiven |= argument == "--port";
+  for (const std::string& argument : arguments) {
+    portGiven |= argument == "--port" || argument == "--listen";
+  }
   if (!portGiven) arguments.insert(arguments.end(), {"--port", "0"});
   return arguments;
 }
@@ -59,8 +61,9 @@ ServiceProcess::ServiceProcess(std::vector<std::string> arguments, const std::st
     if (const size_t at = line.find(kAuthorityMarker); at != std::string::npos) {
       authorityFile_ = line.substr(at + sizeof kAuthorityMarker - 1);
     }
+    // The first address's port: "...https://ADDRESS:PORT/ (...)".
     if (listening && line.rfind(kListeningLine, 0) == 0) {
-      port_ = std::atoi(line.c_str() + sizeof kListeningLine - 1);
+      port_ = std::atoi(line.c_str() + line.rfind(':', line.find("/ (")) + 1);
       break;
     }
   }

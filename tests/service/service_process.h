@@ -31,6 +31,7 @@ class ServiceProcess {
   ServiceProcess& operator=(const ServiceProcess&) = delete;
 
   bool Running() const { return port_ > 0; }
+  // Of the first address it listens on.
   int Port() const { return port_; }
   pid_t Pid() const { return child_->Pid(); }
   const std::string& AuthorityFile() const { return authorityFile_; }

@@ -49,6 +49,15 @@ TEST_F(SpeechAnswer, GivesTheTranscriptConfidenceAndDuration) {
   EXPECT_DOUBLE_EQ(answer.at("confidence").get<double>(), 0.75);
   EXPECT_DOUBLE_EQ(answer.at("duration_seconds").get<double>(), 3 / 16000.0);
   EXPECT_EQ(heard_, (std::vector<int16_t>{1, -1, -32768}));
+
+  // The same audio as a standard form upload, output and lang left to their defaults.
+  heard_.clear();
+  const SpeechReply form =
+      Answer(test::MakeFormData(test::MakeWave(pcm), "xyz"), "/speech-api/v2/recognize?key=K1",
+             "POST", "multipart/form-data; boundary=xyz");
+  ASSERT_EQ(form.status, 200) << form.body;
+  EXPECT_EQ(form.body, reply.body);
+  EXPECT_EQ(heard_, (std::vector<int16_t>{1, -1, -32768}));
 }
 
 TEST_F(SpeechAnswer, AnswersEachFaultWithItsStatus) {
@@ -56,11 +65,13 @@ TEST_F(SpeechAnswer, AnswersEachFaultWithItsStatus) {
   const std::string good = test::MakeEnvelope(wave);
   EXPECT_EQ(ErrorStatus(Answer(good, "/elsewhere")), 404);
   EXPECT_EQ(ErrorStatus(Answer(good, kTarget, "GET")), 405);
-  EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&key=K1")), 400);
+  EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=xml&key=K1")), 400);
   EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&lang=en-us&key=")), 401);
   EXPECT_EQ(ErrorStatus(Answer(good, "/speech-api/v2/recognize?output=json&lang=en-us&key=K2")),
             403);
   EXPECT_EQ(ErrorStatus(Answer(good, kTarget, "POST", "application/octet-stream")), 415);
+  EXPECT_EQ(ErrorStatus(Answer(good, kTarget, "POST", "multipart/form-data")), 400);
+  EXPECT_EQ(ErrorStatus(Answer(good, kTarget, "POST", "multipart/form-data; boundary=other")), 400);
   EXPECT_EQ(ErrorStatus(Answer(wave)), 400);
   EXPECT_EQ(ErrorStatus(Answer(test::MakeEnvelope(test::MakeWave("", {1, 2, 16000, 16})))), 415);
   EXPECT_EQ(ErrorStatus(Answer(test::MakeEnvelope(test::MakeWave("abcd", {}, 8)))), 400);

@@ -39,4 +39,12 @@ std::string MakeEnvelope(const std::string& file, const std::string& token) {
          file + "\r\n--" + token + "--\r\n";
 }
 
+std::string MakeFormData(const std::string& file, const std::string& boundary) {
+  return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"note\"\r\n\r\nhello\r\n--" +
+         boundary +
+         "\r\nContent-Disposition: form-data; name=\"myfile\"; filename=\"recording.wav\"\r\n"
+         "Content-Type: audio/x-wav\r\n\r\n" +
+         file + "\r\n--" + boundary + "--\r\n";
+}
+
 }  // namespace quorel::test

@@ -24,4 +24,8 @@ std::string SilencePcm(double seconds);
 // The envelope the library sends around file.
 std::string MakeEnvelope(const std::string& file, const std::string& token = "2026120818440712345");
 
+// A multipart/form-data body as curl -F or a browser sends it: a text field "note" first, then
+// file in the part "myfile" under the name "recording.wav" with a Content-Type of its own.
+std::string MakeFormData(const std::string& file, const std::string& boundary);
+
 }  // namespace quorel::test
