@@ -16,7 +16,8 @@ for target in arm64:aarch64-linux-gnu armhf:arm-linux-gnueabihf; do
   triplet=${target#*:}
   started=$SECONDS
   cmake -S . -B "build-$architecture" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$triplet.cmake" \
-    -DQUOREL_BUILD_TESTS=ON -DQUOREL_BUILD_SERVICE=OFF -DQUOREL_BUILD_TOOL=OFF "$@" >/dev/null
+    -DQUOREL_BUILD_TESTS=ON -DQUOREL_BUILD_SERVICE=OFF -DQUOREL_BUILD_TOOL=OFF \
+    -DQUOREL_WARNINGS_AS_ERRORS=ON "$@" >/dev/null
   cmake --build "build-$architecture" -j"$jobs"
   echo "$architecture: built in $((SECONDS - started)) s; its tests under qemu-user:"
   ctest --test-dir "build-$architecture" --output-on-failure -j"$jobs" || failed=1

@@ -21,7 +21,7 @@ export QUOREL_WINDOWS_BUILD_DIR=build-wine
 bash scripts/build-windows.sh --with-tests -DQUOREL_SERVICE_HOST=localhost \
   -DQUOREL_SERVICE_PORT=$dll_port
 # The test TLS server is a Linux program; the Linux build of scripts/test.sh has it already.
-cmake -S . -B build -DQUOREL_BUILD_TESTS=ON >/dev/null
+cmake -S . -B build -DQUOREL_BUILD_TESTS=ON -DQUOREL_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build -j"$(nproc)" --target quorel-tls-test-server
 built=$SECONDS
 
