@@ -159,7 +159,7 @@ run_program_of() {
 }
 
 # --- No sound device ----------------------------------------------------------------------
-PULSE_SERVER=unix:$work/no-such-server run_program module_windows_tests
+PULSE_SERVER=unix:$work/no-such-server run_program module_windows_tests Module
 PULSE_SERVER=unix:$work/no-such-server run_program platform_windows_tests Files Clock Sync \
   NoAudioDevice
 PULSE_SERVER=unix:$work/no-such-server run_program library_windows_tests NoAudioDevice
@@ -224,7 +224,7 @@ for name in $("$server" --catalogue-names); do
   start_server "$name" localhost --catalogue "$name"
 done
 
-# The FrozenServer case asks, through files in this folder, for the sound server to be frozen
+# The FrozenServer cases ask, through files in this folder, for the sound server to be frozen
 # and thawed (a Windows program cannot stop a process of the host).
 freeze=$work/freeze
 mkdir -p "$freeze"
@@ -246,6 +246,8 @@ QUOREL_FREEZE_FOLDER=$(windows_path "$freeze")
 ) &
 freeze_watcher=$!
 run_program platform_windows_tests AudioInput FrozenServer
+run_program library_windows_tests FrozenServer
+run_program module_windows_tests FrozenServer
 : >"$freeze/done"
 wait "$freeze_watcher"
 run_program library_windows_tests Recorder Speech
