@@ -25,9 +25,10 @@
 //   through the handler, however full (empty too, and also when capture never started). It
 //   returns within a second whatever the device does: a device that does not give the buffer
 //   back in that time has it taken back (with what reached it) and Stop returns false.
-// - Open and the Start after it return within about a second together whatever the device
-//   does: an open that has not finished by then gives null, and one that has but whose start
-//   has not gives false (Start waits a quarter of a second at least, however late it comes).
+// - Open returns within about a second whatever the device does: an open that has not finished
+//   by then gives null. ALSA's bounds Open and the Start after it together (Start waits a
+//   quarter of a second at least, however late it comes): a start not finished in time gives
+//   false. winmm's Start and Queue call the service directly.
 // - Close reclaims everything, also after a failed or missing Stop (it stops first). When the
 //   device does not let go in time, Close returns false at once. Whatever Open or Close gave
 //   up on, the backend finishes and releases on its own thread as soon as the device allows,
