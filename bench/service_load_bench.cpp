@@ -2,8 +2,11 @@
 // of its own on a free port, then the attacks that nginx is measured against beside it (nginx
 // started with a config of its own in NGINX_FOLDER). Every phase runs a fixed number of requests
 // or seconds.
-//   quorel_bench_service_load [ROUNDS [NGINX NGINX_FOLDER]]   (ROUNDS: good requests per latency
-//   measure, default 20; without NGINX the nginx column says it is not installed)
+//
+//   quorel_bench_service_load [ROUNDS [NGINX NGINX_FOLDER]]
+//
+// ROUNDS: good requests per latency measure, default 20; without NGINX the nginx column says it
+// is not installed.
 #include <sys/socket.h>
 #include <unistd.h>
 

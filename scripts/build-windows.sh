@@ -20,6 +20,6 @@ fi
 for arch in x86_64 i686; do
   cmake -S . -B "$root/$arch" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-mingw-$arch.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DQUOREL_BUILD_TESTS=OFF -DQUOREL_BUILD_WINDOWS_TESTS="$tests" \
-    "$@" >/dev/null
+    -DQUOREL_WARNINGS_AS_ERRORS=ON "$@" >/dev/null
   cmake --build "$root/$arch" -j"$jobs"
 done

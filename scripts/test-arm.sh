@@ -28,7 +28,7 @@ for target in arm64:aarch64-linux-gnu armhf:arm-linux-gnueabihf; do
   bash scripts/arm-sysroot.sh "$architecture" "$build/sysroot"
   cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-$triplet.cmake" \
     -DQUOREL_SYSROOT="$PWD/$build/sysroot" -DQUOREL_BUILD_TESTS=ON -DQUOREL_BUILD_SERVICE=OFF \
-    -DQUOREL_BUILD_TOOL=OFF "$@" >/dev/null
+    -DQUOREL_BUILD_TOOL=OFF -DQUOREL_WARNINGS_AS_ERRORS=ON "$@" >/dev/null
   cmake --build "$build" -j"$jobs"
   echo "$architecture: built in $((SECONDS - started)) s"
   [ "$build_only" -eq 1 ] && continue

@@ -27,7 +27,8 @@ run() {
   local preset=$1
   shift
   echo "== $preset"
-  if ! cmake --preset "$preset" >/dev/null || ! cmake --build "build-$preset" -j"$jobs"; then
+  if ! cmake --preset "$preset" -DQUOREL_WARNINGS_AS_ERRORS=ON >/dev/null ||
+    ! cmake --build "build-$preset" -j"$jobs"; then
     failed=$((failed + 1))  # the build itself failed
     return
   fi

@@ -21,7 +21,7 @@ export QUOREL_WINDOWS_BUILD_DIR=build-wine
 bash scripts/build-windows.sh --with-tests -DQUOREL_SERVICE_HOST=localhost \
   -DQUOREL_SERVICE_PORT=$dll_port
 # The test TLS server is a Linux program; the Linux build of scripts/test.sh has it already.
-cmake -S . -B build -DQUOREL_BUILD_TESTS=ON >/dev/null
+cmake -S . -B build -DQUOREL_BUILD_TESTS=ON -DQUOREL_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build -j"$(nproc)" --target quorel-tls-test-server
 built=$SECONDS
 
@@ -161,7 +161,7 @@ run_program_of() {
 }
 
 # --- No sound device ----------------------------------------------------------------------
-PULSE_SERVER=unix:$work/no-such-server run_program module_windows_tests
+PULSE_SERVER=unix:$work/no-such-server run_program module_windows_tests Module
 PULSE_SERVER=unix:$work/no-such-server run_program platform_windows_tests Files Clock Sync \
   NoAudioDevice
 PULSE_SERVER=unix:$work/no-such-server run_program library_windows_tests NoAudioDevice
@@ -229,7 +229,7 @@ for name in $("$server" --catalogue-names); do
   export "QUOREL_RECORDS_$name=$(windows_path "$work/records/$name")"
 done
 
-# The FrozenServer case asks, through files in this folder, for the sound server to be frozen
+# The FrozenServer cases ask, through files in this folder, for the sound server to be frozen
 # and thawed (a Windows program cannot stop a process of the host).
 freeze=$work/freeze
 mkdir -p "$freeze"
@@ -251,6 +251,8 @@ QUOREL_FREEZE_FOLDER=$(windows_path "$freeze")
 ) &
 freeze_watcher=$!
 run_program platform_windows_tests AudioInput FrozenServer
+run_program library_windows_tests FrozenServer
+run_program module_windows_tests FrozenServer
 : >"$freeze/done"
 wait "$freeze_watcher"
 run_program library_windows_tests Recorder Speech

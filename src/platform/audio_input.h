@@ -25,10 +25,16 @@
 //   through the handler, however full (empty too, and also when capture never started). It
 //   returns within a second whatever the device does: a device that does not give the buffer
 //   back in that time has it taken back (with what reached it) and Stop returns false.
+// - Open returns within about a second whatever the device does: an open that has not finished
+//   by then gives null. ALSA's bounds Open and the Start after it together (Start waits a
+//   quarter of a second at least, however late it comes): a start not finished in time gives
+//   false. winmm's Start and Queue call the service directly.
 // - Close reclaims everything, also after a failed or missing Stop (it stops first). When the
-//   device does not let go in time, Close returns false at once and the backend finishes the
-//   release on its own thread as soon as the device allows, leaking nothing; until then Open
-//   fails, so one input at a time holds the device.
+//   device does not let go in time, Close returns false at once. Whatever Open or Close gave
+//   up on, the backend finishes and releases on its own thread as soon as the device allows,
+//   leaking nothing; until then Open fails, so one input at a time holds the device. Such a
+//   thread keeps the library loaded (platform/library_pin.h): unloading it is safe once Close
+//   has returned.
 // - A write that reaches the process's file size limit on a backend's thread fails short and
 //   never raises a signal that ends the process.
 #pragma once

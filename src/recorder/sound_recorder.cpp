@@ -2,28 +2,32 @@
 // Stop make their moves under the lock; opening and closing the input run without it, in
 // kStarting and kStopping, because the input delivers through Deliver, which takes the lock.
 //
-// | phase      | buffer   | event                    | action                        | next |
-// |------------|----------|--------------------------|-------------------------------|----------------|
-// | kIdle      | recorder | Start                    | create the file, write the    | kStarting |
-// |            |          |                          | placeholder                   | | | kIdle |
-// recorder | Start, no file           | return 4                      | kIdle          | | kIdle |
-// recorder | Stop                     | return 0                      | kIdle          | |
-// kStarting  | recorder | the input opened         | queue the buffer              | input | |
-// kStarting  | any      | opening settles          | wake waiting Stops; return    | kRecording |
-// |            |          |                          | 999, 1, 2 or 3                | | |
-// kStarting  | any      | Start                    | return 5                      | kStarting | |
-// kStarting  | any      | Stop                     | wait until the Start settles, | - | | | | |
-// then as below                 |                | | kStarting, | input    | delivery (normal) |
-// copy, re-queue, then write    | input          | | kRecording |          | | the copy | (recorder
-// when | |            |          |                          |                               |
-// refused)       | | kRecording | any      | Start                    | return 5 | kRecording     |
-// | kRecording | any      | Stop                     | stop the input, close it      | kStopping |
-// | kStopping  | input    | delivery (final)         | write, keep the buffer        | recorder |
-// | kStopping  | recorder | the input is closed      | final header, close the file, | kIdle | | |
-// |                          | return the count              |                | | kStopping  | any
-// | Start                    | return 5                      | kStopping      | | kStopping  | any
-// | Stop                     | return 0 (the first Stop      | kStopping      | |            | | |
-// closes everything)            |                |
+// clang-format off
+// | phase      | buffer   | event               | action                          | then           |
+// |------------|----------|---------------------|---------------------------------|----------------|
+// | kIdle      | recorder | Start               | create the file, write the      | kStarting      |
+// |            |          |                     | placeholder                     |                |
+// | kIdle      | recorder | Start, no file      | return 4                        | kIdle          |
+// | kIdle      | recorder | Stop                | return 0                        | kIdle          |
+// | kStarting  | recorder | the input opened    | queue the buffer                | buffer: input  |
+// | kStarting  | any      | opening settles     | wake waiting Stops; return 999, | kRecording     |
+// |            |          |                     | 1, 2 or 3                       |                |
+// | kStarting  | any      | Start               | return 5                        | kStarting      |
+// | kStarting  | any      | Stop                | wait until the Start settles,   | -              |
+// |            |          |                     | then as below                   |                |
+// | kStarting, | input    | delivery (normal)   | copy, re-queue, then write the  | buffer: input  |
+// | kRecording |          |                     | copy                            | (recorder when |
+// |            |          |                     |                                 | refused)       |
+// | kRecording | any      | Start               | return 5                        | kRecording     |
+// | kRecording | any      | Stop                | stop the input, close it        | kStopping      |
+// | kStopping  | input    | delivery (final)    | write, keep the buffer          | buffer:        |
+// |            |          |                     |                                 | recorder       |
+// | kStopping  | recorder | the input is closed | final header, close the file,   | kIdle          |
+// |            |          |                     | return the count                |                |
+// | kStopping  | any      | Start               | return 5                        | kStopping      |
+// | kStopping  | any      | Stop                | return 0 (the first Stop closes | kStopping      |
+// |            |          |                     | everything)                     |                |
+// clang-format on
 //
 // The input's Stop returns only once the buffer it holds has come back, so the buffer is with
 // the recorder when the input is closed, and no delivery arrives in kIdle. Whatever the

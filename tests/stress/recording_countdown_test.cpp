@@ -72,7 +72,9 @@ void CountDown(FaultCountdown::Mode mode, const char* name) {
     EXPECT_EQ(run.calls, expected.calls) << context;
     if (!countdown.Reached()) break;
     // Only a recording that ran holds audio, and one whose re-queue failed exactly a second.
-    if (failing <= 4) EXPECT_EQ(run.count, expected.count) << context;
+    if (failing <= 4) {
+      EXPECT_EQ(run.count, expected.count) << context;
+    }
     ASSERT_LT(failing, 20) << "the path never completes";
   }
 }

@@ -10,7 +10,7 @@
 
 #include "recorder/audio_capture.h"
 #include "support/portable/case_list.h"
-#include "wire_checks.h"
+#include "support/portable/sound_server.h"
 
 namespace quorel::test {
 
@@ -60,29 +60,8 @@ std::string SignalFaults(const std::vector<Delivery>& deliveries) {
 
 }  // namespace quorel::test
 
-namespace {
-
 using namespace quorel;
 using namespace quorel::test;
-
-// Asks scripts/test-windows.sh, through files in QUOREL_FREEZE_FOLDER, to freeze (SIGSTOP) or
-// thaw the sound server, which a Windows program cannot do itself; true once it has.
-bool AskTheScript(const std::wstring& request, const std::wstring& answer) {
-  const std::wstring folder = EnvironmentText("QUOREL_FREEZE_FOLDER");
-  if (folder.empty()) return false;
-  const std::wstring base = folder + L"\\";
-  HANDLE file = CreateFileW((base + request).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  for (int i = 0; i < 100; ++i) {
-    if (DeleteFileW((base + answer).c_str())) return true;
-    Sleep(50);
-  }
-  return false;
-}
-
-}  // namespace
 
 // A frozen sound server (a driver that does not hand the buffer back): Stop and Close still
 // return within a second, with the buffer back; the input is released once the server thaws,
@@ -96,7 +75,7 @@ QUOREL_CASE(FrozenServer, StopAndCloseReturnWithinASecondAndTheReleaseEndsAtTheT
   CHECK(AudioInputQueue(input, &buffer.header));
   CHECK(AudioInputStart(input));
   Sleep(1500);
-  REQUIRE(AskTheScript(L"freeze", L"frozen"));
+  REQUIRE(FreezeSoundServer());
   Sleep(200);
   const DWORD stopping = GetTickCount();
   const bool stopped = AudioInputStop(input);
@@ -109,7 +88,7 @@ QUOREL_CASE(FrozenServer, StopAndCloseReturnWithinASecondAndTheReleaseEndsAtTheT
               closed ? "true" : "false", static_cast<unsigned long>(took));
   if (!closed) CHECK(AudioInputOpen(kCaptureFormat, Capture::Handler, &capture) == nullptr);
 
-  REQUIRE(AskTheScript(L"thaw", L"thawed"));
+  REQUIRE(ThawSoundServer());
   AudioInput* again = nullptr;
   for (int i = 0; i < 100 && again == nullptr; ++i) {
     again = AudioInputOpen(kCaptureFormat, Capture::Handler, &capture);

@@ -13,6 +13,7 @@
 
 #include "support/common/child_process.h"
 #include "support/common/test_process.h"
+#include "support/portable/sound_server.h"
 
 namespace quorel::test {
 
@@ -89,6 +90,14 @@ pid_t DaemonPid() {
 bool SignalCounterSignalDaemon(int signal) {
   const pid_t pid = DaemonPid();
   return pid > 0 && kill(pid, signal) == 0;
+}
+
+bool FreezeSoundServer() {
+  return SignalCounterSignalDaemon(SIGSTOP);
+}
+
+bool ThawSoundServer() {
+  return SignalCounterSignalDaemon(SIGCONT);
 }
 
 bool KillCounterSignalDaemon() {

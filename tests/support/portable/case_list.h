@@ -72,6 +72,8 @@ bool CheckRelation(const char* file, int line, const char* aText, const char* re
 #define CHECK_NO_FAULTS(faults) quorel::test::CheckNoFaults(__FILE__, __LINE__, #faults, (faults))
 #define CHECK_GE(a, b) \
   quorel::test::CheckRelation(__FILE__, __LINE__, #a, " >= ", #b, (a), (b), std::greater_equal<>())
+#define CHECK_LT(a, b) \
+  quorel::test::CheckRelation(__FILE__, __LINE__, #a, " < ", #b, (a), (b), std::less<>())
 // Ends the case when the check fails: what follows depends on it.
 #define REQUIRE(condition)         \
   do {                             \

@@ -1,18 +1,23 @@
 // The default audio input over ALSA's "default" capture device (on desktops a sound server).
 //
-// A reader thread runs from Start until the input is closed. It sleeps on the PCM's own poll
-// descriptors, which the device signals once a period, reads every frame available into the
-// queued buffer and hands the buffer back through the handler when it is full. ALSA's ring,
-// about two seconds where the device allows, keeps capturing while the handler holds the
+// A thread of the input's own runs from Open until the PCM is closed: it opens the PCM, starts
+// it when Start asks, reads, and releases it. Open and Start wait for its word only so long (a
+// frozen sound server holds the open, and the start, for as long as it is frozen); an input
+// given up on is released by that thread once the server lets go. While capturing it sleeps on the
+// PCM's own poll descriptors, which the device signals once a period, reads every frame available
+// into the queued buffer and hands the buffer back through the handler when it is full. ALSA's
+// ring, about two seconds where the device allows, keeps capturing while the handler holds the
 // buffer, so nothing is lost before the re-queue. Reading every period keeps the audio that a
 // sound server has sent but the PCM has not yet given to the reader to one period: a server
 // that dies takes with it what the client had not read, and refuses the rest.
 //
-// At Stop the reader reads what is available, hands the buffer back, and only then drops the
+// At Stop the thread reads what is available, hands the buffer back, and only then drops the
 // stream: a frozen sound server holds the drop (and the close) for as long as it is frozen,
-// and neither may hold up Stop or Close. Close waits a little for the reader to close the PCM;
-// after that the reader finishes the release on its own and frees the input when the server
+// and neither may hold up Stop or Close. Close waits a little for the thread to close the PCM;
+// after that the thread finishes the release on its own and frees the input when the server
 // lets go. The buffer is touched under the mutex only, so Stop can also take it back itself.
+// A thread left to finish a release keeps the library loaded (platform/library_pin.h), so a
+// host may unload it at any time after Stop.
 #include <stdarg.h>
 
 // alsa/error.h declares this one function outside its extern "C" block; declared here first
@@ -27,6 +32,7 @@ AlsaLocalErrorHandler snd_lib_error_set_local(AlsaLocalErrorHandler handler);
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -38,6 +44,7 @@ AlsaLocalErrorHandler snd_lib_error_set_local(AlsaLocalErrorHandler handler);
 #include <vector>
 
 #include "platform/audio_input_backend.h"
+#include "platform/library_pin.h"
 #include "platform/os/posix/file_size_signal.h"
 
 namespace quorel {
@@ -53,8 +60,11 @@ constexpr unsigned kPeriodMicroseconds = 50000;
 // As close to this as the device allows: far longer than the handler takes to copy and
 // re-queue a full buffer.
 constexpr unsigned kRingMicroseconds = 2000000;
-// How long Stop waits for the reader's hand-back, and Close for the reader's release of the
-// PCM, before each goes on without it: together well within a second.
+// How long Open and Start together wait for the thread to open and start the PCM (Start at
+// least kStartWait, for a caller that starts late), and how long Stop waits for its hand-back
+// and Close for its release of the PCM, before each goes on without it.
+constexpr std::chrono::milliseconds kOpenAndStartWait{900};
+constexpr std::chrono::milliseconds kStartWait{250};
 constexpr std::chrono::milliseconds kStopWait{500};
 constexpr std::chrono::milliseconds kCloseWait{300};
 
@@ -79,22 +89,30 @@ class QuietAlsaErrors {
 }  // namespace
 
 struct AudioInput {
-  snd_pcm_t* pcm = nullptr;
+  snd_pcm_t* pcm = nullptr;  // the thread's alone until it has reported the open
+  AudioFormat format{};
   AudioDeliveryHandler handler = nullptr;
   void* user = nullptr;
   uint32_t frameBytes = 0;
   int wakeFd = -1;
-  std::thread reader;
+  std::chrono::steady_clock::time_point startedBy;  // Open's call and its wait
+  std::thread thread;
 
   std::mutex mutex;  // guards the buffer and every field below
   std::condition_variable changed;
   AudioBuffer* queued = nullptr;
+  bool openSettled = false;  // the thread has opened the PCM, or failed to
+  bool opened = false;
+  bool startRequested = false;
+  bool startSettled = false;  // the thread has started the PCM, or failed to
+  bool capturing = false;
+  bool stuck = false;           // Start went on without the thread, which is still starting
   bool delivering = false;      // a handler call is under way
   bool stopRequested = false;   // from then on Queue fails
-  bool handedBack = false;      // the reader has made its last delivery
-  bool closeRequested = false;  // the reader may close the PCM
-  bool released = false;        // the reader has closed the PCM and the eventfd
-  bool abandoned = false;       // Close went on without the reader, which frees the input
+  bool handedBack = false;      // the thread has made its last delivery
+  bool closeRequested = false;  // the thread may close the PCM
+  bool released = false;        // the thread has closed the PCM and the eventfd
+  bool abandoned = false;       // Open or Close went on without the thread, which frees the input
 };
 
 namespace {
@@ -219,24 +237,16 @@ void ReadUntilStopped(AudioInput& input) {
   }
 }
 
-void ReaderThread(AudioInput* input) {
-  FileSizeSignalHeld sizeLimitGivesAShortWrite;
-  QuietAlsaErrors quiet;
-  ReadUntilStopped(*input);
-  // What the device captured up to the stop still belongs in the last delivery.
-  ReadAvailable(*input);
-  HandBack(*input);
-  {
-    Lock lock(input->mutex);
-    input->handedBack = true;
-    input->changed.notify_all();
-  }
-  snd_pcm_drop(input->pcm);
-  {
-    Lock lock(input->mutex);
-    input->changed.wait(lock, [&] { return input->closeRequested; });
-  }
-  snd_pcm_close(input->pcm);
+// Whether the PCM opened in the input's format. The sound server's client sizes its shared
+// memory here, and starts its own thread.
+bool OpenPcm(AudioInput& input) {
+  return snd_pcm_open(&input.pcm, kDeviceName, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) >= 0 &&
+         Configure(input.pcm, input.format);
+}
+
+// Closes what the thread opened; frees the input when Open or Close went on without it.
+void Release(AudioInput* input) {
+  if (input->pcm != nullptr) snd_pcm_close(input->pcm);
   close(input->wakeFd);
   bool abandoned;
   {
@@ -251,26 +261,96 @@ void ReaderThread(AudioInput* input) {
   }
 }
 
-AudioInput* Open(const AudioFormat& format, AudioDeliveryHandler handler, void* user) {
-  if (releasesPending > 0) return nullptr;
-  // The sound server's client sizes its shared memory here, and starts its own thread.
+void InputThread(AudioInput* input) {
   FileSizeSignalHeld sizeLimitGivesAShortWrite;
   QuietAlsaErrors quiet;
+  const bool opened = OpenPcm(*input);
+  bool start;
+  {
+    Lock lock(input->mutex);
+    input->openSettled = true;
+    input->opened = opened;
+    input->changed.notify_all();
+    if (opened) {
+      input->changed.wait(lock, [&] { return input->startRequested || input->stopRequested; });
+    }
+    start = opened && !input->stopRequested;
+  }
+  if (!opened) return Release(input);
+  bool capturing = false;
+  if (start) {
+    capturing = snd_pcm_start(input->pcm) >= 0;
+    Lock lock(input->mutex);
+    input->startSettled = true;
+    input->capturing = capturing;
+    input->changed.notify_all();
+  }
+  if (capturing) {
+    ReadUntilStopped(*input);
+    // What the device captured up to the stop still belongs in the last delivery.
+    ReadAvailable(*input);
+  } else {
+    Lock lock(input->mutex);
+    input->changed.wait(lock, [&] { return input->stopRequested; });
+  }
+  HandBack(*input);
+  {
+    Lock lock(input->mutex);
+    input->handedBack = true;
+    input->changed.notify_all();
+  }
+  if (capturing) snd_pcm_drop(input->pcm);
+  {
+    Lock lock(input->mutex);
+    input->changed.wait(lock, [&] { return input->closeRequested; });
+  }
+  Release(input);
+}
+
+// Leaves the input to its thread, which frees it once the device lets go; until then Open
+// fails. Called with the input's mutex held.
+void Abandon(AudioInput* input) {
+  ++releasesPending;
+  input->abandoned = true;
+  input->stopRequested = true;
+  input->closeRequested = true;
+  input->changed.notify_all();
+  input->thread.detach();
+}
+
+AudioInput* Open(const AudioFormat& format, AudioDeliveryHandler handler, void* user) {
+  if (releasesPending > 0) return nullptr;
   AudioInput* input = new (std::nothrow) AudioInput;
   if (input == nullptr) return nullptr;
+  input->format = format;
   input->handler = handler;
   input->user = user;
   input->frameBytes = format.channels * 2u;
+  input->startedBy = std::chrono::steady_clock::now() + kOpenAndStartWait;
   input->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (input->wakeFd < 0 ||
-      snd_pcm_open(&input->pcm, kDeviceName, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0 ||
-      !Configure(input->pcm, format)) {
-    if (input->pcm != nullptr) snd_pcm_close(input->pcm);
-    if (input->wakeFd >= 0) close(input->wakeFd);
+  if (input->wakeFd < 0) {
     delete input;
     return nullptr;
   }
-  return input;
+  try {
+    input->thread = std::thread(InputThread, input);
+  } catch (const std::system_error&) {
+    close(input->wakeFd);
+    delete input;
+    return nullptr;
+  }
+  Lock lock(input->mutex);
+  if (!input->changed.wait_until(lock, input->startedBy, [&] { return input->openSettled; })) {
+    Abandon(input);
+    lock.unlock();
+    KeepThisLibraryLoaded();
+    return nullptr;
+  }
+  if (input->opened) return input;
+  lock.unlock();
+  input->thread.join();
+  delete input;
+  return nullptr;
 }
 
 bool Queue(AudioInput* input, AudioBuffer* buffer) {
@@ -287,31 +367,33 @@ bool Queue(AudioInput* input, AudioBuffer* buffer) {
 }
 
 bool Start(AudioInput* input) {
-  if (input->reader.joinable()) return !input->stopRequested;
-  QuietAlsaErrors quiet;
-  if (snd_pcm_start(input->pcm) < 0) return false;
-  try {
-    input->reader = std::thread(ReaderThread, input);
-  } catch (const std::system_error&) {
-    snd_pcm_drop(input->pcm);
+  Lock lock(input->mutex);
+  if (input->startRequested) return input->capturing && !input->stopRequested;
+  if (input->stopRequested) return false;
+  input->startRequested = true;
+  input->changed.notify_all();
+  const auto deadline = std::max(input->startedBy, std::chrono::steady_clock::now() + kStartWait);
+  if (!input->changed.wait_until(lock, deadline, [&] { return input->startSettled; })) {
+    input->stuck = true;
     return false;
   }
-  return true;
+  return input->capturing;
 }
 
 bool Stop(AudioInput* input) {
-  {
-    Lock lock(input->mutex);
-    input->stopRequested = true;
-  }
-  if (!input->reader.joinable()) {
+  Lock lock(input->mutex);
+  if (input->stopRequested) return true;
+  input->stopRequested = true;
+  input->changed.notify_all();
+  if (input->capturing) {
+    Wake(*input);
+    if (input->changed.wait_for(lock, kStopWait, [&] { return input->handedBack; })) return true;
+  } else if (!input->stuck) {
+    lock.unlock();
     HandBack(*input);  // capture never ran: the buffer comes back as queued
     return true;
   }
-  Wake(*input);
-  Lock lock(input->mutex);
-  if (input->changed.wait_for(lock, kStopWait, [&] { return input->handedBack; })) return true;
-  // The reader is held up: the buffer comes back from here, with what reached it. A delivery
+  // The thread is held up: the buffer comes back from here, with what reached it. A delivery
   // under way ends first, as only one may run at a time.
   input->changed.wait(lock, [&] { return !input->delivering; });
   lock.unlock();
@@ -320,31 +402,19 @@ bool Stop(AudioInput* input) {
 }
 
 bool Close(AudioInput* input) {
-  bool stopped;
-  {
-    Lock lock(input->mutex);
-    stopped = input->stopRequested;
-  }
-  if (!stopped) Stop(input);
-  if (!input->reader.joinable()) {
-    QuietAlsaErrors quiet;
-    snd_pcm_close(input->pcm);
-    close(input->wakeFd);
-    delete input;
-    return true;
-  }
+  Stop(input);
   Lock lock(input->mutex);
   input->closeRequested = true;
   input->changed.notify_all();
-  if (!input->changed.wait_for(lock, kCloseWait, [&] { return input->released; })) {
-    // The reader frees the input once the device lets go of it.
-    ++releasesPending;
-    input->abandoned = true;
-    input->reader.detach();
+  const auto wait = input->stuck ? std::chrono::milliseconds(0) : kCloseWait;
+  if (!input->changed.wait_for(lock, wait, [&] { return input->released; })) {
+    Abandon(input);
+    lock.unlock();
+    KeepThisLibraryLoaded();
     return false;
   }
   lock.unlock();
-  input->reader.join();
+  input->thread.join();
   delete input;
   return true;
 }

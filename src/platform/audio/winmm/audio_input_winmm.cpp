@@ -7,8 +7,11 @@
 // The service records into memory of the input's own, described by its one private WAVEHDR,
 // and the delivery copies what it holds into the caller's buffer: so a driver that keeps the
 // header past Stop's deadline keeps only memory that goes with the input, never the caller's.
-// The service's own calls that end capture (stop, reset, unprepare, close) run on a release
-// thread, so a driver stuck in one of them holds up neither Stop nor Close.
+// The service's calls that open the device and end capture (open; stop, reset, unprepare,
+// close) run on a device thread of the input's own, so a driver stuck in one of them holds up
+// neither Open (which gives up after a while) nor Stop nor Close; the thread finishes what they
+// gave up on once the driver returns, and keeps the library loaded meanwhile
+// (platform/library_pin.h), so a host may unload it at any time after Stop.
 #include <windows.h>
 // After <windows.h>, whose types it uses.
 #include <mmsystem.h>
@@ -18,19 +21,21 @@
 #include <new>
 
 #include "platform/audio_input_backend.h"
+#include "platform/library_pin.h"
 
 namespace quorel {
 
 namespace {
 
-// How long Stop waits for the buffer to come back, and Close for the service to let go of
-// the input, before each goes on without it: together well within a second.
+// How long Open waits for the device to open, Stop for the buffer to come back, and Close for
+// the service to let go of the input, before each goes on without it.
+constexpr DWORD kOpenWaitMilliseconds = 900;
 constexpr DWORD kStopWaitMilliseconds = 500;
 constexpr DWORD kCloseWaitMilliseconds = 300;
 // Wine's service hands a queued buffer back only after a reset that may have to be repeated.
 constexpr DWORD kResetRetryMilliseconds = 10;
 
-// Inputs whose release a stuck driver holds up: while any is left, Open fails.
+// Inputs whose open or release a stuck driver holds up: while any is left, Open fails.
 LONG releasesPending = 0;
 
 class CriticalSectionGuard {
@@ -49,16 +54,19 @@ class CriticalSectionGuard {
 }  // namespace
 
 struct AudioInput {
-  HWAVEIN device = nullptr;
+  HWAVEIN device = nullptr;  // the device thread's alone until it has reported the open
+  WAVEFORMATEX format{};
   AudioDeliveryHandler handler = nullptr;
   void* user = nullptr;
   uint32_t frameBytes = 0;
   HANDLE deliveryThread = nullptr;
-  HANDLE releaseThread = nullptr;
+  HANDLE deviceThread = nullptr;
   HANDLE posted = nullptr;    // auto-reset: the buffer is done, or the input is closing
   HANDLE settled = nullptr;   // manual-reset: the buffer came back (or was taken back)
-  HANDLE mayClose = nullptr;  // manual-reset: the release thread may close the device
-  HANDLE released = nullptr;  // manual-reset: the device is closed
+  HANDLE opened = nullptr;    // manual-reset: the device thread's open has returned
+  HANDLE mayStop = nullptr;   // manual-reset: the device thread may end capture
+  HANDLE mayClose = nullptr;  // manual-reset: the device thread may close the device
+  HANDLE released = nullptr;  // manual-reset: the device is closed, or never opened
 
   // Guards everything below. Never held across a winmm call: the service may call back into
   // WaveInProc from inside one.
@@ -71,7 +79,8 @@ struct AudioInput {
   bool delivering = false;
   bool stopping = false;  // from then on Queue fails
   bool closing = false;
-  bool abandoned = false;  // Close went on without the release thread, which frees the input
+  bool deviceOpen = false;  // the open succeeded
+  bool abandoned = false;  // Open or Close went on without the device thread, which frees the input
 };
 
 namespace {
@@ -137,7 +146,8 @@ void FreeInput(AudioInput* input) {
   SetEvent(input->posted);
   WaitForSingleObject(input->deliveryThread, INFINITE);
   CloseHandle(input->deliveryThread);
-  for (HANDLE event : {input->posted, input->settled, input->mayClose, input->released}) {
+  for (HANDLE event : {input->posted, input->settled, input->opened, input->mayStop,
+                       input->mayClose, input->released}) {
     CloseHandle(event);
   }
   DeleteCriticalSection(&input->lock);
@@ -145,10 +155,39 @@ void FreeInput(AudioInput* input) {
   delete input;
 }
 
-// Ends capture, waits for Close's word, and closes the device; frees the input itself when
-// Close went on without it.
-DWORD WINAPI ReleaseThread(void* parameter) {
+// Ends the device thread's part: marks the device released and, when Open or Close went on
+// without the thread, frees the input.
+void Released(AudioInput* input) {
+  bool abandoned;
+  {
+    CriticalSectionGuard guard(input->lock);
+    abandoned = input->abandoned;
+    SetEvent(input->released);
+  }
+  if (abandoned) {
+    CloseHandle(input->deviceThread);
+    FreeInput(input);
+    InterlockedDecrement(&releasesPending);
+  }
+}
+
+// Opens the device; then, at Stop's word, ends capture, and at Close's word closes it.
+DWORD WINAPI DeviceThread(void* parameter) {
   AudioInput* input = static_cast<AudioInput*>(parameter);
+  const bool open =
+      waveInOpen(&input->device, WAVE_MAPPER, &input->format,
+                 reinterpret_cast<DWORD_PTR>(&WaveInProc), reinterpret_cast<DWORD_PTR>(input),
+                 CALLBACK_FUNCTION) == MMSYSERR_NOERROR;
+  {
+    CriticalSectionGuard guard(input->lock);
+    input->deviceOpen = open;
+    SetEvent(input->opened);
+  }
+  if (!open) {
+    Released(input);
+    return 0;
+  }
+  WaitForSingleObject(input->mayStop, INFINITE);
   waveInStop(input->device);  // hands back the part of the buffer filled so far
   // A buffer that holds nothing yet stays queued through a stop; Wine's service may need more
   // than one reset to hand it back.
@@ -166,17 +205,7 @@ DWORD WINAPI ReleaseThread(void* parameter) {
   if (input->memory != nullptr)
     waveInUnprepareHeader(input->device, &input->header, sizeof(WAVEHDR));
   waveInClose(input->device);
-  bool abandoned;
-  {
-    CriticalSectionGuard guard(input->lock);
-    abandoned = input->abandoned;
-    SetEvent(input->released);
-  }
-  if (abandoned) {
-    CloseHandle(input->releaseThread);
-    FreeInput(input);
-    InterlockedDecrement(&releasesPending);
-  }
+  Released(input);
   return 0;
 }
 
@@ -189,14 +218,17 @@ AudioInput* NewInput(AudioDeliveryHandler handler, void* user, uint32_t frameByt
   InitializeCriticalSection(&input->lock);
   input->posted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   input->settled = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  input->opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  input->mayStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   input->mayClose = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   input->released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (input->posted != nullptr && input->settled != nullptr && input->mayClose != nullptr &&
-      input->released != nullptr) {
+  if (input->posted != nullptr && input->settled != nullptr && input->opened != nullptr &&
+      input->mayStop != nullptr && input->mayClose != nullptr && input->released != nullptr) {
     input->deliveryThread = CreateThread(nullptr, 0, DeliveryThread, input, 0, nullptr);
   }
   if (input->deliveryThread != nullptr) return input;
-  for (HANDLE event : {input->posted, input->settled, input->mayClose, input->released}) {
+  for (HANDLE event : {input->posted, input->settled, input->opened, input->mayStop,
+                       input->mayClose, input->released}) {
     if (event != nullptr) CloseHandle(event);
   }
   DeleteCriticalSection(&input->lock);
@@ -204,24 +236,55 @@ AudioInput* NewInput(AudioDeliveryHandler handler, void* user, uint32_t frameByt
   return nullptr;
 }
 
+// Leaves the input to its device thread, which frees it once the driver lets go; until then
+// Open fails. Called with the input's lock held.
+void Abandon(AudioInput* input) {
+  InterlockedIncrement(&releasesPending);
+  input->abandoned = true;
+  SetEvent(input->mayStop);
+  SetEvent(input->mayClose);
+}
+
+// Waits for the device thread to end, and frees the input.
+void JoinAndFree(AudioInput* input) {
+  WaitForSingleObject(input->deviceThread, INFINITE);
+  CloseHandle(input->deviceThread);
+  FreeInput(input);
+}
+
 AudioInput* Open(const AudioFormat& format, AudioDeliveryHandler handler, void* user) {
   if (InterlockedCompareExchange(&releasesPending, 0, 0) > 0) return nullptr;
   const uint32_t frameBytes = format.channels * 2u;
   AudioInput* input = NewInput(handler, user, frameBytes);
   if (input == nullptr) return nullptr;
-  WAVEFORMATEX wave{WAVE_FORMAT_PCM,
-                    format.channels,
-                    format.samplesPerSecond,
-                    format.samplesPerSecond * frameBytes,
-                    static_cast<WORD>(frameBytes),
-                    format.bitsPerSample,
-                    0};
-  if (waveInOpen(&input->device, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(&WaveInProc),
-                 reinterpret_cast<DWORD_PTR>(input), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
+  input->format = WAVEFORMATEX{WAVE_FORMAT_PCM,
+                               format.channels,
+                               format.samplesPerSecond,
+                               format.samplesPerSecond * frameBytes,
+                               static_cast<WORD>(frameBytes),
+                               format.bitsPerSample,
+                               0};
+  input->deviceThread = CreateThread(nullptr, 0, DeviceThread, input, 0, nullptr);
+  if (input->deviceThread == nullptr) {
     FreeInput(input);
     return nullptr;
   }
-  return input;
+  WaitForSingleObject(input->opened, kOpenWaitMilliseconds);
+  {
+    CriticalSectionGuard guard(input->lock);
+    if (WaitForSingleObject(input->opened, 0) != WAIT_OBJECT_0) {
+      Abandon(input);
+      input = nullptr;
+    } else if (input->deviceOpen) {
+      return input;
+    }
+  }
+  if (input == nullptr) {
+    KeepThisLibraryLoaded();
+  } else {
+    JoinAndFree(input);
+  }
+  return nullptr;
 }
 
 // Memory and a prepared header for capacity bytes, kept from the last queueing when it fits.
@@ -283,11 +346,8 @@ bool Stop(AudioInput* input) {
     queued = input->queued != nullptr;
     if (!queued) SetEvent(input->settled);
   }
-  input->releaseThread = CreateThread(nullptr, 0, ReleaseThread, input, 0, nullptr);
-  if (input->releaseThread != nullptr &&
-      WaitForSingleObject(input->settled, kStopWaitMilliseconds) == WAIT_OBJECT_0) {
-    return true;
-  }
+  SetEvent(input->mayStop);
+  if (WaitForSingleObject(input->settled, kStopWaitMilliseconds) == WAIT_OBJECT_0) return true;
   // The service keeps the buffer: it comes back from here, and the header stays with the
   // input. A delivery under way ends first, as only one may run at a time.
   for (;;) {
@@ -304,34 +364,19 @@ bool Stop(AudioInput* input) {
 bool Close(AudioInput* input) {
   Stop(input);
   SetEvent(input->mayClose);
-  if (input->releaseThread == nullptr) {
-    // No thread could be made: the device is closed from here, as far as it lets go.
-    waveInReset(input->device);
-    if (input->memory != nullptr) {
-      waveInUnprepareHeader(input->device, &input->header, sizeof(WAVEHDR));
-    }
-    if (waveInClose(input->device) != MMSYSERR_NOERROR) return false;
-    FreeInput(input);
-    return true;
-  }
-  if (WaitForSingleObject(input->released, kCloseWaitMilliseconds) == WAIT_OBJECT_0) {
-    WaitForSingleObject(input->releaseThread, INFINITE);
-    CloseHandle(input->releaseThread);
-    FreeInput(input);
-    return true;
-  }
+  WaitForSingleObject(input->released, kCloseWaitMilliseconds);
   {
     CriticalSectionGuard guard(input->lock);
     if (WaitForSingleObject(input->released, 0) != WAIT_OBJECT_0) {
-      // The release thread frees the input once the driver lets go of it.
-      InterlockedIncrement(&releasesPending);
-      input->abandoned = true;
-      return false;
+      Abandon(input);
+      input = nullptr;
     }
   }
-  WaitForSingleObject(input->releaseThread, INFINITE);
-  CloseHandle(input->releaseThread);
-  FreeInput(input);
+  if (input == nullptr) {
+    KeepThisLibraryLoaded();
+    return false;
+  }
+  JoinAndFree(input);
   return true;
 }
 
