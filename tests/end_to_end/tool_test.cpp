@@ -341,9 +341,10 @@ TEST_F(ToolSending, GivesTheReasonOfAnAnswerThatCameBeforeTheBodyWasIn) {
   const std::string answer = folder_.Path("answer.json");
   {
     const TlsTestServer server(options);
+    // Whether the body was cut (8) or went whole while the answer waited (999) is the race
+    // of the two; the reason is given either way.
     ExpectFailure(Send("K", {"--out", answer}), 3,
-                  "quorel: the service refused the audio: 413 body_too_large: too long (sending " +
-                      wave_ + " stopped there: sending the audio failed (result code 8))");
+                  "quorel: the service refused the audio: 413 body_too_large: too long");
   }
   EXPECT_EQ(ReadFile(answer), options.answerBody);
   options.misbehaviour = Misbehaviour::kNoAnswer;
