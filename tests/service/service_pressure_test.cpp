@@ -134,7 +134,7 @@ TEST(ServiceUnderPressure, GivesTheSlotsOfAnIdleCrowdToNewClients) {
   // 512.
   idle.push_back(std::make_unique<RawTlsConnection>(service.Port(), service.AuthorityFile()));
   for (const auto& connection : idle) connection->Send("POST /speech");
-  std::this_thread::sleep_for(milliseconds(300));
+  std::this_thread::sleep_for(milliseconds(1000));  // read by the service, even under load
   EXPECT_FALSE(RawTlsConnection(service.Port(), service.AuthorityFile()).Open());
   EXPECT_LT(OpenDescriptors(service.Pid()), 512u + 40);
   idle.clear();
@@ -263,7 +263,9 @@ TEST(ServiceUnderPressure, AbandonsRecognitionsWhoseClientsHaveGone) {
   std::this_thread::sleep_for(milliseconds(500));  // each seen to have gone
   start = Clock::now();
   EXPECT_EQ(service.Stop(), 0);
-  EXPECT_LT(SecondsSince(start), 1.5 * oneRecognition) << oneRecognition << " s for one";
+  // Had the leavers' recognitions run, the stop would wait for three more than the one under
+  // way; the margin is for that one running slower beside the four connections' handshakes.
+  EXPECT_LT(SecondsSince(start), 2.5 * oneRecognition) << oneRecognition << " s for one";
   const std::string output = service.Output();
   EXPECT_EQ(CountOf(output, "(client left before its answer; recognition abandoned)"),
             size_t{kLeavers})
