@@ -1,6 +1,6 @@
 // The shared upload over the WinINet exchange against the script's test TLS servers: the chain
-// check, one connection per call, and what WinINet alone does (an early answer from a server
-// that reads on). The cases both systems share are tests/upload/upload_cases.cpp and
+// check, one connection per call, the exchange's own wait for the answer near its deadline, and
+// what WinINet alone does (an early answer from a server that reads on). The cases both systems share are tests/upload/upload_cases.cpp and
 // certificate_cases.cpp.
 #include <windows.h>
 // After <windows.h>, whose types they use.
@@ -16,6 +16,7 @@
 
 #include "VantrelQuorelSpeech.h"
 #include "pem_certificates.h"
+#include "platform/http/wininet/bounded_query.h"
 #include "platform/http/wininet/certificate_chain.h"
 #include "support/portable/case_list.h"
 #include "upload/case_server.h"
@@ -103,4 +104,27 @@ QUOREL_CASE(UploadCertificate, OneConnectionPerCallAndNoBodyAfterARefusedChain) 
   const size_t headEnd = request.find("\r\n\r\n");
   CHECK(headEnd != std::string::npos && headEnd + 4 == request.size());
   CHECK_EQ(refused.Count(), refusedBefore + 1);
+}
+
+// Near the whole call's deadline the answer's next bytes are awaited on a thread of their own:
+// a wait that its limit ends is over then, not at the next byte (a byte every 1.4 s here), and
+// the request's handles close at once while that thread still waits.
+QUOREL_CASE(UploadFailure, AWaitForTheAnswerEndsAtItsOwnLimitNotAtTheNextByte) {
+  HINTERNET session = InternetOpenW(L"test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
+  HINTERNET connection = InternetConnectW(session, L"localhost", ServerPort("TRICKLE"), L"", L"",
+                                          INTERNET_SERVICE_HTTP, 0, 0);
+  HINTERNET request = HttpOpenRequestW(connection, L"POST", L"/", nullptr, nullptr, nullptr,
+                                       INTERNET_FLAG_SECURE, 0);
+  char body[] = "audio";
+  CHECK(HttpSendRequestW(request, nullptr, 0, body, 5));
+  DWORD available = 0;
+  CHECK(QueryDataAvailableWithin(request, 5000, &available) == QueryOutcome::kAnswered);
+  CHECK(available >= 1);
+  char byte = 0;
+  DWORD got = 0;
+  CHECK(InternetReadFile(request, &byte, 1, &got) && got == 1 && byte == 'a');
+  CHECK(QueryDataAvailableWithin(request, 200, &available) == QueryOutcome::kTimedOut);
+  CHECK(InternetCloseHandle(request));
+  CHECK(InternetCloseHandle(connection));
+  CHECK(InternetCloseHandle(session));
 }

@@ -4,9 +4,10 @@
 //
 // WinINet's timeouts bound each socket operation. The bound on the whole exchange comes from
 // setting them, before every blocking call, to what is left of it when that is less than the
-// stall limit, and from reading the answer as it arrives (InternetQueryDataAvailable first),
-// since one InternetReadFile would otherwise wait until its whole buffer is full, each byte
-// within a fresh stall limit.
+// stall limit (and, for the answer's body, from a wait of its own: bounded_query.h), and from
+// reading the answer as it arrives (InternetQueryDataAvailable first), since one
+// InternetReadFile would otherwise wait until its whole buffer is full, each byte within a
+// fresh stall limit.
 // WinINet reads nothing while the body goes out: an answer that a server sends early and goes
 // on reading the body is read once the body is complete.
 #include <windows.h>
@@ -22,6 +23,7 @@
 #include <string>
 
 #include "platform/http/exchange_bound.h"
+#include "platform/http/wininet/bounded_query.h"
 #include "platform/http/wininet/certificate_chain.h"
 #include "platform/http_backend.h"
 
@@ -89,12 +91,17 @@ bool QueryNumber(const HttpRequest* request, DWORD field, DWORD* value) {
   return HttpQueryInfoW(request->handle, field | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr);
 }
 
+// What is left of the whole exchange's time: 0 once the deadline has passed.
+ULONGLONG MsLeft(const HttpRequest* request) {
+  const ULONGLONG now = GetTickCount64();
+  return now < request->deadline ? request->deadline - now : 0;
+}
+
 // Lets the next blocking call wait no longer than the stall limit, nor past the deadline; false
 // once the deadline has passed.
 bool LimitToDeadline(HttpRequest* request) {
-  const ULONGLONG now = GetTickCount64();
-  if (now >= request->deadline) return false;
-  const ULONGLONG left = request->deadline - now;
+  const ULONGLONG left = MsLeft(request);
+  if (left == 0) return false;
   const uint32_t stall = request->connection->stallTimeoutMs;
   const uint32_t limit = left < stall ? static_cast<uint32_t>(left) : stall;
   return SetTimeout(request->handle, INTERNET_OPTION_SEND_TIMEOUT, limit) &&
@@ -284,11 +291,18 @@ bool ReusedConnectionLost(HttpRequest* request) {
           available == 0);
 }
 
+// Waits for the answer's next bytes. Within the last stall limit before the deadline, the
+// wait runs on a thread of its own, since the receive timeout that LimitToDeadline shortens
+// may not reach the socket once the head has been read (Wine's does not).
 HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   DWORD available = 0;
-  if (!LimitToDeadline(request) || !InternetQueryDataAvailable(request->handle, &available, 0, 0)) {
-    return HttpReadResult::kFailed;
-  }
+  const ULONGLONG left = MsLeft(request);
+  if (left == 0 || !LimitToDeadline(request)) return HttpReadResult::kFailed;
+  const bool waited = left < request->connection->stallTimeoutMs
+                          ? QueryDataAvailableWithin(request->handle, static_cast<uint32_t>(left),
+                                                     &available) == QueryOutcome::kAnswered
+                          : InternetQueryDataAvailable(request->handle, &available, 0, 0);
+  if (!waited) return HttpReadResult::kFailed;
   DWORD got = 0;
   const DWORD wanted = available == 0 || available > capacity ? capacity : available;
   if (!InternetReadFile(request->handle, buffer, wanted, &got)) return HttpReadResult::kFailed;
