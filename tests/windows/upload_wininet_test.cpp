@@ -1,7 +1,7 @@
 // The shared upload over the WinINet exchange against the script's test TLS servers: the chain
 // check, one connection per call, the exchange's own wait for the answer near its deadline, and
-// what WinINet alone does (an early answer from a server that reads on). The cases both systems share are tests/upload/upload_cases.cpp and
-// certificate_cases.cpp.
+// what WinINet alone does (an early answer from a server that reads on). The cases both systems
+// share are tests/upload/upload_cases.cpp and certificate_cases.cpp.
 #include <windows.h>
 // After <windows.h>, whose types they use.
 #include <wincrypt.h>
