@@ -16,7 +16,7 @@
 
 #include "VantrelQuorelSpeech.h"
 #include "pem_certificates.h"
-#include "platform/http/wininet/bounded_query.h"
+#include "platform/http/wininet/bounded_call.h"
 #include "platform/http/wininet/certificate_chain.h"
 #include "support/portable/case_list.h"
 #include "upload/case_server.h"
@@ -106,25 +106,51 @@ QUOREL_CASE(UploadCertificate, OneConnectionPerCallAndNoBodyAfterARefusedChain) 
   CHECK_EQ(refused.Count(), refusedBefore + 1);
 }
 
-// Near the whole call's deadline the answer's next bytes are awaited on a thread of their own:
-// a wait that its limit ends is over then, not at the next byte (a byte every 1.4 s here), and
-// the request's handles close at once while that thread still waits.
-QUOREL_CASE(UploadFailure, AWaitForTheAnswerEndsAtItsOwnLimitNotAtTheNextByte) {
+// A request to the named test server, over TLS, on handles of its own; closed in reverse order.
+struct OwnRequest {
   HINTERNET session = InternetOpenW(L"test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
-  HINTERNET connection = InternetConnectW(session, L"localhost", ServerPort("TRICKLE"), L"", L"",
-                                          INTERNET_SERVICE_HTTP, 0, 0);
-  HINTERNET request = HttpOpenRequestW(connection, L"POST", L"/", nullptr, nullptr, nullptr,
-                                       INTERNET_FLAG_SECURE, 0);
-  char body[] = "audio";
-  CHECK(HttpSendRequestW(request, nullptr, 0, body, 5));
-  DWORD available = 0;
-  CHECK(QueryDataAvailableWithin(request, 5000, &available) == QueryOutcome::kAnswered);
-  CHECK(available >= 1);
-  char byte = 0;
-  DWORD got = 0;
-  CHECK(InternetReadFile(request, &byte, 1, &got) && got == 1 && byte == 'a');
-  CHECK(QueryDataAvailableWithin(request, 200, &available) == QueryOutcome::kTimedOut);
-  CHECK(InternetCloseHandle(request));
-  CHECK(InternetCloseHandle(connection));
-  CHECK(InternetCloseHandle(session));
+  HINTERNET connection;
+  HINTERNET request;
+  explicit OwnRequest(const char* server)
+      : connection(InternetConnectW(session, L"localhost", ServerPort(server), L"", L"",
+                                    INTERNET_SERVICE_HTTP, 0, 0)),
+        request(HttpOpenRequestW(connection, L"POST", L"/", nullptr, nullptr, nullptr,
+                                 INTERNET_FLAG_SECURE, 0)) {}
+  ~OwnRequest() {
+    CHECK(InternetCloseHandle(request));
+    CHECK(InternetCloseHandle(connection));
+    CHECK(InternetCloseHandle(session));
+  }
+};
+
+// Near the whole call's deadline the exchange's blocking calls run on a thread of their own:
+// a call that its limit ends is over then, not when the server next moves, and the request's
+// handles close at once while that thread still waits. The answer's next byte comes 1.4 s
+// later here; the early answer's server reads no more after the first 1120 bytes of the body.
+QUOREL_CASE(UploadFailure, ACallNearTheDeadlineEndsAtItsOwnLimitNotWhenTheServerMoves) {
+  {
+    const OwnRequest own("TRICKLE");
+    char body[] = "audio";
+    CHECK(HttpSendRequestW(own.request, nullptr, 0, body, 5));
+    DWORD available = 0;
+    CHECK(QueryDataAvailableWithin(own.request, 5000, &available) == CallOutcome::kSucceeded);
+    CHECK(available >= 1);
+    char byte = 0;
+    DWORD got = 0;
+    CHECK(InternetReadFile(own.request, &byte, 1, &got) && got == 1 && byte == 'a');
+    CHECK(QueryDataAvailableWithin(own.request, 200, &available) == CallOutcome::kTimedOut);
+  }
+  {
+    const OwnRequest own("EARLY_417");
+    INTERNET_BUFFERSW begin{};
+    begin.dwStructSize = sizeof begin;
+    begin.dwBufferTotal = 1u << 30;
+    CHECK(HttpSendRequestExW(own.request, &begin, nullptr, 0, 0));
+    const std::string piece(64 * 1024, 'x');
+    CallOutcome outcome = CallOutcome::kSucceeded;
+    for (int i = 0; i < 1024 && outcome == CallOutcome::kSucceeded; ++i) {
+      outcome = WriteWithin(own.request, piece.data(), static_cast<uint32_t>(piece.size()), 1000);
+    }
+    CHECK(outcome == CallOutcome::kTimedOut);
+  }
 }

@@ -182,8 +182,7 @@ std::string DiagnoseUnreachable(const ServiceEndpoint& endpoint) {
   if (proxy.address.empty()) {
     return direct.empty()
                ? Where(endpoint) +
-                     " answers and is trusted now: the failure may have passed, or the service "
-                     "turned the request away as it arrived; try again"
+                     " answers and is trusted now: the failure may have passed; try again"
                : direct;
   }
   const std::string through =

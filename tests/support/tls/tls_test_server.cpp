@@ -191,6 +191,9 @@ void TlsTestServer::State::Serve(int socket) {
     for (;;) {
       bool keptAlive = false;  // answered, with the connection kept for a next request
       [&] {
+        const bool answeredFirst =
+            misbehaviour == Misbehaviour::kEarlyAnswer && options.earlyAnswerBeforeHead;
+        if (answeredFirst && !SendAnswer(ssl, stopFd, options, options.answerBody.size())) return;
         // The header byte by byte, so that not one body byte is taken with it.
         char byte;
         while (record.request.find("\r\n\r\n") == std::string::npos) {
@@ -214,11 +217,18 @@ void TlsTestServer::State::Serve(int socket) {
         // The body up to length bytes; false when the client or the server stops first.
         const auto readBodyTo = [&](uint64_t length) {
           char buffer[1 << 16];
+          const size_t piece = options.requestPieceSize > 0
+                                   ? std::min(options.requestPieceSize, sizeof buffer)
+                                   : sizeof buffer;
           for (uint64_t have; (have = record.request.size() - headerLength) < length;) {
-            const size_t got = ReadSome(ssl, socket, stopFd, buffer,
-                                        std::min<uint64_t>(length - have, sizeof buffer));
+            const size_t got =
+                ReadSome(ssl, socket, stopFd, buffer, std::min<uint64_t>(length - have, piece));
             if (got == 0) return false;
             record.request.append(buffer, got);
+            if (options.requestPieceDelayMs > 0 &&
+                WaitForStop(stopFd, static_cast<int>(options.requestPieceDelayMs))) {
+              return false;
+            }
           }
           return true;
         };
@@ -242,7 +252,7 @@ void TlsTestServer::State::Serve(int socket) {
             return;
           case Misbehaviour::kEarlyAnswer:
           case Misbehaviour::kEarlyAnswerReading:
-            if (!SendAnswer(ssl, stopFd, options, whole)) return;
+            if (!answeredFirst && !SendAnswer(ssl, stopFd, options, whole)) return;
             MarkMisbehaved();
             if (misbehaviour == Misbehaviour::kEarlyAnswer) {
               const unsigned resetMs = options.resetAfterEarlyAnswerMs;

@@ -40,16 +40,22 @@ struct TlsServerOptions {
   std::string keyFile;
   uint16_t port = 0;  // 0: an ephemeral port
   Misbehaviour misbehaviour = Misbehaviour::kNone;
-  uint64_t requestBodyLimit = 0;   // 0 with kCloseInRequest: right after the request header
-  int receiveBufferBytes = 0;      // 0: the system's; small values keep fewer bytes in flight
-  bool holdUntilReleased = false;  // wait for Release() before misbehaving in the request
-  bool sendContinue = false;       // answer "Expect: 100-continue" with an interim answer
+  uint64_t requestBodyLimit = 0;     // 0 with kCloseInRequest: right after the request header
+  int receiveBufferBytes = 0;        // 0: the system's; small values keep fewer bytes in flight
+  bool holdUntilReleased = false;    // wait for Release() before misbehaving in the request
+  size_t requestPieceSize = 0;       // 0: the body read as it comes; else pieces of this size
+  unsigned requestPieceDelayMs = 0;  // pause after each piece: a slow reader
+  bool sendContinue = false;         // answer "Expect: 100-continue" with an interim answer
   std::string answerStatus = "200 OK";
   std::string answerBody = "{\"result\":[]}\n";
   AnswerFraming framing = AnswerFraming::kContentLength;
   size_t answerPieceSize = 0;       // 0: the answer in one write; else pieces (chunks) of this size
   unsigned answerPieceDelayMs = 0;  // pause between pieces: a slow answer
   unsigned resetAfterEarlyAnswerMs = 0;  // kEarlyAnswer: reset this long after answering
+  // kEarlyAnswer: the answer goes out as soon as the connection is up, so that it is there
+  // before the client has sent its request's head, as a fast refusal of the head looks to a
+  // client that goes on from the head to the body.
+  bool earlyAnswerBeforeHead = false;
   // With kNone and not 0: the answer does not say "Connection: close", and the connection waits
   // this long for a next request before the server closes it, as servers end an idle kept-alive
   // connection: with TLS's close notice and a FIN, or with the FIN alone.

@@ -6,7 +6,8 @@
 //   quorel-tls-test-server --catalogue-names
 //   quorel-tls-test-server --certificate FILE --key FILE [--port N] [--misbehave MODE]
 //       [--request-body-limit N] [--receive-buffer N] [--answer-size N]
-//       [--answer-piece-delay MS] [--record-folder FOLDER] [--catalogue NAME]
+//       [--answer-piece-delay MS] [--request-piece-size N] [--request-piece-delay MS]
+//       [--record-folder FOLDER] [--catalogue NAME]
 //
 // --catalogue-names lists the servers of the shared upload cases; --catalogue NAME serves as
 // that one does (support/tls/server_catalogue.h): its options replace all but the certificate,
@@ -107,6 +108,10 @@ int main(int argc, char** argv) {
       options.answerBody.assign(number, 'a');
     } else if (flag == "--answer-piece-delay") {
       options.answerPieceDelayMs = static_cast<unsigned>(number);
+    } else if (flag == "--request-piece-size") {
+      options.requestPieceSize = number;
+    } else if (flag == "--request-piece-delay") {
+      options.requestPieceDelayMs = static_cast<unsigned>(number);
     } else if (flag == "--record-folder") {
       recordFolder = value;
     } else if (flag != "--misbehave" || !LookUpMode(value, options.misbehaviour)) {

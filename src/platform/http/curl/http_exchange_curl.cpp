@@ -424,8 +424,10 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
   request->deadline = Clock::now() + std::chrono::milliseconds(WholeExchangeLimitMs(
                                          request->connection->connectTimeoutMs,
                                          request->connection->stallTimeoutMs, totalLength));
-  // libcurl asks for body bytes only once the request's header has gone out in full.
-  return Drive(*request, [request] { return request->bodyWanted; });
+  // libcurl asks for body bytes only once the request's header has gone out in full; an answer
+  // it reads first (a refusal of the header alone) shows the header went out, and the send of
+  // the body then fails on it, with the answer kept.
+  return Drive(*request, [request] { return request->bodyWanted || request->answerStarted; });
 }
 
 bool Write(HttpRequest* request, const void* data, uint32_t count) {

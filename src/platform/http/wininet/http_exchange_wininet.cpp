@@ -4,10 +4,10 @@
 //
 // WinINet's timeouts bound each socket operation. The bound on the whole exchange comes from
 // setting them, before every blocking call, to what is left of it when that is less than the
-// stall limit (and, for the answer's body, from a wait of its own: bounded_query.h), and from
-// reading the answer as it arrives (InternetQueryDataAvailable first), since one
-// InternetReadFile would otherwise wait until its whole buffer is full, each byte within a
-// fresh stall limit.
+// stall limit (and, within the last stall limit, from running the call on a thread of its own:
+// bounded_call.h), and from reading the answer as it arrives (InternetQueryDataAvailable
+// first), since one InternetReadFile would otherwise wait until its whole buffer is full, each
+// byte within a fresh stall limit.
 // WinINet reads nothing while the body goes out: an answer that a server sends early and goes
 // on reading the body is read once the body is complete.
 #include <windows.h>
@@ -23,7 +23,7 @@
 #include <string>
 
 #include "platform/http/exchange_bound.h"
-#include "platform/http/wininet/bounded_query.h"
+#include "platform/http/wininet/bounded_call.h"
 #include "platform/http/wininet/certificate_chain.h"
 #include "platform/http_backend.h"
 
@@ -245,15 +245,21 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
 }
 
 // The body stays within its declared length: WinINet would send the excess as the start of a
-// next request, or wait for the bytes missing at the end.
+// next request, or wait for the bytes missing at the end. Within the last stall limit before the
+// deadline, the write runs on a thread of its own, since the send timeout that LimitToDeadline
+// shortens may not reach the socket once the request has begun (Wine's does not).
 bool Write(HttpRequest* request, const void* data, uint32_t count) {
   if (count > request->declaredLength - request->bodyBytesWritten) return false;
   if (count == 0) return true;
+  const ULONGLONG left = MsLeft(request);
+  if (left == 0 || !LimitToDeadline(request)) return false;
   DWORD written = 0;
-  if (!LimitToDeadline(request) || !InternetWriteFile(request->handle, data, count, &written) ||
-      written != count) {
-    return false;
-  }
+  const bool sent =
+      left < request->connection->stallTimeoutMs
+          ? WriteWithin(request->handle, data, count, static_cast<uint32_t>(left)) ==
+                CallOutcome::kSucceeded
+          : InternetWriteFile(request->handle, data, count, &written) && written == count;
+  if (!sent) return false;
   request->bodyBytesWritten += count;
   return true;
 }
@@ -300,7 +306,7 @@ HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint3
   if (left == 0 || !LimitToDeadline(request)) return HttpReadResult::kFailed;
   const bool waited = left < request->connection->stallTimeoutMs
                           ? QueryDataAvailableWithin(request->handle, static_cast<uint32_t>(left),
-                                                     &available) == QueryOutcome::kAnswered
+                                                     &available) == CallOutcome::kSucceeded
                           : InternetQueryDataAvailable(request->handle, &available, 0, 0);
   if (!waited) return HttpReadResult::kFailed;
   DWORD got = 0;
