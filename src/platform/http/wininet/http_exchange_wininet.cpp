@@ -91,21 +91,18 @@ bool QueryNumber(const HttpRequest* request, DWORD field, DWORD* value) {
   return HttpQueryInfoW(request->handle, field | HTTP_QUERY_FLAG_NUMBER, value, &size, nullptr);
 }
 
-// What is left of the whole exchange's time: 0 once the deadline has passed.
-ULONGLONG MsLeft(const HttpRequest* request) {
+// Lets the next blocking call wait no longer than the stall limit, nor past the deadline.
+// Returns that limit, 0 once the deadline has passed (or when it could not be set): below the
+// stall limit, the call is one of the exchange's last.
+uint32_t LimitToDeadline(HttpRequest* request) {
   const ULONGLONG now = GetTickCount64();
-  return now < request->deadline ? request->deadline - now : 0;
-}
-
-// Lets the next blocking call wait no longer than the stall limit, nor past the deadline; false
-// once the deadline has passed.
-bool LimitToDeadline(HttpRequest* request) {
-  const ULONGLONG left = MsLeft(request);
-  if (left == 0) return false;
+  if (now >= request->deadline) return 0;
+  const ULONGLONG left = request->deadline - now;
   const uint32_t stall = request->connection->stallTimeoutMs;
   const uint32_t limit = left < stall ? static_cast<uint32_t>(left) : stall;
-  return SetTimeout(request->handle, INTERNET_OPTION_SEND_TIMEOUT, limit) &&
-         SetTimeout(request->handle, INTERNET_OPTION_RECEIVE_TIMEOUT, limit);
+  const bool set = SetTimeout(request->handle, INTERNET_OPTION_SEND_TIMEOUT, limit) &&
+                   SetTimeout(request->handle, INTERNET_OPTION_RECEIVE_TIMEOUT, limit);
+  return set ? limit : 0;
 }
 
 // WinINet tells a request's context (the HttpRequest) of each step it takes for it. It resolves
@@ -143,7 +140,7 @@ bool ServerChainTrusted(HINTERNET request) {
 // interim status as the request's: neither is a final answer.
 bool EndWithFinalAnswer(HttpRequest* request) {
   DWORD status = 0;
-  return LimitToDeadline(request) &&
+  return LimitToDeadline(request) > 0 &&
          HttpEndRequestW(request->handle, nullptr, kEndRequestFlags, 0) &&
          QueryNumber(request, HTTP_QUERY_STATUS_CODE, &status) && status >= 200;
 }
@@ -251,13 +248,12 @@ bool BeginRequest(HttpRequest* request, uint32_t totalLength) {
 bool Write(HttpRequest* request, const void* data, uint32_t count) {
   if (count > request->declaredLength - request->bodyBytesWritten) return false;
   if (count == 0) return true;
-  const ULONGLONG left = MsLeft(request);
-  if (left == 0 || !LimitToDeadline(request)) return false;
+  const uint32_t limit = LimitToDeadline(request);
+  if (limit == 0) return false;
   DWORD written = 0;
   const bool sent =
-      left < request->connection->stallTimeoutMs
-          ? WriteWithin(request->handle, data, count, static_cast<uint32_t>(left)) ==
-                CallOutcome::kSucceeded
+      limit < request->connection->stallTimeoutMs
+          ? WriteWithin(request->handle, data, count, limit) == CallOutcome::kSucceeded
           : InternetWriteFile(request->handle, data, count, &written) && written == count;
   if (!sent) return false;
   request->bodyBytesWritten += count;
@@ -302,12 +298,12 @@ bool ReusedConnectionLost(HttpRequest* request) {
 // may not reach the socket once the head has been read (Wine's does not).
 HttpReadResult Read(HttpRequest* request, void* buffer, uint32_t capacity, uint32_t* count) {
   DWORD available = 0;
-  const ULONGLONG left = MsLeft(request);
-  if (left == 0 || !LimitToDeadline(request)) return HttpReadResult::kFailed;
-  const bool waited = left < request->connection->stallTimeoutMs
-                          ? QueryDataAvailableWithin(request->handle, static_cast<uint32_t>(left),
-                                                     &available) == CallOutcome::kSucceeded
-                          : InternetQueryDataAvailable(request->handle, &available, 0, 0);
+  const uint32_t limit = LimitToDeadline(request);
+  if (limit == 0) return HttpReadResult::kFailed;
+  const bool waited =
+      limit < request->connection->stallTimeoutMs
+          ? QueryDataAvailableWithin(request->handle, limit, &available) == CallOutcome::kSucceeded
+          : InternetQueryDataAvailable(request->handle, &available, 0, 0);
   if (!waited) return HttpReadResult::kFailed;
   DWORD got = 0;
   const DWORD wanted = available == 0 || available > capacity ? capacity : available;
